@@ -1,0 +1,48 @@
+// The operation frame: log, status panels, progress, elapsed time, busy/idle
+// switching and the stop protocol that every cart operation follows.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "app/app_state.h"
+
+namespace rombolt {
+
+void LogLine(AppState& s, std::string_view text);
+void SetPanelText(AppState& s, int index, std::string_view text);
+inline void SetStatusText(AppState& s, std::string_view text) { SetPanelText(s, 1, text); }
+
+// Progress bar to 0, status and time panels emptied.
+void ResetProgress(AppState& s);
+// Progress bar := ProgressPercent.
+void ShowProgress(AppState& s);
+// trunc(done * 100.0 / total), the percentage shown before block `done`.
+std::uint8_t PercentOf(long long done, long long total);
+
+// Lets the front end process pending events; Stop sets StopRequested in here.
+void ProcessMessages(AppState& s);
+
+// Busy state: StopRequested := 0, controls off, Stop on, timer from 0 ("0 Sec").
+void BeginOperation(AppState& s);
+// Idle state: StopRequested := 1, controls back, timer off, then the idle value
+// 0x04 to the control register. Safe to run more than once.
+void EndOperation(AppState& s);
+
+// "Time = 37 Sec"
+void LogElapsedTime(AppState& s);
+// "Stop process !!!", then EndOperation.
+void ReportStop(AppState& s);
+
+// The elapsed-time timer's one-second tick: ElapsedSeconds + 1, panel 3 "N Sec",
+// then a nested event pump. Front ends call it from their timer.
+void TimerTick(AppState& s);
+
+// Stop button: StopRequested := 1, nothing else.
+inline void StopClick(AppState& s) { s.StopRequested = 1; }
+
+// Opening line of every operation: the first one after start-up logs nothing,
+// every later one an empty separator line.
+void BeginLogSection(AppState& s);
+
+}  // namespace rombolt
