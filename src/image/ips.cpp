@@ -1,0 +1,123 @@
+#include "image/ips.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/operation.h"
+
+namespace rombolt {
+
+namespace {
+
+constexpr std::uint32_t kIpsMinLength = 14;  // "PATCH", one 1-byte record, "EOF"
+constexpr std::uint32_t kIpsMaxLength = kChunkBytes;
+constexpr int kIpsMaxRecords = 1024;  // table size; a full table is rejected
+
+}  // namespace
+
+int LoadIpsPatch(AppState& s) {
+    s.RecordCount = 0;
+    std::FILE* f = std::fopen(s.IpsFileName.c_str(), "rb");
+    if (!f) return -1;
+
+    struct stat st {};
+    if (fstat(fileno(f), &st) != 0) {
+        std::fclose(f);
+        return -1;
+    }
+    if (st.st_size > static_cast<off_t>(kIpsMaxLength) || st.st_size < static_cast<off_t>(kIpsMinLength)) {
+        LogLine(s, "***** Ips Size Error *****");
+        std::fclose(f);
+        return -1;
+    }
+    const auto length = static_cast<std::uint32_t>(st.st_size);
+    std::size_t got = std::fread(s.PatchBuffer.data(), 1, length, f);
+    std::fclose(f);
+    if (got != length) return -1;
+
+    // The table below belongs to this buffer from here on; a rejected patch
+    // leaves nothing that a later pass could apply.
+    s.PatchLength = length;
+
+    const std::uint8_t* p = s.PatchBuffer.data();
+    if (std::memcmp(p, "PATCH", 5) != 0 || std::memcmp(p + length - 3, "EOF", 3) != 0) return -1;
+
+    if (ParseIpsRecords(s) != 0) {
+        LogLine(s, "***** Ips Data Error *****");
+        return -1;
+    }
+    LogLine(s, "-->Ips Applied<--");
+    return 0;
+}
+
+int ParseIpsRecords(AppState& s) {
+    const std::uint32_t length = s.PatchLength;
+    s.RecordCount = 0;
+    // Nothing sensible was loaded: refuse instead of walking outside the buffer.
+    if (length < kIpsMinLength || length > kIpsMaxLength) return -1;
+
+    const std::uint8_t* p = s.PatchBuffer.data();
+    std::uint32_t remaining = length - 5;
+    std::uint32_t position = 5;
+    int count = 0;
+    bool ended = false;
+    for (int i = 0; i < kIpsMaxRecords; ++i) {
+        if (remaining <= 8) {
+            count = i;
+            ended = true;
+            break;
+        }
+        // remaining > 8, so the 5-byte record head lies inside the file.
+        IpsRecord& r = s.IpsRecords[i];
+        r.DataPosition = static_cast<std::uint16_t>(position + 5);
+        r.TargetOffset = (std::uint32_t{p[position]} << 16) | (std::uint32_t{p[position + 1]} << 8) |
+                         std::uint32_t{p[position + 2]};
+        std::uint32_t len = (std::uint32_t{p[position + 3]} << 8) | std::uint32_t{p[position + 4]};
+        r.RemainingLength = static_cast<std::uint16_t>(len);
+        // Zero-length (run-length) records are not supported, and a record
+        // must leave room for the "EOF" behind it.
+        if (len == 0 || len > remaining - 8) {
+            s.RecordCount = 0;
+            return -1;
+        }
+        position += len + 5;
+        remaining -= len + 5;
+    }
+    if (!ended || remaining > 8 || count == 0) {
+        s.RecordCount = 0;
+        return -1;
+    }
+    s.RecordCount = static_cast<std::uint16_t>(count);
+    return 0;
+}
+
+void ApplyIpsToChunk(AppState& s, std::int32_t chunkIndex) {
+    for (int i = 0; i < s.RecordCount; ++i) {
+        const IpsRecord& r = s.IpsRecords[i];
+        if (r.RemainingLength != 0 && static_cast<std::int32_t>((r.TargetOffset >> 15) & 0x1FF) == chunkIndex)
+            ApplyIpsRecord(s, i);
+    }
+}
+
+void ApplyIpsRecord(AppState& s, int index) {
+    if (index < 0 || index >= s.RecordCount) return;
+    IpsRecord& r = s.IpsRecords[index];
+    while (r.RemainingLength != 0) {
+        // Data positions were checked against the patch length by the parser;
+        // the guard keeps a hand-edited table from reading past the buffer.
+        if (r.DataPosition >= s.PatchBuffer.size()) {
+            r.RemainingLength = 0;
+            break;
+        }
+        s.ChunkBuffer.bytes[r.TargetOffset & 0x7FFF] = s.PatchBuffer[r.DataPosition];
+        --r.RemainingLength;
+        ++r.DataPosition;
+        ++r.TargetOffset;
+        // The rest of the record belongs to the next chunk.
+        if ((r.TargetOffset & 0x7FFF) == 0) break;
+    }
+}
+
+}  // namespace rombolt
