@@ -1,0 +1,59 @@
+// The game list model: rows made from image files, deletion, sorting, the
+// size summary with its cart-model note, and list files. The widgets live in
+// the front end; every routine here works on AppState::GameList.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+
+namespace rombolt {
+
+// Adds a row for each named file of `directory`, in order. Files under 512
+// bytes are skipped; a file that cannot be opened (or whose header cannot be
+// read) ends the routine. Runs UpdateListSize. Returns the rows added.
+int AddSelectedFiles(AppState& s, const std::string& directory, const std::vector<std::string>& names);
+
+// s.CurrentFilePath := row's directory, "/" unless it ends in one, name.
+void BuildRowPath(AppState& s, int row);
+
+// Deletes the given rows (any order, duplicates ignored), last first; then UpdateListSize.
+void DeleteRows(AppState& s, std::vector<int> rows);
+// Deletes every row; then UpdateListSize.
+void ClearList(AppState& s);
+// "Do You want to Delete All Files?" (empty caption); on Yes ClearList. True when cleared.
+bool ClearAllClick(AppState& s);
+
+// Column header click: toggle rules, sort with CompareRows, UpdateListSize.
+void SortByColumn(AppState& s, int column);
+// Negative, zero or positive by s.SortColumn and s.SortDescending.
+int CompareRows(const AppState& s, const GameRow& a, const GameRow& b);
+
+// A "Size" text as a byte count: only plain decimal digits (0..2147483647).
+std::optional<std::int32_t> ParseRowSize(const std::string& text);
+
+// Row classes by GType.
+bool IsGbaClass(const std::string& gtype);
+bool IsGbClass(const std::string& gtype);
+
+// Recomputes the list summary, s.FitNote and status panel 4.
+void UpdateListSize(AppState& s);
+// "[2]Total Size = 64.25Mb" or "[100] over 99 files!!!]".
+std::string ListSizePanelText(const AppState& s);
+
+// List files: six CR LF lines per row. Save returns false when the file
+// cannot be written. Load/Add return the rows appended, or -1 when the file
+// cannot be read; rows whose "Size" is not a decimal number are refused with a
+// log line naming them.
+bool WriteListFile(const AppState& s, const std::string& path);
+int ReadListFile(AppState& s, const std::string& path);
+
+// Menu commands: run the file dialog, then the file routine, log the result.
+void SaveFromListClick(AppState& s);
+void LoadToListClick(AppState& s);
+void AddToListClick(AppState& s);
+
+}  // namespace rombolt

@@ -1,0 +1,29 @@
+// Planning a cart of several games: the chunk map (one entry per 32 KiB
+// chunk) filled from the list summary, with boot loaders where the console
+// expects them.
+#pragma once
+
+#include <cstdint>
+
+#include "app/app_state.h"
+
+namespace rombolt {
+
+inline constexpr int kMapChunks = 1024;
+
+// Layout results besides 0 (fits) and -1 (too large / too many rows).
+inline constexpr int kLayoutTooManyGba = 254;
+inline constexpr int kLayoutNoPlace = 253;
+
+// Consecutive ChunkFree entries from chunk c on, never past chunk 1023.
+int FreeRunLength(const AppState& s, int c);
+// The item at chunk c when the free run there holds size bytes: 0, else 254.
+int PlaceAt(AppState& s, int row, std::int32_t size, int c);
+// First free run that holds the item: 0; -1 on reaching ChunkEnd; 254 past chunk 1023.
+int PlaceFirstFit(AppState& s, int row, std::int32_t size);
+// Carts outside the Vela line; a = capacity / 8 MiB (1, else handled as 16 MiB).
+int LayoutPlainCart(AppState& s, int a);
+// Vela line carts; a = capacity / 8 MiB (1, 2 or 4).
+int LayoutVelaCart(AppState& s, int a);
+
+}  // namespace rombolt

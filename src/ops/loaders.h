@@ -1,0 +1,19 @@
+// The two boot loader images the program carries for when no loader file is
+// configured: a GBA image and a GB colour image, 32 KiB each, built from the
+// code below at compile time.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace rombolt {
+
+inline constexpr int kLoaderSize = 32768;
+using LoaderImage = std::array<std::uint8_t, kLoaderSize>;
+
+extern const LoaderImage BuiltinGbaLoader;
+extern const LoaderImage BuiltinGbLoader;
+
+inline constexpr const char* kLoaderTitle = "ROMBOLT MENU";
+
+}  // namespace rombolt
