@@ -1,0 +1,230 @@
+#include "flash/flash.h"
+
+#include <algorithm>
+
+#include "app/operation.h"
+#include "link/cartbus.h"
+#include "link/link.h"
+
+namespace rombolt {
+
+namespace {
+
+// Intel command set.
+constexpr std::uint16_t kCmdReadArray = 0xFF;
+constexpr std::uint16_t kCmdReadStatus = 0x70;
+constexpr std::uint16_t kCmdClearStatus = 0x50;
+constexpr std::uint16_t kCmdEraseSetup = 0x20;
+constexpr std::uint16_t kCmdConfirm = 0xD0;
+constexpr std::uint16_t kCmdWriteToBuffer = 0xE8;
+constexpr std::uint16_t kBufferCountMinusOne = 0x0F;  // 16 words per chip
+
+constexpr std::uint16_t kReady = 0x0080;
+constexpr std::uint16_t kBothReady = 0x8080;
+constexpr int kPumpEvery = 1024;
+constexpr int kWordsPerChipBuffer = 16;
+constexpr int kPagesPerChunk = 64;
+constexpr int kPageWords = 256;
+
+bool Interleaved(const AppState& s) { return s.Cart.Interleaved != 0; }
+
+// Whether this poll is one where the window gets its turn and a pressed Stop is
+// honoured: every 1024th poll counted down from the budget, the first included.
+bool PollIsStopPoint(int budgetLeft) { return budgetLeft % kPumpEvery == 0; }
+
+// Puts the chip(s) back into read-array mode, the word written to address 0
+// and, when asked, a second word that follows it (the second chip of a pair).
+void ReadArray(AppState& s, bool secondWord) {
+    WriteCartWord(s, 0, kCmdReadArray);
+    if (secondWord) WriteDataWord(s, kCmdReadArray);
+}
+
+// The pump-and-stop test of the poll loops. Returns true when the operation
+// has been stopped (the caller then returns kStopResult).
+bool StopTest(AppState& s, int budgetLeft, bool secondReadArray) {
+    if (!PollIsStopPoint(budgetLeft)) return false;
+    ProcessMessages(s);
+    if (!s.StopRequested) return false;
+    ReadArray(s, secondReadArray);
+    ReportStop(s);
+    return true;
+}
+
+// Status after the read run has been set up: both chips combined when
+// interleaved, otherwise the whole word the chip presents.
+std::uint16_t ReadStatus(AppState& s) { return Interleaved(s) ? ReadStatusPair(s) : ReadDataWord(s); }
+
+bool StatusReady(const AppState& s, std::uint16_t status) {
+    return Interleaved(s) ? (status & kBothReady) == kBothReady : (status & kReady) != 0;
+}
+
+// Loads the address of page p of chunk n with the registers written 0, 1, 2.
+void SelectChunkPage(AppState& s, std::int32_t chunk, int page) {
+    WriteRegister(s, kRegAddr0, 0x00);
+    WriteRegister(s, kRegAddr1, static_cast<std::uint8_t>(((chunk << 6) & 0xC0) + page));
+    WriteRegister(s, kRegAddr2, static_cast<std::uint8_t>((chunk >> 2) & 0xFF));
+    SelectRegister(s, kRegData);
+    WriteControl(s, kCtlRead);
+}
+
+}  // namespace
+
+std::uint16_t ReadStatusPair(AppState& s) {
+    WriteControl(s, kCtlRead);
+    const std::uint16_t w1 = ReadDataWord(s);
+    const std::uint16_t w2 = ReadDataWord(s);
+    return static_cast<std::uint16_t>((w1 & 0xFF) | ((w2 & 0xFF) << 8));
+}
+
+int WaitFlashReady(AppState& s) {
+    const bool pair = Interleaved(s);
+    const std::uint16_t readyMask = pair ? kBothReady : kReady;
+    int budget = kReadyBudget;
+    std::uint16_t status = 0;
+    bool success = false;
+    while ((status & readyMask) != readyMask && budget > 0) {
+        if (StopTest(s, budget, pair)) return kStopResult;
+        WriteCartWord(s, 0, kCmdReadStatus);
+        if (pair) {
+            WriteDataWord(s, kCmdReadStatus);  // second chip, word 1
+            status = ReadStatusPair(s);        // words 2 and 3
+        } else {
+            WriteControl(s, kCtlRead);
+            status = ReadDataWord(s) & 0xFF;
+        }
+        success = status == readyMask;
+        --budget;
+    }
+    ReadArray(s, pair);
+    if (success) return 0;
+    if (pair) {
+        if (status & 0x7F7F) {
+            WriteDataWord(s, kCmdClearStatus);
+            WriteDataWord(s, kCmdClearStatus);
+        }
+    } else if (status & 0x7F) {
+        WriteControl(s, kCtlSelect);
+        WriteDataWord(s, kCmdClearStatus);  // lands at word 1, still the same chip
+    }
+    return -1;
+}
+
+int EraseFlashBlock(AppState& s, std::uint32_t d) {
+    // A stop inside this wait is reported there; the erase itself did not start.
+    if (WaitFlashReady(s) & 0xFF) return -1;
+
+    const bool pair = Interleaved(s);
+    std::uint16_t status = 0;
+    bool accepted = false;
+    // Setup: repeat the setup command to each chip until that chip reports ready.
+    for (int budget = kEraseBudget; !accepted && budget > 0; --budget) {
+        if (!(status & 0x0080)) WriteCartWord(s, d, kCmdEraseSetup);
+        if (pair && !(status & 0x8000)) WriteCartWord(s, d + 1, kCmdEraseSetup);
+        if (StopTest(s, budget, pair)) return kStopResult;
+        WriteRegister(s, kRegAddr0, 0x00);
+        SelectRegister(s, kRegData);
+        WriteControl(s, kCtlRead);
+        status = ReadStatus(s);
+        accepted = StatusReady(s, status);
+    }
+
+    bool done = false;
+    if (accepted) {
+        WriteCartWord(s, d, kCmdConfirm);
+        if (pair) WriteDataWord(s, kCmdConfirm);
+        // The reads run on from the word after the confirm word(s); any address
+        // in the block presents the status.
+        for (int budget = kEraseBudget; !done && budget > 0; --budget) {
+            if (StopTest(s, budget, true)) return kStopResult;
+            WriteControl(s, kCtlRead);
+            status = ReadStatus(s);
+            done = StatusReady(s, status);
+        }
+    }
+
+    ReadArray(s, pair);
+    if (done) return 0;
+    WriteDataWord(s, kCmdClearStatus);
+    if (pair) WriteDataWord(s, kCmdClearStatus);
+    return -1;
+}
+
+int ProgramBuffer(AppState& s, std::uint32_t chunkStart, std::uint32_t offset) {
+    const bool pair = Interleaved(s);
+    const std::uint32_t at = chunkStart + offset;
+    std::uint16_t status = 0;
+    bool available = false;
+    for (int budget = kReadyBudget; !available && budget > 0; --budget) {
+        if (!(status & 0x0080)) WriteCartWord(s, chunkStart, kCmdWriteToBuffer);
+        if (pair && !(status & 0x8000)) WriteCartWord(s, chunkStart + 1, kCmdWriteToBuffer);
+        if (StopTest(s, budget, pair)) return kStopResult;
+        SetCartAddress(s, at);
+        SelectRegister(s, kRegData);
+        WriteControl(s, kCtlRead);
+        status = ReadStatus(s);
+        available = StatusReady(s, status);
+    }
+    if (!available) return -1;
+
+    WriteCartWord(s, at, kBufferCountMinusOne);
+    if (pair) WriteDataWord(s, kBufferCountMinusOne);
+    SetCartAddress(s, at);
+    SelectRegister(s, kRegData);
+    // Interleaved, the run alternates chips: even words to the first, odd to the second.
+    const int words = pair ? 2 * kWordsPerChipBuffer : kWordsPerChipBuffer;
+    for (int i = 0; i < words; ++i) WriteDataWord(s, s.ChunkBuffer.word(static_cast<int>(offset) + i));
+    WriteDataWord(s, kCmdConfirm);
+    if (pair) WriteDataWord(s, kCmdConfirm);
+    return WaitFlashReady(s);
+}
+
+int ProgramFlashChunk(AppState& s, std::int32_t n, std::int32_t length) {
+    SetRomAccess(s);
+    const bool pair = Interleaved(s);
+    const auto start = static_cast<std::uint32_t>(n) << 14;
+    const int bufferWords = pair ? 2 * kWordsPerChipBuffer : kWordsPerChipBuffer;
+    const std::int32_t block = pair ? (n & 0xFFF8) : (n & 0xFFFC);
+    const bool first = pair ? (n & 7) == 0 : (n & 3) == 0;
+    // Only the low 16 bits of the length count; never program past the buffer.
+    const int buffers = std::min((length & 0xFFFF) / (2 * bufferWords), kChunkWords / bufferWords);
+
+    if (first || block != s.LastErasedBlock) {
+        if (EraseFlashBlock(s, start) & 0xFF) return -1;
+        s.LastErasedBlock = block;
+    }
+    ShowProgress(s);
+
+    for (int k = 0; k < buffers; ++k) {
+        if (ProgramBuffer(s, start, static_cast<std::uint32_t>(k * bufferWords)) & 0xFF) return -1;
+    }
+    if (WaitFlashReady(s) & 0xFF) return -1;
+    ReadArray(s, pair);
+    WriteControl(s, kCtlRead);
+
+    if (s.Config.VerifyAfterWrite) return VerifyFlashChunk(s, n, length);
+    return 0;
+}
+
+void ReadFlashChunk(AppState& s, std::int32_t n) {
+    SetRomAccess(s);
+    for (int p = 0; p < kPagesPerChunk; ++p) {
+        SelectChunkPage(s, n, p);
+        for (int i = 0; i < kPageWords; ++i) s.ChunkBuffer.setWord(p * kPageWords + i, ReadDataWord(s));
+    }
+}
+
+int VerifyFlashChunk(AppState& s, std::int32_t n, std::int32_t length) {
+    // One page per 512 bytes of the low 16 bits of the length, at most a chunk.
+    const int pages = std::min((length & 0xFFFF) >> 9, kPagesPerChunk);
+    SetRomAccess(s);
+    ShowProgress(s);
+    for (int p = 0; p < pages; ++p) {
+        SelectChunkPage(s, n, p);
+        for (int i = 0; i < kPageWords; ++i) {
+            if (ReadDataWord(s) != s.ChunkBuffer.word(p * kPageWords + i)) return -1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace rombolt

@@ -1,0 +1,213 @@
+#include "flash/identify.h"
+
+#include <array>
+#include <string>
+
+#include "app/operation.h"
+#include "flash/flash.h"
+#include "link/cartbus.h"
+#include "link/link.h"
+
+namespace rombolt {
+
+namespace {
+
+constexpr std::uint16_t kCmdQuery = 0x98;
+constexpr std::uint16_t kCmdReadArray = 0xFF;
+constexpr std::uint8_t kIntel = 0x89;
+constexpr int kQueryWords = 256;
+constexpr std::uint32_t kSecondPairAddress = 0x00400000;
+constexpr std::uint32_t kSerialAddress = 0x800000;
+constexpr std::uint32_t kSaveCompareAddress = 0x200;
+
+constexpr std::uint32_t k4M = 0x00400000;
+constexpr std::uint32_t k8M = 0x00800000;
+constexpr std::uint32_t k16M = 0x01000000;
+constexpr std::uint32_t k32M = 0x02000000;
+
+// Reads a run of query words from word address `from` into buffer words
+// first..first+255.
+void ReadQueryRun(AppState& s, std::uint32_t from, int first) {
+    SetCartAddress(s, from);
+    SelectRegister(s, kRegData);
+    WriteControl(s, kCtlRead);
+    for (int i = 0; i < kQueryWords; ++i) s.ChunkBuffer.setWord(first + i, ReadDataWord(s));
+}
+
+// "QRY" in the low bytes of three query words (given as buffer byte offsets)
+// and the Intel manufacturer code in byte 0.
+bool QuerySignature(const AppState& s, int q, int r, int y) {
+    const auto& b = s.ChunkBuffer.bytes;
+    return b[q] == 'Q' && b[r] == 'R' && b[y] == 'Y' && b[0] == kIntel;
+}
+
+void SendSerialBit(AppState& s, int bit) { WriteDataWord(s, static_cast<std::uint16_t>(bit & 1)); }
+int ReadSerialBit(AppState& s) { return ReadDataWord(s) & 1; }
+
+// Serial window at 0x800000 through register 3.
+void OpenSerialWindow(AppState& s, bool fromRomAccess) {
+    if (fromRomAccess)
+        SetRomAccess(s);
+    else
+        SetSerialAccess(s);
+    SetCartAddress(s, kSerialAddress);
+    SetSerialAccess(s);
+    SelectRegister(s, kRegData);
+}
+
+// 8 bytes of 8 bits each, the first bit read being bit 7.
+std::array<std::uint8_t, 8> ReadSerialBytes(AppState& s) {
+    std::array<std::uint8_t, 8> out{};
+    for (auto& byte : out) {
+        for (int bit = 0; bit < 8; ++bit) byte = static_cast<std::uint8_t>((byte << 1) | ReadSerialBit(s));
+    }
+    return out;
+}
+
+const char* SizePiece(const CartInfo& c) {
+    if (c.Interleaved) {
+        switch (c.CapacityBytes) {
+            case k8M:
+                return "64M";
+            case k16M:
+                return "128M";
+            case k32M:
+                return "256M";
+            default:
+                return "";
+        }
+    }
+    switch (c.CapacityBytes) {
+        case k4M:
+            return "32M";
+        case k8M:
+            return "64M";
+        case k16M:
+            return "128M";
+        default:
+            return "";
+    }
+}
+
+}  // namespace
+
+int IdentifyFlash(AppState& s) {
+    OpenFlashAccess(s);
+    s.StopRequested = 0;
+    s.Cart.Interleaved = 0;
+    s.Cart.VelaLine = 0;
+    WaitFlashReady(s);  // a chip that stays busy shows up in the query data below
+
+    // Only the first chip of a pair receives the query command.
+    WriteCartWord(s, 0, kCmdQuery);
+    ReadQueryRun(s, 0, 0);
+    ReadQueryRun(s, kSecondPairAddress, kQueryWords);
+    WriteCartWord(s, 0, kCmdReadArray);
+
+    const auto& b = s.ChunkBuffer.bytes;
+    if (QuerySignature(s, 0x20, 0x22, 0x24)) {
+        std::uint32_t capacity = 0;
+        switch (b[2]) {
+            case 0x16:
+                capacity = k4M;
+                break;
+            case 0x17:
+                capacity = k8M;
+                break;
+            case 0x18:
+                capacity = k16M;
+                break;
+        }
+        if (capacity != 0) {
+            s.Cart.CapacityBytes = capacity;
+            return ShowCartModel(s);
+        }
+    }
+
+    // Two chips word by word: the first chip's query words sit at even addresses.
+    s.Cart.Interleaved = 1;
+    if (QuerySignature(s, 0x40, 0x44, 0x48)) {
+        switch (b[4]) {
+            case 0x16:
+                s.Cart.CapacityBytes = k8M;
+                // A second pair at 0x400000 answers with its own query data;
+                // without one the reads there mirror the first pair.
+                for (int i = 0; i < kQueryWords; ++i) {
+                    if (s.ChunkBuffer.word(kQueryWords + i) != s.ChunkBuffer.word(i)) {
+                        s.Cart.CapacityBytes = k16M;
+                        break;
+                    }
+                }
+                return CheckVelaLine(s);
+            case 0x17:
+                s.Cart.CapacityBytes = k16M;
+                return CheckVelaLine(s);
+            case 0x18:
+                s.Cart.CapacityBytes = k32M;
+                return CheckVelaLine(s);
+        }
+    }
+
+    HideCartPicture(s);
+    return -1;
+}
+
+int CheckVelaLine(AppState& s) {
+    // Ask the cart's serial line for block 0: two 1 bits, the 6-bit block number, a closing 0.
+    OpenSerialWindow(s, false);
+    const int request = 0x180 | ((0 & 0x3F) << 1);
+    for (int bit = 8; bit >= 0; --bit) SendSerialBit(s, request >> bit);
+
+    OpenSerialWindow(s, true);
+    WriteControl(s, kCtlRead);
+    int lead = 0;
+    for (int i = 0; i < 4; ++i) lead = (lead << 1) | ReadSerialBit(s);
+    const auto serial = ReadSerialBytes(s);
+
+    OpenSerialWindow(s, false);
+    for (int i = 0; i < 9; ++i) SendSerialBit(s, 0);
+
+    // The same 64 bits as seen through save memory at 0x200.
+    SetRomAccess(s);
+    SetSaveAccess(s);
+    SetCartAddress(s, kSaveCompareAddress);
+    SelectRegister(s, kRegData);
+    WriteControl(s, kCtlRead);
+    const auto save = ReadSerialBytes(s);
+    SetRomAccess(s);
+
+    if (lead == 1 && serial == save) s.Cart.VelaLine = 1;
+    return ShowCartModel(s);
+}
+
+int ShowCartModel(AppState& s) {
+    const CartInfo& c = s.Cart;
+    int n = 0;
+    if (c.CapacityBytes == k16M) n = 1;
+    if (c.CapacityBytes == k32M) n = 2;
+    if (c.Interleaved) n += 1;
+    if (c.VelaLine) n += 2;
+    if (n <= 5)
+        LoadCartPicture(s, n + 1);
+    else
+        HideCartPicture(s);
+
+    std::string line = "Rombolt ";
+    if (c.Interleaved) line += c.VelaLine ? "Vela " : "Strata ";
+    line += SizePiece(c);
+    line += " Found";
+    LogLine(s, line);
+    return 0;
+}
+
+void HideCartPicture(AppState& s) { s.UI->ShowCartPicture(0); }
+
+void LoadCartPicture(AppState& s, int number) {
+    if (number < 1 || number > 6) {
+        s.UI->Beep();
+        return;
+    }
+    s.UI->ShowCartPicture(number);
+}
+
+}  // namespace rombolt
