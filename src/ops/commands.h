@@ -1,9 +1,12 @@
 // The command bodies behind the main window's buttons. The window and the
 // command-line tool both call these; they talk to the user only through
-// AppState::UI.
+// AppState::UI. Each returns 0 when the command did its job and nonzero when
+// it failed, was cancelled or was stopped (the log and status say which).
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <string_view>
 
 #include "app/app_state.h"
 
@@ -11,23 +14,41 @@ namespace rombolt {
 
 // ROM write and verify of one image (row 0 of the game list); hand over to the
 // multi-game path when the list has more than one row or any GB-class row.
-void WriteClick(AppState& s);
-void VerifyClick(AppState& s);
+int WriteClick(AppState& s);
+int VerifyClick(AppState& s);
 int WriteImage(AppState& s, std::int32_t size, std::int32_t startChunk, std::uint8_t allowIps);
 int VerifyImage(AppState& s, std::int32_t size, std::int32_t startChunk, std::uint8_t allowIps);
 
-// ROM backup.
-void ReadClick(AppState& s);
+// ROM backup. Cart sizes are offered in megabits and held as 32 KiB chunks.
+struct CartSize {
+    const char* item;     // dialog item text
+    std::int32_t chunks;  // 32 KiB chunks
+    const char* logLine;  // logged once the size is confirmed
+};
+inline constexpr std::array<CartSize, 6> kCartSizes = {{
+    {"8M", 32, "Cart Size = 8M"},
+    {"16M", 64, "Cart Size = 16M"},
+    {"32M", 128, "Cart Size = 32M"},
+    {"64M", 256, "Cart Size = 64M"},
+    {"128M", 512, "Cart Size = 128M"},
+    {"256M", 1024, "Cart Size = 256M"},
+}};
+// Dialog item of a chunk count, or -1.
+int CartSizeIndexOfChunks(std::int32_t chunks);
+// Dialog item of an item text ("8M".."256M"), or -1.
+int CartSizeIndexOfItem(std::string_view item);
+
+int ReadClick(AppState& s);
 int BackupCart(AppState& s);
 int ProbeRomSize(AppState& s);
 bool ChunkIsEmpty(AppState& s, std::int32_t chunk);
 
-// Save memory.
-void SReadClick(AppState& s);
-void SWriteClick(AppState& s);
+// Save memory (the transfer routines are in ops/saver.h).
+int SReadClick(AppState& s);
+int SWriteClick(AppState& s);
 
 // Whole-flash erase.
-void EraseFlashClick(AppState& s);
+int EraseFlashClick(AppState& s);
 int EraseAllFlash(AppState& s);
 
 // Several games behind boot loaders; mode 0 write, 1 verify.

@@ -1,0 +1,69 @@
+// Erasing the whole flash of the cartridge after the user confirms.
+#include "app/operation.h"
+#include "flash/flash.h"
+#include "flash/identify.h"
+#include "link/detect.h"
+#include "ops/commands.h"
+
+namespace rombolt {
+
+namespace {
+
+// One erase block: 128 KiB on a single chip; on an interleaved pair each chip
+// erases its 128 KiB block at once, which covers 256 KiB of the cart.
+constexpr std::uint32_t kSingleBlockBytes = 131072;
+constexpr std::uint32_t kPairBlockBytes = 262144;
+
+}  // namespace
+
+int EraseAllFlash(AppState& s) {
+    const std::uint32_t blockBytes = s.Cart.Interleaved ? kPairBlockBytes : kSingleBlockBytes;
+    const std::uint32_t blockWords = blockBytes / 2;
+    const std::int32_t blocks = static_cast<std::int32_t>(s.Cart.CapacityBytes / blockBytes);
+
+    BeginOperation(s);
+    SetStatusText(s, "Erasing...");
+    if (blocks <= 0) return -1;  // no known capacity: nothing was erased
+    for (std::int32_t b = 0; b < blocks; ++b) {
+        ProcessMessages(s);
+        if (s.StopRequested) {
+            ReportStop(s);
+            return -1;
+        }
+        s.ProgressPercent = PercentOf(b, blocks);
+        ShowProgress(s);
+        ProcessMessages(s);
+        if (EraseFlashBlock(s, static_cast<std::uint32_t>(b) * blockWords) != 0) return -1;
+    }
+    return 0;
+}
+
+int EraseFlashClick(AppState& s) {
+    BeginLogSection(s);
+    if (DetectAdapter(s) != 0) return -1;
+    if (IdentifyFlash(s) != 0) {
+        LogLine(s, "Flash not found!!!");
+        return -1;
+    }
+    WaitFlashReady(s);
+    if (!s.UI->AskYesNo("Do You want to Erase Flash Data?", "Erase Flash")) {
+        LogLine(s, "Erase Flash Cancel");
+        return -1;
+    }
+    const int r = EraseAllFlash(s);
+    if (r != 0) {
+        SetStatusText(s, "Erase Error!!!");
+        LogLine(s, "Cart Erase Error!!!");
+    } else {
+        SetStatusText(s, "Erase ok");
+        LogLine(s, "Cart Erase Ok");
+        s.ProgressPercent = 100;
+    }
+    ShowProgress(s);
+    EndOperation(s);
+    LogElapsedTime(s);
+    ProcessMessages(s);
+    return r != 0 ? -1 : 0;
+}
+
+}  // namespace rombolt

@@ -1,0 +1,277 @@
+#include "ops/saver.h"
+
+#include <string>
+
+#include "app/operation.h"
+#include "link/cartbus.h"
+#include "link/detect.h"
+#include "link/link.h"
+#include "ops/chunk_file.h"
+#include "ops/commands.h"
+
+namespace rombolt {
+
+namespace {
+
+// Save memory is addressed in 256-byte blocks inside the selected 64 KiB bank:
+// register 1 holds the block, registers 0 and 2 stay 0, and the adapter steps
+// through the block's bytes on its own.
+void StartBlock(AppState& s, std::uint8_t block, bool writing) {
+    WriteRegister(s, 0, 0);
+    WriteRegister(s, 1, block);
+    WriteRegister(s, 2, 0);
+    SelectRegister(s, 3);
+    WriteControl(s, writing ? 1 : 0);
+}
+
+void OpenSaveWindow(AppState& s, int half) {
+    SelectSaveBank(s, static_cast<std::int8_t>(half));
+    SetSaveAccess(s);
+}
+
+std::uint8_t UnitBlock(int unit, int k) { return static_cast<std::uint8_t>(((unit << 5) | k) & 0xFF); }
+std::uint8_t HalfBlock(int half, int k) { return static_cast<std::uint8_t>((half & 1) ? (k | 0x80) : k); }
+
+}  // namespace
+
+int SaverSizeIndex(const std::string& item) {
+    for (std::size_t i = 0; i < kSaverSizes.size(); ++i)
+        if (item == kSaverSizes[i].item) return static_cast<int>(i);
+    return -1;
+}
+
+BankCode UpdateBankSelection(int b64, int b32, int b8, int sizeIndex) {
+    BankCode out;
+    out.startUnit = b64 * 8 + b32 * 4 + b8;
+    out.code = {static_cast<char>('1' + b64), static_cast<char>('A' + b32), static_cast<char>('1' + b8)};
+    if (sizeIndex == 1 && b8 == 0) {
+        out.code.resize(2);
+    } else if (sizeIndex >= 2 && b8 == 0 && b32 == 0) {
+        out.code.resize(1);
+    }
+    return out;
+}
+
+bool ParseBankCode(const std::string& code, int sizeIndex, int& startUnit) {
+    if (sizeIndex < 0 || sizeIndex >= static_cast<int>(kSaverSizes.size())) return false;
+    if (code.empty() || code.size() > 3) return false;
+    int b64 = 0, b32 = 0, b8 = 0;
+    std::size_t pos = 0;
+    if (code[pos] < '1' || code[pos] > '4') return false;
+    b64 = code[pos++] - '1';
+    if (pos < code.size()) {
+        if (code[pos] != 'A' && code[pos] != 'B') return false;
+        b32 = code[pos++] - 'A';
+    }
+    if (pos < code.size()) {
+        if (code[pos] < '1' || code[pos] > '4') return false;
+        b8 = code[pos++] - '1';
+    }
+    if (pos != code.size()) return false;
+    startUnit = UpdateBankSelection(b64, b32, b8, sizeIndex).startUnit;
+    return true;
+}
+
+int CompareSaveUnit(AppState& s, int unit) {
+    OpenSaveWindow(s, unit >> 2);
+    for (int k = 0; k < 32; ++k) {
+        StartBlock(s, UnitBlock(unit, k), false);
+        for (int n = 0; n < 256; ++n)
+            if (ReadDataByte(s) != s.ChunkBuffer.bytes[k * 256 + n]) return -1;
+    }
+    return 0;
+}
+
+int ReadSaveUnit(AppState& s, int unit) {
+    OpenSaveWindow(s, unit >> 2);
+    for (int k = 0; k < 32; ++k) {
+        StartBlock(s, UnitBlock(unit, k), false);
+        for (int n = 0; n < 256; ++n) s.ChunkBuffer.bytes[k * 256 + n] = ReadDataByte(s);
+    }
+    return CompareSaveUnit(s, unit);
+}
+
+int WriteSaveUnit(AppState& s, int unit) {
+    OpenSaveWindow(s, unit >> 2);
+    for (int k = 0; k < 32; ++k) {
+        StartBlock(s, UnitBlock(unit, k), true);
+        for (int n = 0; n < 256; ++n) WriteDataByte(s, s.ChunkBuffer.bytes[k * 256 + n]);
+    }
+    return CompareSaveUnit(s, unit);
+}
+
+int CompareSaveHalf(AppState& s, int half) {
+    OpenSaveWindow(s, half);
+    for (int k = 0; k < 128; ++k) {
+        StartBlock(s, HalfBlock(half, k), false);
+        for (int n = 0; n < 256; ++n)
+            if (ReadDataByte(s) != s.ChunkBuffer.bytes[k * 256 + n]) return -1;
+    }
+    return 0;
+}
+
+int ReadSaveHalf(AppState& s, int half) {
+    OpenSaveWindow(s, half);
+    for (int k = 0; k < 128; ++k) {
+        StartBlock(s, HalfBlock(half, k), false);
+        for (int n = 0; n < 256; ++n) s.ChunkBuffer.bytes[k * 256 + n] = ReadDataByte(s);
+    }
+    return CompareSaveHalf(s, half);
+}
+
+int ProbeSaveMemory(AppState& s) {
+    ReadSaveHalf(s, 0);
+    if (CompareSaveHalf(s, 0) != 0) return -1;
+    if (CompareSaveHalf(s, 1) == 0) {
+        s.Saver.UnitCount = 1;
+        return 1;
+    }
+    s.Saver.UnitCount = 2;
+    return 2;
+}
+
+int SelectSaver(AppState& s) {
+    BeginLogSection(s);
+    if (DetectAdapter(s) != 0) return -1;
+    if (ProbeSaveMemory(s) <= 0) {
+        LogLine(s, "No Save Data found!!!");
+        return -1;
+    }
+    const Frontend::SaverChoice choice = s.UI->ChooseSaverRange();
+    s.Saver.StartUnit = static_cast<std::int8_t>(choice.startUnit);
+    s.Saver.SizeIndex = static_cast<std::int8_t>(choice.sizeIndex);
+    if (choice.startUnit == -1 || choice.sizeIndex == -1) {
+        LogLine(s, "Saver Select Cancel");
+        return -1;
+    }
+    if (choice.sizeIndex < 0 || choice.sizeIndex >= static_cast<int>(kSaverSizes.size()) ||
+        choice.startUnit < 0 || choice.startUnit + kSaverSizes[choice.sizeIndex].units > kSaveUnits) {
+        LogLine(s, "Bank Select or Size Select Error!!!");
+        return -1;
+    }
+    s.Saver.UnitCount = static_cast<std::uint8_t>(kSaverSizes[choice.sizeIndex].units);
+    return 0;
+}
+
+int BackupSave(AppState& s) {
+    SetStatusText(s, "Reading...");
+    if (OpenOutputFile(s) != 0) return kStopResult;
+    BeginOperation(s);
+    const int count = s.Saver.UnitCount;
+    for (int i = 0; i < count; ++i) {
+        ProcessMessages(s);
+        if (s.StopRequested) {
+            ReportStop(s);
+            CloseCurrentFile(s);
+            return kStopResult;
+        }
+        s.ProgressPercent = PercentOf(i, count);
+        ShowProgress(s);
+        ProcessMessages(s);
+        if (ReadSaveUnit(s, s.Saver.StartUnit + i) != 0) {
+            CloseCurrentFile(s);
+            LogLine(s, "Read Save Data Error!!!");
+            return -1;
+        }
+        if (!WriteChunk(s, kSaveUnitBytes)) {
+            CloseCurrentFile(s);
+            return -1;
+        }
+    }
+    CloseCurrentFile(s);
+    SetStatusText(s, "Read ok");
+    s.ProgressPercent = 100;
+    ShowProgress(s);
+    ProcessMessages(s);
+    return 0;
+}
+
+int RestoreSave(AppState& s, std::int32_t size) {
+    const std::uint8_t count = static_cast<std::uint8_t>(size / kSaveUnitBytes);
+    SetStatusText(s, "Writing...");
+    for (int i = 0; i < count; ++i) {
+        ProcessMessages(s);
+        if (s.StopRequested) {
+            ReportStop(s);
+            CloseCurrentFile(s);
+            return kStopResult;
+        }
+        s.ProgressPercent = PercentOf(i, count);
+        ShowProgress(s);
+        if (!ReadChunk(s, kSaveUnitBytes)) {
+            CloseCurrentFile(s);
+            return -1;
+        }
+        ProcessMessages(s);
+        if (WriteSaveUnit(s, s.Saver.StartUnit + i) != 0) {
+            LogLine(s, "Write Save Data Error!!!(" + std::to_string(i) + ")");
+            CloseCurrentFile(s);
+            return -1;
+        }
+    }
+    CloseCurrentFile(s);
+    SetStatusText(s, "Write ok");
+    s.ProgressPercent = 100;
+    ShowProgress(s);
+    ProcessMessages(s);
+    return 0;
+}
+
+int SReadClick(AppState& s) {
+    if (SelectSaver(s) != 0) return -1;
+    std::optional<std::string> file = s.UI->ChooseFile(FileDialog::SaveFile);
+    if (!file) {
+        LogLine(s, "Backup Saver Cancel");
+        return -1;
+    }
+    s.SaveDialogFile = *file;
+    ResetProgress(s);
+    LogLine(s, "FileName = " + *file);
+    const int r = BackupSave(s);
+    if ((r & 0xFF) != 0) {
+        LogLine(s, "Backup Saver Error!!!");
+        SetStatusText(s, "Read Error!!!");
+    } else {
+        LogLine(s, kSaverSizes[s.Saver.SizeIndex].backupMessage);
+        SetStatusText(s, "OK");
+    }
+    EndOperation(s);
+    LogElapsedTime(s);
+    return (r & 0xFF) != 0 ? -1 : 0;
+}
+
+int SWriteClick(AppState& s) {
+    if (SelectSaver(s) != 0) return -1;
+    std::optional<std::string> file = s.UI->ChooseFile(FileDialog::OpenFile);
+    if (!file) return -1;
+    ResetProgress(s);
+    s.CurrentFilePath = *file;
+    LogLine(s, "FileName = " + *file);
+    if (OpenImageForRead(s) != 0) return -1;
+
+    const long long length = CurrentFileLength(s);
+    LogLine(s, "FileSize = " + std::to_string(length));
+    if (length < kSaveUnitBytes || length % kSaveUnitBytes != 0 || length > kSaveMaxBytes) {
+        LogLine(s, "File Size Error!!!");
+        CloseCurrentFile(s);
+        return -1;
+    }
+    std::int32_t size = static_cast<std::int32_t>(length);
+    if (s.Saver.UnitCount < length / kSaveUnitBytes) {
+        size = s.Saver.UnitCount * kSaveUnitBytes;
+        LogLine(s, kSaverSizes[s.Saver.SizeIndex].cutMessage);
+    }
+    BeginOperation(s);
+    const int r = RestoreSave(s, size);
+    if ((r & 0xFF) != 0) {
+        SetStatusText(s, "Write Error!!!");
+    } else {
+        SetStatusText(s, "Write Ok");
+        LogLine(s, "Write Saver Ok");
+    }
+    EndOperation(s);
+    LogElapsedTime(s);
+    return (r & 0xFF) != 0 ? -1 : 0;
+}
+
+}  // namespace rombolt

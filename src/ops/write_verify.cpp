@@ -1,0 +1,239 @@
+// Writing one game image into the flash and comparing the flash with an image
+// file, 32 KiB chunk by chunk, with header repair and IPS patching on the way.
+#include <charconv>
+#include <string>
+#include <type_traits>
+
+#include "app/game_list.h"
+#include "app/operation.h"
+#include "flash/flash.h"
+#include "flash/identify.h"
+#include "image/header.h"
+#include "image/ips.h"
+#include "link/detect.h"
+#include "ops/chunk_file.h"
+#include "ops/commands.h"
+
+namespace rombolt {
+
+namespace {
+
+std::int32_t ChunkCount(std::int32_t size) { return (size >> 15) + ((size & 0x7FFF) != 0 ? 1 : 0); }
+
+// Offers the IPS file dialog when the option is on and the caller allows it.
+// The patch is used only when it loads; a cancelled dialog or a bad patch
+// leaves the image unpatched.
+void ChooseIpsPatch(AppState& s, std::uint8_t allowIps) {
+    if (s.Config.IpsApply != 1 || allowIps == 0) return;
+    s.UI->PauseTimer(true);
+    std::optional<std::string> file = s.UI->ChooseFile(FileDialog::IpsFile);
+    if (file) {
+        s.IpsFileName = *file;
+        LogLine(s, "IpsFileName = " + *file);
+        if (LoadIpsPatch(s) == 0) s.IpsActive = 1;
+    }
+    s.UI->PauseTimer(false);
+}
+
+// One chunk of the image into ChunkBuffer: stop test, progress, read and pad,
+// header repair on chunk 0, patch. 0 to go on; 254 (stopped) or -1 (read
+// failed) with the file closed.
+int PrepareChunk(AppState& s, std::int32_t i, std::int32_t count, std::int32_t& remaining, bool logName) {
+    ProcessMessages(s);
+    if (s.StopRequested) {
+        ReportStop(s);
+        CloseCurrentFile(s);
+        return kStopResult;
+    }
+    s.ProgressPercent = PercentOf(i, count);
+    if (remaining >= kChunkBytes) {
+        if (!ReadChunk(s, kChunkBytes)) {
+            CloseCurrentFile(s);
+            return -1;
+        }
+        remaining -= kChunkBytes;
+    } else {
+        if (!ReadChunk(s, remaining)) {
+            CloseCurrentFile(s);
+            return -1;
+        }
+        PadChunk(s, remaining);
+        remaining = 0;
+    }
+    ProcessMessages(s);
+    if (i == 0) {
+        // A header the check refuses leaves no name; never show a name left
+        // over from another image.
+        s.GameNameText.clear();
+        CheckCartHeader(s, 2);
+        if (logName) LogLine(s, s.MessagePrefix + s.GameNameText);
+    }
+    if (s.IpsActive) ApplyIpsToChunk(s, i);
+    return 0;
+}
+
+std::string WithChunk(const char* text, std::int32_t i) { return text + std::to_string(i) + ")"; }
+
+// Compares the whole image with the flash from startChunk on. The file must
+// be open at its start; it is closed on every return.
+int VerifyPass(AppState& s, std::int32_t size, std::int32_t startChunk, bool logName) {
+    const std::int32_t count = ChunkCount(size);
+    std::int32_t remaining = size;
+    for (std::int32_t i = 0; i < count; ++i) {
+        if (int r = PrepareChunk(s, i, count, remaining, logName); r != 0) return r;
+        if (VerifyFlashChunk(s, startChunk + i, kChunkBytes) != 0) {
+            LogLine(s, WithChunk("Verify Flash Error!!!(", i));
+            CloseCurrentFile(s);
+            return -1;
+        }
+    }
+    CloseCurrentFile(s);
+    return 0;
+}
+
+void FinishPipeline(AppState& s, const char* status) {
+    SetStatusText(s, status);
+    s.ProgressPercent = 100;
+    ShowProgress(s);
+    ProcessMessages(s);
+}
+
+// Size of a game list row: the "Size" column as a plain decimal byte count.
+std::optional<std::int32_t> RowSize(const GameRow& row) {
+    std::int32_t v = 0;
+    const char* b = row.Size.data();
+    const char* e = b + row.Size.size();
+    auto [p, ec] = std::from_chars(b, e, v);
+    if (row.Size.empty() || ec != std::errc() || p != e || v < 0) return std::nullopt;
+    return v;
+}
+
+bool NeedsMultiGamePath(const AppState& s) {
+    return s.GameList.size() > 1 || s.GbRowCount != 0 ||
+           (!s.GameList.empty() && IsGbClass(s.GameList[0].GType));
+}
+
+// Runs the multi-game command and passes its result on when it gives one;
+// without a result it never claims success.
+template <typename State>
+int HandOverToMultiGames(State& s, int mode) {
+    if constexpr (std::is_void_v<decltype(WriteMultiGames(s, mode))>) {
+        WriteMultiGames(s, mode);
+        return -1;
+    } else {
+        return WriteMultiGames(s, mode);
+    }
+}
+
+}  // namespace
+
+int WriteImage(AppState& s, std::int32_t size, std::int32_t startChunk, std::uint8_t allowIps) {
+    const std::int32_t count = ChunkCount(size);
+    s.IpsActive = 0;
+    if (size < 0) {
+        CloseCurrentFile(s);
+        return -1;
+    }
+    ChooseIpsPatch(s, allowIps);
+    SetStatusText(s, "writing...");
+
+    std::int32_t remaining = size;
+    for (std::int32_t i = 0; i < count; ++i) {
+        if (int r = PrepareChunk(s, i, count, remaining, true); r != 0) return r;
+        if (ProgramFlashChunk(s, startChunk + i, kChunkBytes) != 0) {
+            LogLine(s, WithChunk("Write Flash Error!!!(", i));
+            CloseCurrentFile(s);
+            return -1;
+        }
+    }
+    CloseCurrentFile(s);
+
+    if (s.Config.VerifyAfterWrite) {
+        if (OpenImageForRead(s) != 0) return -1;
+        // Applying the patch used its records up; arm them again for this pass.
+        if (s.IpsActive) ParseIpsRecords(s);
+        SetStatusText(s, "Verifying...");
+        if (int r = VerifyPass(s, size, startChunk, false); r != 0) return r;
+    }
+    FinishPipeline(s, "Write ok");
+    return 0;
+}
+
+int VerifyImage(AppState& s, std::int32_t size, std::int32_t startChunk, std::uint8_t allowIps) {
+    s.IpsActive = 0;
+    if (size < 0) {
+        CloseCurrentFile(s);
+        return -1;
+    }
+    ChooseIpsPatch(s, allowIps);
+    SetStatusText(s, "Verifying...");
+    if (int r = VerifyPass(s, size, startChunk, true); r != 0) return r;
+    FinishPipeline(s, "Verify ok");
+    return 0;
+}
+
+int WriteClick(AppState& s) {
+    s.MessagePrefix.clear();
+    if (NeedsMultiGamePath(s)) return HandOverToMultiGames(s, 0);
+    if (s.GameList.empty()) return -1;
+
+    BeginLogSection(s);
+    BuildRowPath(s, 0);
+    const std::optional<std::int32_t> size = RowSize(s.GameList[0]);
+    ResetProgress(s);
+    if (DetectAdapter(s) != 0) return -1;
+    if (IdentifyFlash(s) != 0) {
+        LogLine(s, "Flash not found!!!");
+        return -1;
+    }
+    if (!size || static_cast<std::uint32_t>(*size) > s.Cart.CapacityBytes) {
+        LogLine(s, "Cart Size Error!!!");
+        return -1;
+    }
+    WaitFlashReady(s);
+    if (OpenImageForRead(s) != 0) {
+        EndOperation(s);
+        return -1;
+    }
+    BeginOperation(s);
+    s.MessagePrefix = "[" + s.GameList[0].Name + "] ";
+    const int r = WriteImage(s, *size, 0, 1);
+    if ((r & 0xFF) != 0) {
+        SetStatusText(s, "Write Error!!!");
+    } else {
+        LogLine(s, "Write To Cart Ok");
+    }
+    EndOperation(s);
+    LogElapsedTime(s);
+    return (r & 0xFF) != 0 ? -1 : 0;
+}
+
+int VerifyClick(AppState& s) {
+    s.MessagePrefix.clear();
+    if (NeedsMultiGamePath(s)) return HandOverToMultiGames(s, 1);
+    if (s.GameList.empty()) return -1;
+
+    BeginLogSection(s);
+    BuildRowPath(s, 0);
+    const std::optional<std::int32_t> size = RowSize(s.GameList[0]);
+    ResetProgress(s);
+    if (DetectAdapter(s) != 0) return -1;
+    if (!size) {
+        LogLine(s, "File Size Error!!!");
+        return -1;
+    }
+    if (OpenImageForRead(s) != 0) return -1;
+    BeginOperation(s);
+    s.MessagePrefix = "[" + s.GameList[0].Name + "] ";
+    const int r = VerifyImage(s, *size, 0, 1);
+    if ((r & 0xFF) != 0) {
+        SetStatusText(s, "Verify Error!!!");
+    } else {
+        LogLine(s, "Verify Cart with File Ok");
+    }
+    EndOperation(s);
+    LogElapsedTime(s);
+    return (r & 0xFF) != 0 ? -1 : 0;
+}
+
+}  // namespace rombolt
