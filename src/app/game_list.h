@@ -49,7 +49,7 @@ std::string ListSizePanelText(const AppState& s);
 // cannot be read; rows whose "Size" is not a decimal number are refused with a
 // log line naming them.
 bool WriteListFile(const AppState& s, const std::string& path);
-int ReadListFile(AppState& s, const std::string& path);
+int ReadListFile(AppState& s, const std::string& path, bool replace);
 
 // Menu commands: run the file dialog, then the file routine, log the result.
 void SaveFromListClick(AppState& s);

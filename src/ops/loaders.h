@@ -14,6 +14,7 @@ using LoaderImage = std::array<std::uint8_t, kLoaderSize>;
 extern const LoaderImage BuiltinGbaLoader;
 extern const LoaderImage BuiltinGbLoader;
 
-inline constexpr const char* kLoaderTitle = "ROMBOLT MENU";
+// Title both loaders carry in their headers.
+inline constexpr char kLoaderTitle[] = "ROMBOLT MENU";
 
 }  // namespace rombolt

@@ -1,18 +1,162 @@
 #include "ops/multi.h"
 
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "app/game_list.h"
 #include "app/operation.h"
+#include "flash/flash.h"
+#include "flash/identify.h"
+#include "image/header.h"
+#include "link/detect.h"
+#include "ops/chunk_file.h"
 #include "ops/commands.h"
+#include "ops/layout.h"
+#include "ops/loaders.h"
 
 namespace rombolt {
 
-int WriteLoader(AppState&, int, std::int32_t) { return -1; }
-int CountMapItems(const AppState&) { return 0; }
+namespace {
 
-// Placeholder until the multi-game write lands.
+std::string Prefix(int k, int t, const std::string& name) {
+    return std::to_string(k) + "/" + std::to_string(t) + "[" + name + "] ";
+}
+
+void FailOperation(AppState& s, int mode) {
+    SetStatusText(s, mode == 0 ? "Write Error!!!" : "Verify Error!!!");
+    EndOperation(s);
+    LogElapsedTime(s);
+}
+
+// Whether the planned map uses a chunk beyond the detected capacity (a cart
+// of a size the layouts do not know, such as a 4 MiB one).
+bool MapExceedsCapacity(const AppState& s) {
+    const std::uint32_t chunks = s.Cart.CapacityBytes / kChunkBytes;
+    for (int c = static_cast<int>(chunks); c < kMapChunks; ++c) {
+        const std::uint8_t v = s.ChunkMap[c];
+        if (v == ChunkEnd) return false;
+        if (v != ChunkFree) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int CountMapItems(const AppState& s) {
+    int t = 0;
+    std::uint8_t last = ChunkFree;
+    for (int c = 0; c < kMapChunks; ++c) {
+        const std::uint8_t v = s.ChunkMap[c];
+        if (v == ChunkEnd) break;
+        if (v == ChunkFree) continue;
+        if (v != last) ++t;
+        last = v;
+    }
+    return t;
+}
+
+int WriteLoader(AppState& s, int mode, std::int32_t chunk) {
+    CloseCurrentFile(s);
+    std::error_code ec;
+    // A directory (the default before a loader file is chosen) is no loader file.
+    if (!s.CurrentFilePath.empty() && !std::filesystem::is_directory(s.CurrentFilePath, ec))
+        s.CurrentFile = std::fopen(s.CurrentFilePath.c_str(), "rb");
+
+    if (s.CurrentFile != nullptr) {
+        if (CurrentFileLength(s) != kLoaderSize) {
+            LogLine(s, "Multi-Boot Files Size Error!!!");
+            CloseCurrentFile(s);
+            EndOperation(s);
+            LogElapsedTime(s);
+            return -1;
+        }
+        const int r =
+            mode == 0 ? WriteImage(s, kLoaderSize, chunk, 0) : VerifyImage(s, kLoaderSize, chunk, 0);
+        if (r == 0) return 0;
+        CloseCurrentFile(s);
+        FailOperation(s, mode);
+        return -1;
+    }
+
+    // The built-in image, already in ChunkBuffer.
+    CheckCartHeader(s, 2);
+    LogLine(s, s.MessagePrefix + "# " + s.GameNameText);
+    s.ProgressPercent = 100;
+    const int r =
+        mode == 0 ? ProgramFlashChunk(s, chunk, kLoaderSize) : VerifyFlashChunk(s, chunk, kLoaderSize);
+    if (r == 0) return 0;
+    FailOperation(s, mode);
+    return -1;
+}
+
 void WriteMultiGames(AppState& s, int mode) {
-    (void)mode;
     BeginLogSection(s);
-    LogLine(s, "Multi-game write is not available in this build");
+    ResetProgress(s);
+    if (DetectAdapter(s) != 0) return;
+    if (IdentifyFlash(s) != 0) {
+        LogLine(s, "Flash not found!!!");
+        return;
+    }
+    WaitFlashReady(s);
+
+    const int a = static_cast<int>(s.Cart.CapacityBytes >> 23);
+    const int layout = s.Cart.VelaLine ? LayoutVelaCart(s, a) : LayoutPlainCart(s, a);
+    if (layout != 0 || MapExceedsCapacity(s)) {
+        LogLine(s, "This  cart have not enough space for these files!!!");
+        return;
+    }
+
+    const int t = CountMapItems(s);
+    BeginOperation(s);
+
+    int k = 1;
+    std::uint8_t last = ChunkFree;
+    for (int c = 0; c < kMapChunks; ++c) {
+        const std::uint8_t v = s.ChunkMap[c];
+        if (v == ChunkEnd) break;
+        if (v == ChunkGbaLoader || v == ChunkGbLoader) {
+            const bool gba = v == ChunkGbaLoader;
+            s.MessagePrefix = Prefix(k++, t, gba ? "GBA Loader" : "GB Loader");
+            const LoaderImage& image = gba ? BuiltinGbaLoader : BuiltinGbLoader;
+            std::memcpy(s.ChunkBuffer.data(), image.data(), kLoaderSize);
+            s.CurrentFilePath = gba ? s.Config.GbaLoaderFile.str() : s.Config.GbLoaderFile.str();
+            if (WriteLoader(s, mode, gba ? 0 : c) != 0) return;
+            continue;
+        }
+        if (v == last) continue;
+        last = v;
+        if (v == ChunkFree) continue;
+
+        const int row = v;
+        if (row >= static_cast<int>(s.GameList.size())) {
+            // The list changed without its summary being recomputed.
+            LogLine(s, "File Open Error!!!");
+            EndOperation(s);
+            return;
+        }
+        BuildRowPath(s, row);
+        if (OpenImageForRead(s) != 0) {
+            EndOperation(s);
+            return;
+        }
+        const GameRow& game = s.GameList[static_cast<std::size_t>(row)];
+        std::int32_t n = s.RowSizes[row];
+        if (auto length = ParseRowSize(game.Size); length && *length < n) n = *length;
+        s.MessagePrefix = Prefix(k++, t, game.Name);
+        const int r = mode == 0 ? WriteImage(s, n, c, 1) : VerifyImage(s, n, c, 1);
+        CloseCurrentFile(s);
+        if (r != 0) {
+            FailOperation(s, mode);
+            return;
+        }
+    }
+
+    EndOperation(s);
+    LogLine(s, mode == 0 ? "Write Multi-Files completed" : "Verify Multi-Files completed");
+    LogElapsedTime(s);
 }
 
 }  // namespace rombolt
