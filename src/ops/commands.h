@@ -51,7 +51,8 @@ int SWriteClick(AppState& s);
 int EraseFlashClick(AppState& s);
 int EraseAllFlash(AppState& s);
 
-// Several games behind boot loaders; mode 0 write, 1 verify.
-void WriteMultiGames(AppState& s, int mode);
+// Several games behind boot loaders; mode 0 write, 1 verify. 0 when every
+// item was written or verified; 254 when stopped; -1 otherwise.
+int WriteMultiGames(AppState& s, int mode);
 
 }  // namespace rombolt

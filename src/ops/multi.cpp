@@ -92,13 +92,13 @@ int WriteLoader(AppState& s, int mode, std::int32_t chunk) {
     return -1;
 }
 
-void WriteMultiGames(AppState& s, int mode) {
+int WriteMultiGames(AppState& s, int mode) {
     BeginLogSection(s);
     ResetProgress(s);
-    if (DetectAdapter(s) != 0) return;
+    if (DetectAdapter(s) != 0) return -1;
     if (IdentifyFlash(s) != 0) {
         LogLine(s, "Flash not found!!!");
-        return;
+        return -1;
     }
     WaitFlashReady(s);
 
@@ -106,7 +106,7 @@ void WriteMultiGames(AppState& s, int mode) {
     const int layout = s.Cart.VelaLine ? LayoutVelaCart(s, a) : LayoutPlainCart(s, a);
     if (layout != 0 || MapExceedsCapacity(s)) {
         LogLine(s, "This  cart have not enough space for these files!!!");
-        return;
+        return -1;
     }
 
     const int t = CountMapItems(s);
@@ -123,7 +123,7 @@ void WriteMultiGames(AppState& s, int mode) {
             const LoaderImage& image = gba ? BuiltinGbaLoader : BuiltinGbLoader;
             std::memcpy(s.ChunkBuffer.data(), image.data(), kLoaderSize);
             s.CurrentFilePath = gba ? s.Config.GbaLoaderFile.str() : s.Config.GbLoaderFile.str();
-            if (WriteLoader(s, mode, gba ? 0 : c) != 0) return;
+            if (WriteLoader(s, mode, gba ? 0 : c) != 0) return -1;
             continue;
         }
         if (v == last) continue;
@@ -135,12 +135,12 @@ void WriteMultiGames(AppState& s, int mode) {
             // The list changed without its summary being recomputed.
             LogLine(s, "File Open Error!!!");
             EndOperation(s);
-            return;
+            return -1;
         }
         BuildRowPath(s, row);
         if (OpenImageForRead(s) != 0) {
             EndOperation(s);
-            return;
+            return -1;
         }
         const GameRow& game = s.GameList[static_cast<std::size_t>(row)];
         std::int32_t n = s.RowSizes[row];
@@ -150,13 +150,14 @@ void WriteMultiGames(AppState& s, int mode) {
         CloseCurrentFile(s);
         if (r != 0) {
             FailOperation(s, mode);
-            return;
+            return r == kStopResult ? kStopResult : -1;
         }
     }
 
     EndOperation(s);
     LogLine(s, mode == 0 ? "Write Multi-Files completed" : "Verify Multi-Files completed");
     LogElapsedTime(s);
+    return 0;
 }
 
 }  // namespace rombolt
