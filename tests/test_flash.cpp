@@ -2,61 +2,18 @@
 // addresses, how often the status is polled, and what a stop leaves behind.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <utility>
 #include <vector>
 
 #include "flash/flash.h"
+#include "support/bus_tap.h"
 #include "support/fake_frontend.h"
 
 using namespace rombolt;
 
 namespace {
 
-// Decodes EPP cycles (speed "4": one 16-bit access per word) into cart bus
-// events. Every word read from the data window is answered by `answer`, which
-// plays the chips' status registers.
-class BusTap final : public PortBackend {
-public:
-    struct Write {
-        std::uint32_t addr;
-        std::uint16_t word;
-        bool operator==(const Write&) const = default;
-    };
-
-    std::uint8_t inb(std::uint16_t) override { return 0xFF; }
-    void outb(std::uint16_t port, std::uint8_t v) override {
-        if (port == kBase + 3) {
-            reg = v;
-        } else if (port == kBase + 4) {
-            regWrites.emplace_back(reg, v);
-            if (reg <= 2) {
-                const int shift = 8 * reg;
-                addr = (addr & ~(0xFFu << shift)) | (std::uint32_t{v} << shift);
-            }
-        }
-    }
-    std::uint16_t inw(std::uint16_t port) override {
-        if (port != kBase + 4 || reg != 3) return 0xFFFF;
-        ++reads;
-        const std::uint16_t w = answer ? answer(addr) : 0xFFFF;
-        ++addr;
-        return w;
-    }
-    void outw(std::uint16_t port, std::uint16_t w) override {
-        if (port != kBase + 4 || reg != 3) return;
-        writes.push_back({addr, w});
-        ++addr;
-    }
-
-    static constexpr std::uint16_t kBase = 0x378;
-    std::function<std::uint16_t(std::uint32_t)> answer;
-    std::vector<Write> writes;
-    std::vector<std::pair<int, int>> regWrites;
-    long reads = 0;
-    int reg = 0;
-    std::uint32_t addr = 0;
-};
+using test::BusTap;
 
 class FlashSeqTest : public ::testing::Test {
 protected:
