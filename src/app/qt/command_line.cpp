@@ -1,0 +1,98 @@
+#include "command_line.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "port/port_open.h"
+#include "sim/cart_dir.h"
+#include "sim/sim_port.h"
+#ifdef ROMBOLT_HAVE_TRACE
+#include "cli/trace_port.h"
+#endif
+
+namespace rombolt::qt {
+
+WindowOptions ParseWindowOptions(const QStringList& args) {
+    WindowOptions o;
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        auto value = [&](std::string& into) {
+            if (i + 1 >= args.size() || args[i + 1].isEmpty()) {
+                o.error = "option " + a.toStdString() + " needs a value";
+                return;
+            }
+            into = args[++i].toStdString();
+        };
+        if (a == "--sim") {
+            value(o.simDir);
+        } else if (a == "--port") {
+            value(o.port);
+        } else if (a == "--trace") {
+            value(o.trace);
+        } else if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
+        } else {
+            o.error = "unknown option " + a.toStdString();
+        }
+        if (!o.error.empty()) return o;
+    }
+    if (!o.simDir.empty() && !o.port.empty()) o.error = "--sim and --port exclude each other";
+    return o;
+}
+
+std::string WindowUsage() {
+    return "Usage: rombolt-writer [--sim DIR | --port PORT] [--trace FILE]\n"
+           "  --sim DIR     use the simulated cartridge in DIR; a vela-256M cart with\n"
+           "                64K of save memory is created when DIR does not exist\n"
+           "  --port PORT   the printer port: lpt1, lpt2, lpt3, 0xBASE or /dev/parportN\n"
+           "  --trace FILE  write every port access to FILE, one line each\n"
+           "  --version     print the product and its version\n";
+}
+
+PortChain OpenPortChain(const WindowOptions& options, int configBase) {
+    PortChain c;
+    if (!options.simDir.empty()) {
+        std::error_code ec;
+        if (!std::filesystem::exists(options.simDir, ec)) {
+            std::string error;
+            if (!CreateSimCart(options.simDir, "vela-256M", "64K", "", error)) {
+                c.fatal = "cannot create the simulated cart in " + options.simDir + ": " + error;
+                return c;
+            }
+        }
+        std::string error;
+        std::unique_ptr<SimPort> sim = SimPort::Open(options.simDir, error);
+        if (!sim) {
+            c.fatal = "cannot open the simulated cart in " + options.simDir + ": " + error;
+            return c;
+        }
+        c.backend = sim.get();
+        c.owned.push_back(std::move(sim));
+    } else {
+        OpenedPort opened = OpenHardwarePort(options.port, configBase);
+        c.backend = opened.backend.get();
+        c.owned.push_back(std::move(opened.backend));
+        // A base given on the command line wins over the Config dialog's port.
+        if (!options.port.empty()) c.baseOverride = opened.base;
+        c.message = opened.message;
+    }
+    if (!options.trace.empty()) {
+#ifdef ROMBOLT_HAVE_TRACE
+        std::FILE* f = std::fopen(options.trace.c_str(), "w");
+        if (!f) {
+            c.fatal = "cannot write the trace file " + options.trace;
+            return c;
+        }
+        auto trace = std::make_unique<cli::TracePort>(*c.backend, f);
+        c.backend = trace.get();
+        c.owned.push_back(std::move(trace));
+#else
+        c.fatal = "this build cannot trace port accesses";
+#endif
+    }
+    return c;
+}
+
+}  // namespace rombolt::qt

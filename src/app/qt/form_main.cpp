@@ -1,0 +1,684 @@
+#include "form_main.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QDrag>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <algorithm>
+#include <filesystem>
+
+#include "app/game_list.h"
+#include "app/operation.h"
+#include "ops/commands.h"
+#include "pictures.h"
+#include "port/ioport.h"
+#include "window_font.h"
+
+namespace rombolt::qt {
+
+namespace {
+
+const char* const kFilterA =
+    "GBA Files (*.gba;*.bin;*.dat;*.sav)|*.gba;*.bin;*.dat;*.sav|All Files (*.*)|*.*";
+const char* const kFilterB = "IPS File(*.ips)|*.ips|all files(*.*)|*.*";
+const char* const kBrowserFilter =
+    "All files (*.*)|*.*|GBX files(*.gba;*.bin;*.gbc;*.gb)|*.gba;*.bin;*.gbc;*.gb;gb*|GBA "
+    "files(*.gba;*.bin)|*.gba;*.bin|GB files(*.gbc;*.gb;gb*)|*.gbc;*.gb;gb*";
+
+constexpr int kDesignColumnWidths[5] = {135, 140, 60, 95, 50};
+
+// Stored window sizes outside this range (a damaged config.sav) fall back to the design size.
+constexpr int kMinStoredSize = 150;
+constexpr int kMaxStoredSize = 16384;
+
+QString Q(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Image1: a waste bin, drawn here rather than stored.
+QPixmap DrawBin() {
+    QPixmap pm(32, 32);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient g(6, 0, 26, 0);
+    g.setColorAt(0, QColor(150, 160, 170));
+    g.setColorAt(0.5, QColor(225, 230, 235));
+    g.setColorAt(1, QColor(120, 130, 140));
+    p.setPen(QPen(QColor(60, 64, 70), 1));
+    p.setBrush(g);
+    QPolygonF body({QPointF(7, 9), QPointF(25, 9), QPointF(23, 30), QPointF(9, 30)});
+    p.drawPolygon(body);
+    p.drawRoundedRect(QRectF(5, 5, 22, 4), 1.5, 1.5);
+    p.drawRect(QRectF(13, 2, 6, 3));
+    p.setPen(QPen(QColor(90, 96, 104), 1.2));
+    for (double x : {12.0, 16.0, 20.0}) p.drawLine(QPointF(x, 12), QPointF(x + (x - 16) * 0.1, 27));
+    return pm;
+}
+
+void PresetDialog(QFileDialog* d, const std::string& file) {
+    if (file.empty()) return;
+    QFileInfo info(QString::fromStdString(file));
+    d->setDirectory(info.absolutePath());
+    d->selectFile(info.fileName());
+}
+
+}  // namespace
+
+// --- game list view ---
+
+TListView::TListView(QWidget* parent) : QTreeWidget(parent) {
+    setRootIsDecorated(false);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setDragEnabled(true);
+    setAcceptDrops(true);
+    setDragDropMode(QAbstractItemView::DragDrop);
+    setSortingEnabled(false);
+}
+
+std::vector<int> TListView::SelectedRows() const {
+    std::vector<int> rows;
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        if (topLevelItem(i)->isSelected()) rows.push_back(i);
+    return rows;
+}
+
+void TListView::startDrag(Qt::DropActions) {
+    if (SelectedRows().empty()) return;
+    auto* drag = new QDrag(this);
+    drag->setMimeData(MakeDragData(objectName()));
+    drag->exec(Qt::CopyAction);
+}
+
+void TListView::dragEnterEvent(QDragEnterEvent* e) {
+    QString src = DragSourceName(e->mimeData());
+    if (src == "FileListBox1" || src == objectName()) {
+        e->setDropAction(Qt::CopyAction);
+        e->accept();
+    } else {
+        e->ignore();
+    }
+}
+
+void TListView::dragMoveEvent(QDragMoveEvent* e) {
+    QString src = DragSourceName(e->mimeData());
+    if (src == "FileListBox1" || src == objectName()) {
+        e->setDropAction(Qt::CopyAction);
+        e->accept();
+    } else {
+        e->ignore();
+    }
+}
+
+void TListView::dropEvent(QDropEvent* e) {
+    QString src = DragSourceName(e->mimeData());
+    e->setDropAction(Qt::CopyAction);
+    e->accept();
+    // A drop of the list onto itself changes nothing.
+    if (src == "FileListBox1" && OnFilesDropped) OnFilesDropped();
+}
+
+void TListView::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Delete) {
+        if (!SelectedRows().empty() && OnDeleteKey) OnDeleteKey();
+        e->accept();
+        return;
+    }
+    QTreeWidget::keyPressEvent(e);
+}
+
+// --- Image1 ---
+
+TDropImage::TDropImage(QWidget* parent) : QLabel(parent) { setAcceptDrops(true); }
+
+void TDropImage::dragEnterEvent(QDragEnterEvent* e) {
+    if (DragSourceName(e->mimeData()) == "ListView1") {
+        e->setDropAction(Qt::CopyAction);
+        e->accept();
+    } else {
+        e->ignore();
+    }
+}
+
+void TDropImage::dragMoveEvent(QDragMoveEvent* e) {
+    if (DragSourceName(e->mimeData()) == "ListView1") {
+        e->setDropAction(Qt::CopyAction);
+        e->accept();
+    } else {
+        e->ignore();
+    }
+}
+
+void TDropImage::dropEvent(QDropEvent* e) {
+    if (DragSourceName(e->mimeData()) != "ListView1") {
+        e->ignore();
+        return;
+    }
+    e->setDropAction(Qt::CopyAction);
+    e->accept();
+    if (OnRowsDropped) OnRowsDropped();
+}
+
+// --- file list drag ---
+
+void TDragFileListBox::startDrag(Qt::DropActions) {
+    if (SelectedNames().isEmpty()) return;
+    auto* drag = new QDrag(this);
+    drag->setMimeData(MakeDragData(objectName()));
+    drag->exec(Qt::CopyAction);
+}
+
+// --- the window ---
+
+TForm1::TForm1(AppState& s, const std::string& workingDirectory, QWidget* parent) : QWidget(parent), s_(s) {
+    s_.UI = this;
+    CreateControls();
+    Startup(workingDirectory);
+}
+
+TForm1::~TForm1() {
+    if (s_.UI == this) s_.UI = nullptr;
+}
+
+void TForm1::CreateControls() {
+    setObjectName("Form1");
+    setWindowTitle("Rombolt Writer 3.2");
+    setFont(WindowFont());
+    resize(kDesignClientWidth, kDesignClientHeight);
+
+    auto button = [this](const char* name, const QString& caption, const QString& hint, bool actionFont) {
+        auto* b = new QPushButton(caption, this);
+        b->setObjectName(name);
+        if (!hint.isEmpty()) b->setToolTip(hint);
+        if (actionFont) b->setFont(ButtonFont());
+        b->setFocusPolicy(Qt::TabFocus);
+        return b;
+    };
+    Write = button("Write", "Write Flash", "Write To Cart", true);
+    Verify = button("Verify", "Verify Game", "Verify Cart with File", true);
+    Read = button("Read", "Backup Game", "Read Cart to File", true);
+    SWrite = button("SWrite", "Write Saver", "Write Saver Data to Cart", true);
+    SRead = button("SRead", "Backup Saver", "Read Saver Data to File", true);
+    Config = button("Config", "Config.", {}, true);
+
+    Bevel1 = new QFrame(this);
+    Bevel1->setObjectName("Bevel1");
+    Bevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    Image3 = new QLabel(this);
+    Image3->setObjectName("Image3");
+    Image3->setAlignment(Qt::AlignCenter);
+
+    MemoClear = button("MemoClear", "Clear", {}, false);
+    Stop = button("Stop", "Stop", {}, false);
+
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setObjectName("Memo1");
+    Memo1->setReadOnly(true);
+    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1->setUndoRedoEnabled(false);
+    Memo1->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    Image2 = new QLabel(Memo1);
+    Image2->setObjectName("Image2");
+    Image2->setScaledContents(true);
+    Image2->hide();
+    Memo1->installEventFilter(this);
+
+    DriveComboBox1 = new TDriveComboBox(this);
+    DriveComboBox1->setObjectName("DriveComboBox1");
+    FilterComboBox1 = new TFilterComboBox(this);
+    FilterComboBox1->setObjectName("FilterComboBox1");
+    FilterComboBox1->SetFilter(kBrowserFilter);
+    DirectoryListBox1 = new TDirectoryListBox(this);
+    DirectoryListBox1->setObjectName("DirectoryListBox1");
+    FileListBox1 = new TDragFileListBox(this);
+    FileListBox1->setObjectName("FileListBox1");
+    FileListBox1->setToolTip("Drag or Double Click");
+    FileListBox1->SetMask(FilterComboBox1->Mask());
+
+    Image1 = new TDropImage(this);
+    Image1->setObjectName("Image1");
+    Image1->setPixmap(DrawBin());
+    ClearAll = button("ClearAll", "Clear All", {}, false);
+    EraseFlash = button("EraseFlash", "EraseFlash", {}, false);
+
+    ListView1 = new TListView(this);
+    ListView1->setObjectName("ListView1");
+    ListView1->setColumnCount(5);
+    ListView1->setHeaderLabels({"Name", "Directory Path", "Size", "Game Name", "GType"});
+    ListView1->headerItem()->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+    ListView1->header()->setStretchLastSection(false);
+    ListView1->header()->setSectionsClickable(true);
+    ListView1->header()->setSectionsMovable(false);
+    ListView1->header()->setMinimumSectionSize(0);
+    for (int c = 0; c < 5; ++c) ListView1->setColumnWidth(c, kDesignColumnWidths[c]);
+    ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName("PopupMenu1");
+    QAction* save = PopupMenu1->addAction("Save List");
+    save->setObjectName("SaveFromList");
+    PopupMenu1->addSeparator();
+    QAction* load = PopupMenu1->addAction("Load List");
+    load->setObjectName("LoadToList");
+    QAction* add = PopupMenu1->addAction("Add List");
+    add->setObjectName("AddToList");
+
+    LabelCartSize = new QLabel(this);
+    LabelCartSize->setObjectName("LabelCartSize");
+
+    StatusBar1 = new TStatusBar(this);
+    StatusBar1->setObjectName("StatusBar1");
+    StatusBar1->AddPanel(25);
+    StatusBar1->AddPanel(80);
+    StatusBar1->AddPanel(120, true);
+    StatusBar1->AddPanel(50);
+    StatusBar1->AddPanel(50);
+    ProgressBar1 = new QProgressBar(StatusBar1);
+    ProgressBar1->setObjectName("ProgressBar1");
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->hide();
+    StatusBar1->OnDrawPanel = [this](int panel, const QRect& r) { StatusBar1DrawPanel(panel, r); };
+    StatusBar1->OnResized = [this] {
+        if (ProgressBar1->isVisible()) StatusBar1DrawPanel(2, StatusBar1->PanelRect(2));
+    };
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setInterval(1000);
+
+    auto fileDialog = [this](const char* name, QFileDialog::AcceptMode mode, const char* filter) {
+        auto* d = new QFileDialog(this);
+        d->setObjectName(name);
+        d->setOption(QFileDialog::DontUseNativeDialog);
+        d->setAcceptMode(mode);
+        d->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+        d->setNameFilters(QtNameFilters(filter));
+        return d;
+    };
+    OpenDialog1 = fileDialog("OpenDialog1", QFileDialog::AcceptOpen, kFilterA);
+    SaveDialog1 = fileDialog("SaveDialog1", QFileDialog::AcceptSave, kFilterA);
+    OpenDialog3 = fileDialog("OpenDialog3", QFileDialog::AcceptOpen, kFilterB);
+
+    PlaceControls();
+
+    // Wiring.
+    connect(Write, &QPushButton::clicked, this, [this] { RunCommand([this] { rombolt::WriteClick(s_); }); });
+    connect(Verify, &QPushButton::clicked, this,
+            [this] { RunCommand([this] { rombolt::VerifyClick(s_); }); });
+    connect(Read, &QPushButton::clicked, this, [this] { RunCommand([this] { rombolt::ReadClick(s_); }); });
+    connect(SWrite, &QPushButton::clicked, this,
+            [this] { RunCommand([this] { rombolt::SWriteClick(s_); }); });
+    connect(SRead, &QPushButton::clicked, this, [this] { RunCommand([this] { rombolt::SReadClick(s_); }); });
+    connect(EraseFlash, &QPushButton::clicked, this,
+            [this] { RunCommand([this] { rombolt::EraseFlashClick(s_); }); });
+    connect(Config, &QPushButton::clicked, this, [this] { RunCommand([this] { ConfigClick(); }); });
+    connect(Stop, &QPushButton::clicked, this, [this] { StopClick(s_); });
+    connect(MemoClear, &QPushButton::clicked, this, [this] { MemoClearClick(); });
+    connect(ClearAll, &QPushButton::clicked, this, [this] { RunCommand([this] { ClearAllClick(); }); });
+    connect(Timer1, &QTimer::timeout, this, [this] { TimerTick(s_); });
+
+    connect(DriveComboBox1, &TDriveComboBox::DriveChosen, this,
+            [this](const QString& root) { DirectoryListBox1->SetDirectory(root); });
+    connect(DirectoryListBox1, &TDirectoryListBox::DirectoryChanged, this, [this](const QString& dir) {
+        FileListBox1->SetDirectory(dir);
+        DriveComboBox1->SelectDriveOf(dir);
+    });
+    connect(FilterComboBox1, &TFilterComboBox::MaskChanged, this,
+            [this](const QString& mask) { FileListBox1->SetMask(mask); });
+    connect(FileListBox1, &QListWidget::itemDoubleClicked, this,
+            [this](QListWidgetItem*) { RunCommand([this] { AddSelectedFiles(); }); });
+
+    ListView1->OnFilesDropped = [this] { RunCommand([this] { AddSelectedFiles(); }); };
+    ListView1->OnDeleteKey = [this] { RunCommand([this] { DeleteSelectedRows(); }); };
+    Image1->OnRowsDropped = [this] { RunCommand([this] { DeleteSelectedRows(); }); };
+    connect(ListView1->header(), &QHeaderView::sectionClicked, this, [this](int column) {
+        RunCommand([this, column] {
+            SortByColumn(s_, column);
+            RefreshGameList();
+        });
+    });
+    connect(ListView1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { PopupMenu1->popup(ListView1->viewport()->mapToGlobal(pos)); });
+    connect(save, &QAction::triggered, this, [this] { RunCommand([this] { SaveFromListClick(s_); }); });
+    connect(load, &QAction::triggered, this, [this] {
+        RunCommand([this] {
+            LoadToListClick(s_);
+            RefreshGameList();
+        });
+    });
+    connect(add, &QAction::triggered, this, [this] {
+        RunCommand([this] {
+            AddToListClick(s_);
+            RefreshGameList();
+        });
+    });
+}
+
+void TForm1::PlaceControls() {
+    const int dx = width() - kDesignClientWidth;
+    const int dy = height() - kDesignClientHeight;
+    auto w = [](int v) { return std::max(0, v); };
+    Write->setGeometry(6, 8, 68, 25);
+    Verify->setGeometry(6, 41, 68, 25);
+    Read->setGeometry(6, 73, 68, 25);
+    SWrite->setGeometry(77, 8, 68, 25);
+    SRead->setGeometry(77, 41, 68, 25);
+    Config->setGeometry(77, 73, 68, 25);
+    Bevel1->setGeometry(148, 8, 150, 106);
+    MemoClear->setGeometry(12, 112, 60, 16);
+    Stop->setGeometry(254, 121, 46, 25);
+    Memo1->setGeometry(8, 128, 240, 180);
+    DriveComboBox1->setGeometry(304, 8, 89, 19);
+    // Anchored left, top and right: these grow with the window's width.
+    FilterComboBox1->setGeometry(400, 8, w(138 + dx), 21);
+    DirectoryListBox1->setGeometry(304, 40, w(234 + dx), 97);
+    FileListBox1->setGeometry(264, 152, w(274 + dx), 156);
+    Image1->setGeometry(8, 317, 32, 32);
+    ClearAll->setGeometry(56, 328, 57, 17);
+    EraseFlash->setGeometry(152, 321, 59, 26);
+    // Anchored on all four sides.
+    ListView1->setGeometry(8, 352, w(530 + dx), w(185 + dy));
+    // Anchored left and bottom; the label sizes itself to its text.
+    LabelCartSize->adjustSize();
+    LabelCartSize->move(256, 543 + dy);
+    StatusBar1->setGeometry(0, height() - 19, width(), 19);
+}
+
+void TForm1::resizeEvent(QResizeEvent*) { PlaceControls(); }
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    // Image2 fills the log's client area.
+    if (watched == Memo1 && event->type() == QEvent::Resize) Image2->setGeometry(Memo1->contentsRect());
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm1::Startup(const std::string& workingDirectory) {
+    // The log starts without scroll bars.
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    s_.FirstOperation = 1;
+    for (int i : {0, 1, 3, 4}) StatusBar1->SetPanelText(i, {});
+    LabelCartSize->clear();
+    s_.ElapsedSeconds = 0;
+
+    std::string cwd = workingDirectory.empty() ? std::filesystem::current_path().string() : workingDirectory;
+    DirectoryListBox1->SetDirectory(QString::fromStdString(cwd));
+    WindowState designed;
+    designed.Height = kDesignClientHeight + kFrameHeight;
+    designed.Width = kDesignClientWidth + kFrameWidth;
+    for (int c = 0; c < 5; ++c) designed.ColumnWidths[static_cast<size_t>(c)] = ListView1->columnWidth(c);
+    designed.CurrentDirectory = DirectoryListBox1->Directory().toStdString();
+    StartupResult r = StartupConfig(s_, designed, cwd);
+    // config.sav may have just been created in the folder on show.
+    FileListBox1->Refresh();
+
+    const WindowState& w = r.Window;
+    int h = (w.Height >= kMinStoredSize && w.Height <= kMaxStoredSize) ? w.Height : designed.Height;
+    int wd = (w.Width >= kMinStoredSize && w.Width <= kMaxStoredSize) ? w.Width : designed.Width;
+    resize(width(), h - kFrameHeight);
+    resize(wd - kFrameWidth, height());
+    for (int c = 0; c < 5; ++c)
+        ListView1->setColumnWidth(c, std::clamp(w.ColumnWidths[static_cast<size_t>(c)], 0, kMaxStoredSize));
+    openDialogFile_ = w.OpenDialogFile;
+    PresetDialog(OpenDialog1, w.OpenDialogFile);
+    PresetDialog(OpenDialog3, w.OpenDialogFile);
+    PresetDialog(SaveDialog1, w.SaveDialogFile);
+    if (!w.CurrentDirectory.empty())
+        DirectoryListBox1->SetDirectory(QString::fromStdString(w.CurrentDirectory));
+
+    Image3->setGeometry(Bevel1->geometry());
+    Image3->hide();
+    LoadStartupPicture();
+    EndOperation(s_);
+    QCoreApplication::processEvents();
+}
+
+void TForm1::CreateDialogs() {
+    if (FormCartSize) return;
+    FormCartSize = new TFormCartSize(this);
+    FormSaverSize = new TFormSaverSize(this);
+    FormConfig = new TFormConfig(s_, this);
+}
+
+void TForm1::LoadStartupPicture() {
+    QImage img = StartupPicture();
+    if (img.isNull()) {
+        Beep();
+        return;
+    }
+    Image2->setPixmap(QPixmap::fromImage(img));
+    Image2->setGeometry(Memo1->contentsRect());
+    Image2->show();
+    Image2->setEnabled(true);
+}
+
+// --- log, status, progress ---
+
+void TForm1::LogLine(std::string_view text) {
+    QTextCursor c(Memo1->document());
+    c.movePosition(QTextCursor::End);
+    if (logLines_ > 0) c.insertBlock();
+    c.insertText(Q(text));
+    ++logLines_;
+    Memo1Change();
+    Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
+    Memo1->horizontalScrollBar()->setValue(0);
+}
+
+void TForm1::Memo1Change() {
+    if (logLines_ > 0) {
+        Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        Image2->hide();
+        Image2->setEnabled(false);
+    } else {
+        Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        if (!Image2->pixmap().isNull()) Image2->show();
+        Image2->setEnabled(true);
+    }
+}
+
+void TForm1::MemoClearClick() {
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo1->clear();
+    logLines_ = 0;
+    Memo1Change();
+}
+
+void TForm1::SetPanelText(int index, std::string_view text) { StatusBar1->SetPanelText(index, Q(text)); }
+
+void TForm1::ShowProgress(int percent) { ProgressBar1->setValue(std::clamp(percent, 0, 100)); }
+
+void TForm1::StatusBar1DrawPanel(int panel, const QRect& rect) {
+    if (panel != 2) return;
+    QRect target(rect.left(), rect.top(), std::max(0, StatusBar1->PanelWidth(2) - 4), rect.height());
+    if (ProgressBar1->geometry() != target) ProgressBar1->setGeometry(target);
+    if (!ProgressBar1->isVisible()) ProgressBar1->show();
+}
+
+void TForm1::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void TForm1::SetBusy(bool busy) {
+    if (busy) {
+        for (QWidget* w : std::initializer_list<QWidget*>{
+                 DriveComboBox1, FilterComboBox1, DirectoryListBox1, FileListBox1, ListView1, Image1,
+                 ClearAll, Config, EraseFlash, MemoClear, Write, Verify, Read, SWrite, SRead})
+            w->setEnabled(false);
+        Stop->setEnabled(true);
+        Memo1->setEnabled(false);
+        timerPaused_ = false;
+        Timer1->start();
+        return;
+    }
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{DriveComboBox1, FilterComboBox1, DirectoryListBox1, FileListBox1,
+                                         ListView1, Image1, Config, EraseFlash, MemoClear})
+        w->setEnabled(true);
+    UpdateListButtons();
+    for (QWidget* w : {Read, SWrite, SRead}) w->setEnabled(true);
+    Stop->setEnabled(false);
+    Memo1->setEnabled(true);
+    Timer1->stop();
+    timerPaused_ = false;
+}
+
+void TForm1::PauseTimer(bool paused) {
+    if (paused && Timer1->isActive()) {
+        Timer1->stop();
+        timerPaused_ = true;
+    } else if (!paused && timerPaused_) {
+        Timer1->start();
+        timerPaused_ = false;
+    }
+}
+
+void TForm1::UpdateListButtons() {
+    bool rows = !s_.GameList.empty();
+    Write->setEnabled(rows);
+    Verify->setEnabled(rows);
+    ClearAll->setEnabled(rows);
+}
+
+// --- questions and dialogs ---
+
+bool TForm1::AskYesNo(std::string_view text, std::string_view caption) {
+    QMessageBox box(QMessageBox::NoIcon, Q(caption), Q(text), QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName("MessageBox");
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
+}
+
+std::optional<std::string> TForm1::ChooseFile(FileDialog which) {
+    QFileDialog* d = which == FileDialog::OpenFile   ? OpenDialog1
+                     : which == FileDialog::SaveFile ? SaveDialog1
+                                                     : OpenDialog3;
+    if (d->exec() != QDialog::Accepted || d->selectedFiles().isEmpty()) return std::nullopt;
+    std::string chosen = d->selectedFiles().first().toStdString();
+    if (which == FileDialog::OpenFile) openDialogFile_ = chosen;
+    return chosen;
+}
+
+int TForm1::ChooseCartSize(int preselectedIndex) {
+    if (!FormCartSize) return 0;
+    return FormCartSize->Choose(preselectedIndex);
+}
+
+Frontend::SaverChoice TForm1::ChooseSaverRange() {
+    if (!FormSaverSize) return {};
+    auto [unit, size] = FormSaverSize->Choose();
+    return {unit, size};
+}
+
+void TForm1::ShowCartPicture(int number) {
+    if (number <= 0) {
+        Image3->hide();
+        return;
+    }
+    QImage img = CartPicture(number);
+    if (img.isNull()) {
+        Beep();
+        return;
+    }
+    Image3->setPixmap(QPixmap::fromImage(img));
+    Image3->show();
+    Image3->raise();
+}
+
+void TForm1::Beep() {
+    ++beeps_;
+    QApplication::beep();
+}
+
+// --- commands ---
+
+void TForm1::RunCommand(const std::function<void()>& command) {
+    if (running_) return;
+    running_ = true;
+    command();
+    running_ = false;
+    if (pendingClose_) {
+        pendingClose_ = false;
+        close();
+    }
+}
+
+void TForm1::ConfigClick() {
+    if (!FormConfig) return;
+    FormConfig->Run();
+    RefreshGameList();
+}
+
+void TForm1::AddSelectedFiles() {
+    QStringList names = FileListBox1->SelectedNames();
+    if (names.isEmpty()) return;
+    std::vector<std::string> list;
+    for (const QString& n : names) list.push_back(n.toStdString());
+    rombolt::AddSelectedFiles(s_, FileListBox1->Directory().toStdString(), list);
+    RefreshGameList();
+}
+
+void TForm1::DeleteSelectedRows() {
+    std::vector<int> rows = ListView1->SelectedRows();
+    if (rows.empty()) return;
+    DeleteRows(s_, rows);
+    RefreshGameList();
+}
+
+void TForm1::ClearAllClick() {
+    rombolt::ClearAllClick(s_);
+    RefreshGameList();
+}
+
+void TForm1::RefreshGameList() {
+    ListView1->clear();
+    QList<QTreeWidgetItem*> items;
+    for (const GameRow& r : s_.GameList) {
+        auto* item = new QTreeWidgetItem(
+            QStringList{Q(r.Name), Q(r.DirectoryPath), Q(r.Size), Q(r.GameName), Q(r.GType)});
+        item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+        items << item;
+    }
+    ListView1->addTopLevelItems(items);
+    LabelCartSize->setText(Q(s_.FitNote));
+    LabelCartSize->adjustSize();
+    UpdateListButtons();
+}
+
+WindowState TForm1::CaptureWindowState() const {
+    WindowState w;
+    w.Height = height() + kFrameHeight;
+    w.Width = width() + kFrameWidth;
+    for (int c = 0; c < 5; ++c) w.ColumnWidths[static_cast<size_t>(c)] = ListView1->columnWidth(c);
+    w.OpenDialogFile = openDialogFile_;
+    w.SaveDialogFile = s_.SaveDialogFile;
+    w.CurrentDirectory = DirectoryListBox1->Directory().toStdString();
+    return w;
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (running_) {
+        // Closing in the middle of an operation would pull the window from
+        // under it: stop the operation and close once it has returned.
+        s_.StopRequested = 1;
+        pendingClose_ = true;
+        event->ignore();
+        return;
+    }
+    CloseConfig(s_, CaptureWindowState());
+    event->accept();
+}
+
+}  // namespace rombolt::qt

@@ -1,0 +1,174 @@
+// TForm1: the main window. Buttons start the cart operations, the log and the
+// status bar show them, the file browser and the game list queue the games.
+// The window is the program's front end: the core operations reach the user
+// through its Frontend methods.
+#pragma once
+
+#include <QFileDialog>
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QWidget>
+#include <functional>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/config.h"
+#include "app/frontend.h"
+#include "dialogs.h"
+#include "file_browser.h"
+#include "status_bar.h"
+
+namespace rombolt::qt {
+
+// The game list view: drags its selected rows, takes drops from the file
+// list, reports the Delete key.
+class TListView : public QTreeWidget {
+    Q_OBJECT
+public:
+    explicit TListView(QWidget* parent = nullptr);
+    std::function<void()> OnFilesDropped;  // a drop from FileListBox1
+    std::function<void()> OnDeleteKey;     // Delete pressed with rows selected
+    std::vector<int> SelectedRows() const;
+
+protected:
+    void startDrag(Qt::DropActions supported) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dragMoveEvent(QDragMoveEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+};
+
+// Image1: the picture that game-list rows are dragged onto to remove them.
+class TDropImage : public QLabel {
+    Q_OBJECT
+public:
+    explicit TDropImage(QWidget* parent = nullptr);
+    std::function<void()> OnRowsDropped;
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dragMoveEvent(QDragMoveEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
+};
+
+// The file list drags its selection as a copy (never a move).
+class TDragFileListBox : public TFileListBox {
+    Q_OBJECT
+public:
+    using TFileListBox::TFileListBox;
+
+protected:
+    void startDrag(Qt::DropActions supported) override;
+};
+
+class TForm1 : public QWidget, public Frontend {
+    Q_OBJECT
+public:
+    // Client area of the window at its design size; the stored window size
+    // adds the frame of the design (4-pixel borders, 23-pixel caption).
+    static constexpr int kDesignClientWidth = 545;
+    static constexpr int kDesignClientHeight = 579;
+    static constexpr int kFrameWidth = 8;
+    static constexpr int kFrameHeight = 27;
+
+    // Runs the start-up sequence: settings from config.sav in
+    // `workingDirectory` (the process's when empty), geometry, pictures, idle state.
+    TForm1(AppState& s, const std::string& workingDirectory = {}, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The three dialogs, created once after the window, in this order.
+    void CreateDialogs();
+
+    // --- Frontend ---
+    void LogLine(std::string_view text) override;
+    void SetPanelText(int index, std::string_view text) override;
+    void ShowProgress(int percent) override;
+    void ProcessMessages() override;
+    void SetBusy(bool busy) override;
+    void PauseTimer(bool paused) override;
+    bool AskYesNo(std::string_view text, std::string_view caption) override;
+    std::optional<std::string> ChooseFile(FileDialog which) override;
+    int ChooseCartSize(int preselectedIndex) override;
+    SaverChoice ChooseSaverRange() override;
+    void ShowCartPicture(int number) override;
+    void Beep() override;
+
+    // Write, Verify and ClearAll enabled exactly when the list has rows.
+    void UpdateListButtons();
+    // Rebuilds ListView1 from the game list; LabelCartSize shows the fit note.
+    void RefreshGameList();
+    // What SaveConfig stores about the window.
+    WindowState CaptureWindowState() const;
+    int BeepCount() const { return beeps_; }
+    bool CommandRunning() const { return running_; }
+
+    QPushButton* Write;
+    QPushButton* Verify;
+    QPushButton* Read;
+    QPushButton* SWrite;
+    QPushButton* SRead;
+    QPushButton* Config;
+    QFrame* Bevel1;
+    QLabel* Image3;
+    QPushButton* MemoClear;
+    QPushButton* Stop;
+    QPlainTextEdit* Memo1;
+    QLabel* Image2;
+    TDriveComboBox* DriveComboBox1;
+    TFilterComboBox* FilterComboBox1;
+    TDirectoryListBox* DirectoryListBox1;
+    TDragFileListBox* FileListBox1;
+    TDropImage* Image1;
+    QPushButton* ClearAll;
+    QPushButton* EraseFlash;
+    TListView* ListView1;
+    QMenu* PopupMenu1;
+    QLabel* LabelCartSize;
+    TStatusBar* StatusBar1;
+    QProgressBar* ProgressBar1;
+    QTimer* Timer1;
+    QFileDialog* OpenDialog1;
+    QFileDialog* SaveDialog1;
+    QFileDialog* OpenDialog3;
+
+    TFormCartSize* FormCartSize = nullptr;
+    TFormSaverSize* FormSaverSize = nullptr;
+    TFormConfig* FormConfig = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateControls();
+    void PlaceControls();
+    void Startup(const std::string& workingDirectory);
+    void LoadStartupPicture();
+    void Memo1Change();
+    void MemoClearClick();
+    void StatusBar1DrawPanel(int panel, const QRect& rect);
+    void ConfigClick();
+    void AddSelectedFiles();
+    void DeleteSelectedRows();
+    void ClearAllClick();
+    // Runs one button's command; a click that arrives while a command runs
+    // (from inside its event pump) is ignored.
+    void RunCommand(const std::function<void()>& command);
+
+    AppState& s_;
+    int logLines_ = 0;
+    int beeps_ = 0;
+    bool running_ = false;
+    bool pendingClose_ = false;
+    bool timerPaused_ = false;
+    std::string openDialogFile_;
+};
+
+}  // namespace rombolt::qt

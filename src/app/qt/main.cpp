@@ -1,0 +1,63 @@
+// rombolt-writer: the window program.
+#include <QApplication>
+#include <QScreen>
+#include <QStyle>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "app/app_state.h"
+#include "app/config.h"
+#include "command_line.h"
+#include "form_main.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("rombolt-writer");
+    QApplication::setApplicationVersion("3.2");
+    QApplication::setStyle("Fusion");
+
+    rombolt::qt::WindowOptions options = rombolt::qt::ParseWindowOptions(QApplication::arguments());
+    if (!options.error.empty()) {
+        std::fprintf(stderr, "rombolt-writer: %s\n%s", options.error.c_str(),
+                     rombolt::qt::WindowUsage().c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(rombolt::qt::WindowUsage().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::puts("Rombolt Writer 3.2");
+        return 0;
+    }
+
+    auto state = std::make_unique<rombolt::AppState>();
+    rombolt::AppState& s = *state;
+    // The port must be open before the window's start-up touches it, and the
+    // configured port comes from config.sav: peek at it first.
+    const std::string cwd = std::filesystem::current_path().string();
+    s.ConfigPath = rombolt::ConfigPath(cwd);
+    rombolt::LoadConfig(s);
+    rombolt::qt::PortChain port =
+        rombolt::qt::OpenPortChain(options, rombolt::PortBaseForIndex(s.Config.PortIndex));
+    if (!port.fatal.empty()) {
+        std::fprintf(stderr, "rombolt-writer: %s\n", port.fatal.c_str());
+        return 1;
+    }
+    s.Port = port.backend;
+    s.PortBaseOverride = port.baseOverride;
+
+    int rc = 0;
+    {
+        rombolt::qt::TForm1 window(s, cwd);
+        window.CreateDialogs();
+        if (!port.message.empty()) window.LogLine(port.message);
+        const QRect screen = window.screen()->availableGeometry();
+        window.move(screen.center() - QPoint(window.width() / 2, window.height() / 2));
+        window.show();
+        rc = QApplication::exec();
+    }
+    s.Port = nullptr;
+    return rc;
+}
