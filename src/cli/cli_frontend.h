@@ -1,0 +1,104 @@
+// The terminal front end: log lines on standard output, status and progress on
+// standard error (only on a terminal), dialogs answered from the command line,
+// Ctrl-C as the Stop button, and a real elapsed-time clock.
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/frontend.h"
+
+namespace rombolt::cli {
+
+// Ctrl-C presses since start (set by the signal handler).
+extern volatile std::sig_atomic_t g_interrupts;
+// First Ctrl-C: Stop; second: the program ends at once with status 1.
+void InstallInterruptHandler();
+
+class CliFrontend final : public Frontend {
+public:
+    struct Answers {
+        std::optional<std::string> openFile;  // OpenDialog1
+        std::optional<std::string> saveFile;  // SaveDialog1
+        std::optional<std::string> ipsFile;   // OpenDialog3
+        std::optional<int> cartSizeChunks;    // TFormCartSize; default: the preselected item
+        SaverChoice saver;                    // TFormSaverSize
+        bool yes = false;                     // confirmations
+    };
+
+    // progress: draw status texts and the progress bar on stderr.
+    // logToStderr: log lines go to stderr (commands whose stdout is a report).
+    CliFrontend(AppState& s, Answers answers, bool progress, bool logToStderr = false);
+    ~CliFrontend() override;
+
+    void LogLine(std::string_view text) override;
+    void SetPanelText(int index, std::string_view text) override;
+    void ShowProgress(int percent) override;
+    void ProcessMessages() override;
+    void SetBusy(bool busy) override;
+    void PauseTimer(bool paused) override;
+    bool AskYesNo(std::string_view text, std::string_view caption) override;
+    std::optional<std::string> ChooseFile(FileDialog which) override;
+    int ChooseCartSize(int preselectedIndex) override;
+    SaverChoice ChooseSaverRange() override;
+    void ShowCartPicture(int number) override { picture_ = number; }
+
+    // Bytes one pass of the running operation moves (for the speed shown); asked
+    // whenever a new pass starts (status text changes or the percentage falls back).
+    void SetPassBytes(std::function<long long()> f) { passBytes_ = std::move(f); }
+
+    // What the operation showed.
+    const std::vector<std::string>& Log() const { return log_; }
+    bool Logged(std::string_view line) const;
+    // Status panel texts in the order they were set (empty texts left out).
+    const std::vector<std::string>& StatusHistory() const { return statusHistory_; }
+    std::string LastStatus() const { return statusHistory_.empty() ? std::string() : statusHistory_.back(); }
+    const std::string& PortMode() const { return portMode_; }
+    int Picture() const { return picture_; }
+    int OfferedCartSizeIndex() const { return offeredSizeIndex_; }
+    // Wall time of the last busy period, in seconds.
+    double BusySeconds() const { return busySeconds_; }
+    // Clears the progress line from the terminal.
+    void ClearProgressLine();
+
+private:
+    void Draw(bool force);
+    double SecondsSince(std::chrono::steady_clock::time_point t) const;
+    void UpdateElapsed();
+
+    AppState& s_;
+    Answers answers_;
+    bool progress_;
+    bool logToStderr_;
+
+    std::vector<std::string> log_;
+    std::vector<std::string> statusHistory_;
+    std::string status_;
+    std::string portMode_;
+    int picture_ = 0;
+    int offeredSizeIndex_ = -1;
+
+    // Elapsed time.
+    bool busy_ = false;
+    std::chrono::steady_clock::time_point busyStart_{};
+    std::chrono::steady_clock::duration pausedFor_{};
+    bool paused_ = false;
+    std::chrono::steady_clock::time_point pauseStart_{};
+    double busySeconds_ = 0;
+
+    // Progress display.
+    int percent_ = 0;
+    std::function<long long()> passBytes_;
+    long long passTotal_ = 0;
+    std::chrono::steady_clock::time_point passStart_{};
+    std::chrono::steady_clock::time_point lastDraw_{};
+    bool lineShown_ = false;
+};
+
+}  // namespace rombolt::cli

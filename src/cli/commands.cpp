@@ -1,0 +1,626 @@
+#include "cli/commands.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/config.h"
+#include "app/game_list.h"
+#include "app/operation.h"
+#include "cli/cli_frontend.h"
+#include "cli/digest.h"
+#include "cli/header_report.h"
+#include "cli/options.h"
+#include "cli/prepared_digest.h"
+#include "cli/trace_port.h"
+#include "flash/identify.h"
+#include "link/detect.h"
+#include "ops/commands.h"
+#include "ops/layout.h"
+#include "ops/saver.h"
+#include "port/port_list.h"
+#include "port/port_open.h"
+#if __has_include("sim/sim_port.h") && __has_include("sim/cart_dir.h")
+#include "sim/cart_dir.h"
+#include "sim/sim_port.h"
+#define ROMBOLT_HAVE_SIM 1
+#endif
+
+namespace rombolt::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void Error(const std::string& text) { std::fprintf(stderr, "rombolt: %s\n", text.c_str()); }
+
+std::string Hex(int v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%x", v);
+    return buf;
+}
+
+// Size of a regular file, or -1.
+long long RegularFileSize(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return static_cast<long long>(st.st_size);
+}
+
+// Checks that a named input is a readable regular file; says why not.
+bool ReadableFile(const std::string& path, const std::string& what) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        Error(what + " " + path + ": " + std::strerror(errno));
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        Error(what + " " + path + ": not a regular file");
+        return false;
+    }
+    if (::access(path.c_str(), R_OK) != 0) {
+        Error(what + " " + path + ": " + std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// One piece of data an operation moved, with its checksums.
+struct Item {
+    std::string name;
+    std::string where;  // "at chunk 3", "saved", ...
+    DigestText digest;
+};
+
+// Everything one run needs. Members are destroyed in reverse order: the trace
+// is flushed before the cart back end goes, and the back end (a simulated cart
+// writes its files here) before the state.
+struct Session {
+    Options opt;
+    NullPort idle;  // the port until a cart is opened
+    std::unique_ptr<AppState> state = std::make_unique<AppState>();
+    std::unique_ptr<CliFrontend> ui;
+    std::unique_ptr<PortBackend> backend;
+    std::unique_ptr<TracePort> trace;
+    std::string portText;
+    std::vector<Item> items;
+    AppState& s() { return *state; }
+};
+
+// ---------------------------------------------------------------- settings
+
+// config.sav of the working directory when present (never written), then the
+// command-line overrides. False (message given) when an option cannot be used.
+bool LoadSettings(Session& ss) {
+    AppState& s = ss.s();
+    const Options& o = ss.opt;
+    std::error_code ec;
+    std::string cwd = fs::current_path(ec).string();
+    s.Config = DefaultConfig(cwd);
+    s.ConfigPath = ConfigPath(cwd);
+    s.ConfigWritable = false;
+    if (fs::exists(s.ConfigPath, ec)) LoadConfig(s);
+    RememberConfig(s);
+
+    if (o.speedIndex) s.Config.SpeedIndex = static_cast<std::int8_t>(*o.speedIndex);
+    if (o.verify) s.Config.VerifyAfterWrite = *o.verify ? 1 : 0;
+    if (o.fix) s.Config.FixRom = *o.fix ? 1 : 0;
+    if (o.cut32k) s.Config.Cut32K = *o.cut32k ? 1 : 0;
+    if (o.ips) {
+        if (!ReadableFile(*o.ips, "IPS file")) return false;
+        // Asked for by name: a patch that cannot be used must not turn into an
+        // unpatched write that reports success.
+        std::string messages;
+        if (!IpsPatchUsable(*o.ips, messages)) {
+            Error("IPS file " + *o.ips + " cannot be used" + (messages.empty() ? "" : ": " + messages));
+            return false;
+        }
+        s.Config.IpsApply = 1;
+    }
+    struct LoaderOption {
+        const std::optional<std::string>& value;
+        PathField& field;
+        const char* what;
+    };
+    for (const LoaderOption& l : {LoaderOption{o.gbaLoader, s.Config.GbaLoaderFile, "GBA loader file"},
+                                  LoaderOption{o.gbLoader, s.Config.GbLoaderFile, "GB loader file"}}) {
+        if (!l.value) continue;
+        if (!ReadableFile(*l.value, l.what)) return false;
+        if (!l.field.set(*l.value)) {
+            Error(std::string(l.what) + " " + *l.value + ": path longer than 259 characters");
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- the cart
+
+bool OpenCart(Session& ss) {
+    AppState& s = ss.s();
+    const Options& o = ss.opt;
+    if (o.simDir) {
+#ifdef ROMBOLT_HAVE_SIM
+        std::string error;
+        auto sim = SimPort::Open(*o.simDir, error);
+        if (!sim) {
+            Error("simulated cart " + *o.simDir + ": " + error);
+            return false;
+        }
+        ss.backend = std::move(sim);
+        ss.portText = "simulated cart in " + *o.simDir;
+#else
+        Error("this build has no simulated cart");
+        return false;
+#endif
+    } else {
+        OpenedPort p = OpenHardwarePort(o.port.value_or(""), PortBaseForIndex(s.Config.PortIndex));
+        ss.backend = std::move(p.backend);
+        if (!ss.backend) ss.backend = std::make_unique<NullPort>();
+        if (p.base != 0) s.PortBaseOverride = p.base;
+        if (!p.message.empty()) LogLine(s, p.message);
+        ss.portText = ss.backend->Name();
+    }
+    s.Port = ss.backend.get();
+    if (o.trace) {
+        std::FILE* f = std::fopen(o.trace->c_str(), "w");
+        if (!f) {
+            Error("trace file " + *o.trace + ": " + std::strerror(errno));
+            return false;
+        }
+        ss.trace = std::make_unique<TracePort>(*ss.backend, f);
+        s.Port = ss.trace.get();
+    }
+    ApplyPortSelection(s);
+    return true;
+}
+
+// ---------------------------------------------------------------- game list
+
+// The images of the command line, or the --list file, into the game list.
+bool LoadGameList(Session& ss) {
+    AppState& s = ss.s();
+    const Options& o = ss.opt;
+    if (o.list) {
+        if (!ReadableFile(*o.list, "list file")) return false;
+        int rows = ReadListFile(s, *o.list, true);
+        if (rows < 0) {
+            Error("list file " + *o.list + " cannot be read");
+            return false;
+        }
+        if (s.GameList.empty()) {
+            Error("list file " + *o.list + " holds no games");
+            return false;
+        }
+    } else {
+        for (const std::string& image : o.args) {
+            if (!ReadableFile(image, "image")) return false;
+            std::error_code ec;
+            fs::path p = fs::absolute(image, ec);
+            if (ec) p = image;
+            if (AddSelectedFiles(s, p.parent_path().string(), {p.filename().string()}) != 1) {
+                Error("image " + image + " is not a cartridge image (shorter than 512 bytes, or unreadable)");
+                return false;
+            }
+        }
+    }
+    UpdateListSize(s);
+    return true;
+}
+
+// ---------------------------------------------------------------- results
+
+bool ErrorStatusShown(const CliFrontend& ui) {
+    for (const auto& t : ui.StatusHistory())
+        if (t.find("Error") != std::string::npos) return true;
+    return false;
+}
+
+bool EndsWithTimeLine(const CliFrontend& ui) {
+    const auto& log = ui.Log();
+    return !log.empty() && log.back().rfind("Time = ", 0) == 0;
+}
+
+// The operation's own verdict, its closing lines and the absence of an error
+// status and of Ctrl-C must all agree before a run counts as a success.
+bool EndedWith(const CliFrontend& ui, std::string_view line) {
+    const auto& log = ui.Log();
+    return EndsWithTimeLine(ui) && log.size() >= 2 && log[log.size() - 2] == line && !ErrorStatusShown(ui) &&
+           g_interrupts == 0;
+}
+
+std::string CartModelLine(const CliFrontend& ui) {
+    for (const auto& l : ui.Log()) {
+        if (l.rfind("Rombolt ", 0) == 0 && l.size() > 14 && l.compare(l.size() - 6, 6, " Found") == 0)
+            return l;
+    }
+    return "";
+}
+
+void PrintItems(const Session& ss) {
+    for (const Item& it : ss.items)
+        std::fprintf(stderr, "%s: %llu bytes %s: CRC32 %s SHA-1 %s\n", it.name.c_str(),
+                     static_cast<unsigned long long>(it.digest.bytes), it.where.c_str(),
+                     it.digest.crc32.c_str(), it.digest.sha1.c_str());
+}
+
+bool WriteReport(Session& ss, bool ok) {
+    if (!ss.opt.report) return true;
+    AppState& s = ss.s();
+    std::FILE* f = std::fopen(ss.opt.report->c_str(), "w");
+    if (!f) {
+        Error("report file " + *ss.opt.report + ": " + std::strerror(errno));
+        return false;
+    }
+    const CliFrontend& ui = *ss.ui;
+    std::string model = CartModelLine(ui);
+    std::fprintf(f, "program: %s\n", VersionText());
+    std::fprintf(f, "command: %s\n", ss.opt.commandName.c_str());
+    std::fprintf(f, "result: %s\n", g_interrupts ? "stopped" : ok ? "ok" : "failed");
+    std::fprintf(f, "port: %s, base %s, %s\n", ss.portText.c_str(), Hex(s.Link.DataPort).c_str(),
+                 ui.PortMode().empty() ? "no adapter" : ui.PortMode().c_str());
+    std::fprintf(f, "cart model: %s\n", model.empty() ? "not identified" : model.c_str());
+    if (!model.empty())
+        std::fprintf(
+            f, "cart capacity: %u bytes%s\n", s.Cart.CapacityBytes,
+            s.Cart.Interleaved ? (s.Cart.VelaLine ? ", two chips, Vela line" : ", two chips") : ", one chip");
+    if (ss.opt.command == Command::Backup && ui.OfferedCartSizeIndex() >= 0)
+        std::fprintf(f, "size offered: %s\nsize read: %s\n",
+                     RomSizeText(32 << ui.OfferedCartSizeIndex()).c_str(),
+                     RomSizeText(s.ChosenCartSize).c_str());
+    std::fprintf(f, "time: %d Sec (%.3f s)\n", s.ElapsedSeconds, ui.BusySeconds());
+    for (const Item& it : ss.items)
+        std::fprintf(f, "data: %s, %llu bytes %s, crc32 %s, sha1 %s\n", it.name.c_str(),
+                     static_cast<unsigned long long>(it.digest.bytes), it.where.c_str(),
+                     it.digest.crc32.c_str(), it.digest.sha1.c_str());
+    bool good = std::fclose(f) == 0;
+    if (!good) Error("report file " + *ss.opt.report + ": write failed");
+    return good;
+}
+
+// Bytes of the image file the pipeline has open (whole chunks), for the speed shown.
+long long CurrentImagePassBytes(const AppState& s) {
+    long long n = RegularFileSize(s.CurrentFilePath);
+    if (n <= 0) return kChunkBytes;
+    return (n + kChunkBytes - 1) / kChunkBytes * kChunkBytes;
+}
+
+// ---------------------------------------------------------------- commands
+
+bool CmdInfo(Session& ss) {
+    AppState& s = ss.s();
+    BeginLogSection(s);
+    ResetProgress(s);
+    if (DetectAdapter(s) != 0) return false;
+    bool found = IdentifyFlash(s) == 0;
+    if (!found) LogLine(s, "Flash not found!!!");
+    EndOperation(s);
+    std::fprintf(stderr, "adapter: found on %s, %s mode\n", ss.portText.c_str(), ss.ui->PortMode().c_str());
+    if (found)
+        std::fprintf(stderr, "flash: %u MiB, %s\n", s.Cart.CapacityBytes >> 20,
+                     s.Cart.Interleaved
+                         ? (s.Cart.VelaLine ? "two chips interleaved, Vela line" : "two chips interleaved")
+                         : "one chip");
+    return found;
+}
+
+// Checksums of every image (and loader) that the write or verify moved.
+void CollectWriteItems(Session& ss, bool multi) {
+    AppState& s = ss.s();
+    const std::string* ips = ss.opt.ips ? &*ss.opt.ips : nullptr;
+    auto addImage = [&](int row, std::int32_t size, int chunk) {
+        BuildRowPath(s, row);
+        std::string error;
+        auto d = PreparedImageDigest(s.Config, s.CurrentFilePath, size, ips, error);
+        if (!d) {
+            Error("checksum of " + s.CurrentFilePath + ": " + error);
+            return;
+        }
+        ss.items.push_back(
+            {s.GameList[static_cast<std::size_t>(row)].Name, "at chunk " + std::to_string(chunk), *d});
+    };
+    if (!multi) {
+        auto size = ParseRowSize(s.GameList[0].Size);
+        if (size) addImage(0, *size, 0);
+        return;
+    }
+    std::uint8_t last = ChunkFree;
+    for (int c = 0; c < kMapChunks; ++c) {
+        const std::uint8_t v = s.ChunkMap[c];
+        if (v == ChunkEnd) break;
+        if (v == ChunkGbaLoader || v == ChunkGbLoader) {
+            const bool gba = v == ChunkGbaLoader;
+            std::string path = gba ? s.Config.GbaLoaderFile.str() : s.Config.GbLoaderFile.str();
+            std::string where = "at chunk " + std::to_string(c);
+            std::string name = gba ? "GBA Loader" : "GB Loader";
+            std::error_code ec;
+            std::FILE* f = nullptr;
+            if (!path.empty() && !fs::is_directory(path, ec)) f = std::fopen(path.c_str(), "rb");
+            if (f) {
+                std::fclose(f);
+                std::string error;
+                if (auto d = PreparedImageDigest(s.Config, path, kChunkBytes, nullptr, error))
+                    ss.items.push_back({name + " " + path, where, *d});
+            } else {
+                ss.items.push_back({name + " (built-in)", where, PreparedBuiltinLoaderDigest(s.Config, gba)});
+            }
+            continue;
+        }
+        if (v == last) continue;
+        last = v;
+        if (v == ChunkFree || v >= s.GameList.size()) continue;
+        std::int32_t n = s.RowSizes[v];
+        if (auto length = ParseRowSize(s.GameList[v].Size); length && *length < n) n = *length;
+        addImage(v, n, c);
+    }
+}
+
+bool CmdWriteVerify(Session& ss, bool verify) {
+    AppState& s = ss.s();
+    if (!LoadGameList(ss)) return false;
+    ss.ui->SetPassBytes([&s] { return CurrentImagePassBytes(s); });
+    const bool multi = s.GameList.size() > 1 || s.GbRowCount > 0;
+    const int r = verify ? VerifyClick(s) : WriteClick(s);
+    const char* okLine = multi ? (verify ? "Verify Multi-Files completed" : "Write Multi-Files completed")
+                               : (verify ? "Verify Cart with File Ok" : "Write To Cart Ok");
+    const bool ok = r == 0 && EndedWith(*ss.ui, okLine);
+    if (ok) CollectWriteItems(ss, multi);
+    return ok;
+}
+
+bool CmdBackup(Session& ss) {
+    AppState& s = ss.s();
+    ss.ui->SetPassBytes([&s] { return static_cast<long long>(s.ChosenCartSize) * kChunkBytes; });
+    const int r = ReadClick(s);
+    const bool ok = r == 0 && ss.ui->LastStatus() == "Read ok" && EndsWithTimeLine(*ss.ui) &&
+                    !ErrorStatusShown(*ss.ui) && g_interrupts == 0;
+    if (ok) {
+        std::string error;
+        if (auto d = FileDigest(ss.opt.args[0], -1, error))
+            ss.items.push_back({ss.opt.args[0], "saved", *d});
+        else
+            Error(error);
+    }
+    return ok;
+}
+
+bool CmdSave(Session& ss, bool restore) {
+    AppState& s = ss.s();
+    ss.ui->SetPassBytes([&s] { return static_cast<long long>(s.Saver.UnitCount) * 8192; });
+    const int r = restore ? SWriteClick(s) : SReadClick(s);
+    const int idx = *ss.opt.saveSizeIndex;
+    const bool ok = r == 0 && EndedWith(*ss.ui, restore ? "Write Saver Ok" : kSaverSizes[idx].backupMessage);
+    if (ok) {
+        const std::string& file = ss.opt.args[0];
+        long long bytes = -1;
+        if (restore) {
+            long long size = RegularFileSize(file);
+            long long selected = static_cast<long long>(kSaverSizes[idx].units) * kSaveUnitBytes;
+            bytes = size < selected ? size : selected;
+        }
+        std::string error;
+        if (auto d = FileDigest(file, bytes, error))
+            ss.items.push_back({file, restore ? "written" : "saved", *d});
+        else
+            Error(error);
+    }
+    return ok;
+}
+
+bool CmdErase(Session& ss) {
+    AppState& s = ss.s();
+    ss.ui->SetPassBytes([&s] { return static_cast<long long>(s.Cart.CapacityBytes); });
+    const int r = EraseFlashClick(s);
+    return r == 0 && EndedWith(*ss.ui, "Cart Erase Ok");
+}
+
+// ---------------------------------------------------------------- no hardware
+
+const char* LayoutFailure(int r) {
+    switch (r) {
+        case -1:
+            return "too large for this cart, or 100 games or more";
+        case kLayoutTooManyGba:
+            return "too many GBA games for this cart";
+        case kLayoutNoPlace:
+            return "a game finds no place";
+        default:
+            return "does not fit";
+    }
+}
+
+void PrintChunkMap(const AppState& s) {
+    int c = 0;
+    while (c < kMapChunks && s.ChunkMap[c] != ChunkEnd) {
+        const std::uint8_t v = s.ChunkMap[c];
+        int e = c;
+        while (e + 1 < kMapChunks && s.ChunkMap[e + 1] == v) ++e;
+        std::string range = c == e ? std::to_string(c) : std::to_string(c) + "-" + std::to_string(e);
+        std::string what;
+        if (v == ChunkFree)
+            what = "free";
+        else if (v == ChunkGbaLoader)
+            what = "GBA Loader";
+        else if (v == ChunkGbLoader)
+            what = "GB Loader";
+        else if (v < s.GameList.size())
+            what = "row " + std::to_string(v + 1) + " " + s.GameList[v].Name;
+        else
+            what = "row " + std::to_string(v + 1);
+        std::printf("  %-11s %s\n", range.c_str(), what.c_str());
+        c = e + 1;
+    }
+}
+
+bool CmdLayout(Session& ss) {
+    AppState& s = ss.s();
+    if (!LoadGameList(ss)) return false;
+    std::printf("Games:\n");
+    for (std::size_t i = 0; i < s.GameList.size(); ++i) {
+        const GameRow& r = s.GameList[i];
+        std::string inCart = i < 100 ? std::to_string(s.RowSizes[i]) : "-";
+        std::printf("  %zu. %s  size %s  in cart %s  %s  %s\n", i + 1, r.Name.c_str(), r.Size.c_str(),
+                    inCart.c_str(), r.GType.empty() ? "(no known header)" : r.GType.c_str(),
+                    r.GameName.c_str());
+    }
+    std::printf("%s\n", ListSizePanelText(s).c_str());
+    std::printf("%s\n", s.FitNote.empty() ? "Fits none of the cart models" : s.FitNote.c_str());
+    struct Model {
+        const char* name;
+        bool vela;
+        int a;
+    };
+    static const Model kModels[] = {{"64M", false, 1},
+                                    {"128M", false, 2},
+                                    {"Vela64M", true, 1},
+                                    {"Vela128M", true, 2},
+                                    {"Vela256M", true, 4}};
+    for (const Model& m : kModels) {
+        int r = m.vela ? LayoutVelaCart(s, m.a) : LayoutPlainCart(s, m.a);
+        if (r != 0) {
+            std::printf("%s: does not fit (%s)\n", m.name, LayoutFailure(r));
+            continue;
+        }
+        std::printf("%s:\n", m.name);
+        PrintChunkMap(s);
+    }
+    return true;
+}
+
+bool CmdHeader(Session& ss) {
+    bool allGood = true;
+    for (const std::string& image : ss.opt.args) {
+        HeaderReport h = ReadHeaderReport(image);
+        std::printf("%s\n", FormatHeaderReport(image, h).c_str());
+        if (!h.Good()) allGood = false;
+    }
+    return allGood;
+}
+
+bool CmdSimCreate(Session& ss) {
+    const Options& o = ss.opt;
+    if (o.romFile && !ReadableFile(*o.romFile, "ROM file")) return false;
+#ifdef ROMBOLT_HAVE_SIM
+    std::string error;
+    if (!CreateSimCart(o.args[0], *o.model, o.saveModel.value_or("none"), o.romFile.value_or(""), error)) {
+        Error("sim create " + o.args[0] + ": " + error);
+        return false;
+    }
+    return true;
+#else
+    Error("this build has no simulated cart");
+    return false;
+#endif
+}
+
+bool CmdPorts() {
+    auto ports = ListParallelPorts();
+    if (ports.empty()) {
+        std::fprintf(stderr, "No parallel ports found (are the parport_pc and ppdev modules loaded?)\n");
+        return true;
+    }
+    for (const auto& p : ports)
+        std::printf("LPT%d  %s  %s  %s\n", p.number, p.base ? Hex(p.base).c_str() : "-",
+                    p.device.empty() ? "-" : p.device.c_str(), p.modes.empty() ? "-" : p.modes.c_str());
+    return true;
+}
+
+int Run(Session& ss) {
+    const Options& o = ss.opt;
+    switch (o.command) {
+        case Command::Header:
+            return CmdHeader(ss) ? kExitOk : kExitFailed;
+        case Command::SimCreate:
+            return CmdSimCreate(ss) ? kExitOk : kExitFailed;
+        case Command::Ports:
+            return CmdPorts() ? kExitOk : kExitFailed;
+        default:
+            break;
+    }
+
+    const bool progress = !o.quiet && isatty(2);
+    CliFrontend::Answers answers;
+    answers.yes = o.yes;
+    answers.ipsFile = o.ips;
+    answers.cartSizeChunks = o.romSizeChunks;
+    if (o.command == Command::Backup || o.command == Command::SaveBackup) answers.saveFile = o.args[0];
+    if (o.command == Command::SaveRestore) answers.openFile = o.args[0];
+    if (o.saveSizeIndex) answers.saver = {o.saveStartUnit, *o.saveSizeIndex};
+    ss.ui = std::make_unique<CliFrontend>(ss.s(), answers, progress, o.command == Command::Layout);
+    AppState& s = ss.s();
+    s.UI = ss.ui.get();
+    s.Port = &ss.idle;
+    if (!LoadSettings(ss)) return kExitFailed;
+
+    if (o.command == Command::Layout) return CmdLayout(ss) ? kExitOk : kExitFailed;
+
+    if (!OpenCart(ss)) return kExitFailed;
+    bool ok = false;
+    switch (o.command) {
+        case Command::Info:
+            ok = CmdInfo(ss);
+            break;
+        case Command::Write:
+            ok = CmdWriteVerify(ss, false);
+            break;
+        case Command::Verify:
+            ok = CmdWriteVerify(ss, true);
+            break;
+        case Command::Backup:
+            ok = CmdBackup(ss);
+            break;
+        case Command::SaveBackup:
+            ok = CmdSave(ss, false);
+            break;
+        case Command::SaveRestore:
+            ok = CmdSave(ss, true);
+            break;
+        case Command::Erase:
+            ok = CmdErase(ss);
+            break;
+        default:
+            break;
+    }
+    ss.ui->ClearProgressLine();
+    if (g_interrupts) ok = false;
+    if (ok) PrintItems(ss);
+    if (!WriteReport(ss, ok)) ok = false;
+    if (ss.trace && !ss.trace->Close()) {
+        Error("trace file " + *o.trace + ": write failed");
+        ok = false;
+    }
+    return ok ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& argv) {
+    ParseResult p = ParseCommandLine(argv);
+    if (!p.error.empty()) {
+        Error(p.error + " (see 'rombolt --help')");
+        return kExitUsage;
+    }
+    if (p.options.help) {
+        std::fputs(HelpText(), stdout);
+        return kExitOk;
+    }
+    if (p.options.version) {
+        std::printf("%s\n", VersionText());
+        return kExitOk;
+    }
+    Session ss;
+    ss.opt = std::move(p.options);
+    int rc = Run(ss);
+    std::fflush(stdout);
+    return rc;
+}
+
+}  // namespace rombolt::cli

@@ -1,0 +1,77 @@
+// The command line of `rombolt`: what was asked for, parsed and checked
+// before anything touches a file or a port.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace rombolt::cli {
+
+enum class Command {
+    None,
+    Info,
+    Write,
+    Verify,
+    Backup,
+    SaveBackup,
+    SaveRestore,
+    Erase,
+    Layout,
+    Header,
+    SimCreate,
+    Ports,
+};
+
+struct Options {
+    Command command = Command::None;
+    std::string commandName;        // as typed ("sim create" for SimCreate)
+    std::vector<std::string> args;  // positional arguments after the command
+
+    // Where the cartridge is.
+    std::optional<std::string> simDir;
+    std::optional<std::string> port;
+
+    // Settings that override config.sav for this run.
+    std::optional<int> speedIndex;  // 0..3 for "4".."1"
+    std::optional<bool> verify;
+    std::optional<bool> fix;
+    std::optional<bool> cut32k;
+    std::optional<std::string> ips;
+    std::optional<std::string> gbaLoader;
+    std::optional<std::string> gbLoader;
+    std::optional<std::string> trace;
+    std::optional<std::string> report;
+    bool yes = false;
+    bool quiet = false;
+
+    // Command options.
+    std::optional<std::string> list;
+    std::optional<int> romSizeChunks;  // backup --size, 32..1024
+    std::optional<int> saveSizeIndex;  // save-* --size, 0..4
+    std::optional<std::string> bank;   // save-* --bank
+    int saveStartUnit = 0;             // from --bank and --size
+    std::optional<std::string> model;  // sim create
+    std::optional<std::string> saveModel;
+    std::optional<std::string> romFile;
+
+    bool help = false;
+    bool version = false;
+};
+
+struct ParseResult {
+    Options options;
+    std::string error;  // non-empty: a usage error, one line
+};
+
+ParseResult ParseCommandLine(const std::vector<std::string>& argv);
+
+// Backup sizes "8M".."256M" (case of the M ignored) in 32 KiB chunks, or nullopt.
+std::optional<int> ParseRomSize(const std::string& text);
+// Item text of a chunk count (32 -> "8M"), or "" for anything else.
+std::string RomSizeText(int chunks);
+
+const char* HelpText();
+const char* VersionText();
+
+}  // namespace rombolt::cli
