@@ -8,15 +8,25 @@
 
 namespace rombolt {
 
+class Platform;
+
 struct OpenedPort {
     std::unique_ptr<PortBackend> backend;  // never null: falls back to NullPort
-    int base = 0;          // base address the link should use (0: take it from PortIndex)
-    std::string message;   // empty on success; otherwise one log line saying what failed and what to do
+    int base = 0;                          // base address the link should use (0: take it from PortIndex)
+    std::string message;  // empty on success; otherwise one log line saying what failed and what to do
+    // Set on success when something limits the port, e.g. the kernel lists no
+    // EPP for it (transfers then run in SPP): one log line worth showing.
+    std::string note;
 };
 
 // portOption: "" (use configBase: direct I/O if permitted, else the ppdev
 // device at that base), "lpt1".."lpt3", "0xBASE", or "/dev/parportN".
 // configBase: the base chosen in config.sav (0x378, 0x278 or 0x3BC).
+// On success base is the block the link must use (configBase for "", the
+// option's address otherwise; for a ppdev device whose address the kernel
+// does not tell, configBase). Direct I/O is granted only for that block:
+// when the Config dialog later changes the port, open it again.
 OpenedPort OpenHardwarePort(const std::string& portOption, int configBase);
+OpenedPort OpenHardwarePort(Platform& platform, const std::string& portOption, int configBase);
 
 }  // namespace rombolt

@@ -1,0 +1,91 @@
+#include "port/direct_io.h"
+
+#include <cerrno>
+#include <cstdio>
+
+namespace rombolt {
+
+bool DirectIoSupported() {
+#if defined(__x86_64__) || defined(__i386__)
+    return true;
+#else
+    return false;
+#endif
+}
+
+std::string HexAddress(int value) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%X", static_cast<unsigned>(value));
+    return buf;
+}
+
+DirectIoPort::DirectIoPort(Platform& platform, int base)
+    : platform_(platform), base_(base), owner_(std::this_thread::get_id()) {}
+
+DirectIoPort::~DirectIoPort() { platform_.IoPerm(static_cast<unsigned long>(base_), kPortBlockSize, false); }
+
+std::uint8_t DirectIoPort::inb(std::uint16_t port) { return Allowed(port, 1) ? portinsn::In8(port) : 0xFF; }
+
+void DirectIoPort::outb(std::uint16_t port, std::uint8_t value) {
+    if (Allowed(port, 1)) portinsn::Out8(port, value);
+}
+
+std::uint16_t DirectIoPort::inw(std::uint16_t port) {
+    return Allowed(port, 2) ? portinsn::In16(port) : 0xFFFF;
+}
+
+void DirectIoPort::outw(std::uint16_t port, std::uint16_t value) {
+    if (Allowed(port, 2)) portinsn::Out16(port, value);
+}
+
+std::string DirectIoPort::Name() const { return "direct I/O at " + HexAddress(base_); }
+
+bool KernelLockedDown(Platform& platform) {
+    // The file reads like "none [integrity] confidentiality": the bracketed word is in force.
+    std::string text;
+    if (!platform.ReadFile("/sys/kernel/security/lockdown", text)) return false;
+    const auto open = text.find('[');
+    const auto close = text.find(']', open == std::string::npos ? 0 : open);
+    if (open == std::string::npos || close == std::string::npos) return false;
+    return text.substr(open + 1, close - open - 1) != "none";
+}
+
+std::string DirectIoRefusal(Platform& platform, int base, int err) {
+    const std::string block = HexAddress(base) + "-" + HexAddress(base + kPortBlockSize - 1);
+    if (!DirectIoSupported() || err == ENOSYS)
+        return "Direct I/O is not available on this machine (it exists only on x86 PCs): use the ppdev "
+               "device "
+               "(/dev/parportN)";
+    if (err == EPERM || err == EACCES) {
+        if (KernelLockedDown(platform))
+            return "Direct I/O at " + block +
+                   " refused: the kernel is locked down (Secure Boot), where not even root may use port "
+                   "instructions; use the ppdev device (/dev/parportN)";
+        std::string exe = platform.ReadLink("/proc/self/exe");
+        if (exe.empty()) exe = "PROGRAM";
+        return "Direct I/O at " + block + " refused (" + ErrnoText(err) +
+               "): run as root, or allow it with `sudo setcap cap_sys_rawio+ep " + exe +
+               "`, or use the ppdev device (/dev/parportN)";
+    }
+    return "Direct I/O at " + block + " refused (" + ErrnoText(err) + ")";
+}
+
+std::unique_ptr<DirectIoPort> OpenDirectIo(Platform& platform, int base, std::string& message) {
+    message.clear();
+    if (base <= 0 || base > 0x10000 - kPortBlockSize) {
+        message = "Port base address " + HexAddress(base) + " is out of range";
+        return nullptr;
+    }
+    if (!DirectIoSupported()) {
+        message = DirectIoRefusal(platform, base, ENOSYS);
+        return nullptr;
+    }
+    const int err = platform.IoPerm(static_cast<unsigned long>(base), kPortBlockSize, true);
+    if (err != 0) {
+        message = DirectIoRefusal(platform, base, err);
+        return nullptr;
+    }
+    return std::unique_ptr<DirectIoPort>(new DirectIoPort(platform, base));
+}
+
+}  // namespace rombolt

@@ -1,0 +1,252 @@
+// Finding the machine's parallel ports and choosing the back end: the kernel's
+// port list, direct I/O when permitted, ppdev otherwise, and a message that
+// names the cause and the fix when neither works.
+#include <gtest/gtest.h>
+#include <linux/parport.h>
+
+#include <cerrno>
+#include <thread>
+
+#include "link/detect.h"
+#include "port/direct_io.h"
+#include "port/port_list.h"
+#include "port/port_open.h"
+#include "support/fake_frontend.h"
+#include "support/fake_platform.h"
+
+using namespace rombolt;
+
+namespace {
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST(PortList, KernelPortsInOrderWithBaseDeviceAndModes) {
+    test::FakePlatform none;
+    EXPECT_TRUE(ListParallelPorts(none).empty());
+
+    test::FakePlatform one;
+    one.AddKernelPort(0, 0x378, "PCSPP,TRISTATE,EPP");
+    auto ports = ListParallelPorts(one);
+    ASSERT_EQ(ports.size(), 1u);
+    EXPECT_EQ(ports[0].number, 1);
+    EXPECT_EQ(ports[0].base, 0x378);
+    EXPECT_EQ(ports[0].device, "/dev/parport0");
+    EXPECT_EQ(ports[0].modes, "PCSPP,TRISTATE,EPP");
+    EXPECT_EQ(ports[0].name, "parport0");
+
+    // Three ports, listed out of order, one without a ppdev node; parport10
+    // sorts after parport2, and the /proc "default" directory is no port.
+    test::FakePlatform three;
+    three.AddKernelPort(10, 0xD010, "PCSPP,TRISTATE,COMPAT,EPP,ECP");
+    three.AddKernelPort(2, 0x278, "PCSPP", false);
+    three.AddKernelPort(0, 0x378, "PCSPP,TRISTATE");
+    ports = ListParallelPorts(three);
+    ASSERT_EQ(ports.size(), 3u);
+    EXPECT_EQ(ports[0].name, "parport0");
+    EXPECT_EQ(ports[1].name, "parport2");
+    EXPECT_EQ(ports[1].number, 2);
+    EXPECT_EQ(ports[1].base, 0x278);
+    EXPECT_EQ(ports[1].device, "");
+    EXPECT_EQ(ports[2].name, "parport10");
+    EXPECT_EQ(ports[2].number, 3);
+    EXPECT_EQ(ports[2].base, 0xD010);
+    EXPECT_EQ(ports[2].device, "/dev/parport10");
+}
+
+TEST(PortList, BaseFromSysWhenProcDoesNotTellIt) {
+    test::FakePlatform os;
+    // A Plug-and-Play port and a PCI card, known only through their ppdev nodes.
+    os.devices["/dev/parport0"];
+    os.devices["/dev/parport1"];
+    os.devices["/dev/parport2"];
+    os.files["/sys/class/ppdev/parport0/device/resources"] = "state = active\nio 0x3bc-0x3be\nirq 7\n";
+    os.files["/sys/class/ppdev/parport1/device/resource"] =
+        "0x00000000fe000000 0x00000000fe000fff 0x0000000000040200\n"
+        "0x000000000000d010 0x000000000000d017 0x0000000000040101\n";
+    os.files["/proc/sys/dev/parport/parport2/base-addr"] = "garbage\n";
+    auto ports = ListParallelPorts(os);
+    ASSERT_EQ(ports.size(), 3u);
+    EXPECT_EQ(ports[0].base, 0x3BC);
+    EXPECT_EQ(ports[1].base, 0xD010);  // the memory window is skipped, the I/O window taken
+    EXPECT_EQ(ports[2].base, 0);       // unknown
+    EXPECT_EQ(ports[2].device, "/dev/parport2");
+}
+
+TEST(PortList, UsbPrintersAndEppInTheModeList) {
+    test::FakePlatform os;
+    os.devices["/dev/usb/lp1"];
+    os.devices["/dev/usb/lp0"];
+    os.devices["/dev/usb/hiddev0"];
+    EXPECT_EQ(ListUsbPrinters(os), (std::vector<std::string>{"/dev/usb/lp0", "/dev/usb/lp1"}));
+    EXPECT_TRUE(ModesOfferEpp("PCSPP,TRISTATE,EPP"));
+    EXPECT_TRUE(ModesOfferEpp("EPP,ECP"));
+    EXPECT_FALSE(ModesOfferEpp("PCSPP,TRISTATE,COMPAT,ECP"));
+    EXPECT_FALSE(ModesOfferEpp(""));
+}
+
+TEST(DirectIo, RefusalNamesTheFixAndNoInstructionRuns) {
+    test::FakePlatform os;
+    os.iopermError = EPERM;
+    os.links["/proc/self/exe"] = "/usr/bin/rombolt";
+    std::string message;
+    EXPECT_FALSE(OpenDirectIo(os, 0x378, message));
+    if (DirectIoSupported()) {
+        // The whole eight-register block: a word access at base + 4 touches base + 5.
+        EXPECT_EQ(os.permCalls, (std::vector<test::FakePlatform::PermCall>{{0x378, 8, true}}));
+        EXPECT_EQ(
+            message,
+            "Direct I/O at 0x378-0x37F refused (Operation not permitted): run as root, or allow it with "
+            "`sudo setcap cap_sys_rawio+ep /usr/bin/rombolt`, or use the ppdev device (/dev/parportN)");
+        // Under kernel lockdown root cannot either.
+        os.files["/sys/kernel/security/lockdown"] = "none [integrity] confidentiality\n";
+        EXPECT_FALSE(OpenDirectIo(os, 0x378, message));
+        EXPECT_TRUE(Contains(message, "locked down (Secure Boot)")) << message;
+        os.files["/sys/kernel/security/lockdown"] = "[none] integrity confidentiality\n";
+        EXPECT_FALSE(OpenDirectIo(os, 0x378, message));
+        EXPECT_TRUE(Contains(message, "setcap")) << message;
+    }
+    // Bases whose block would run past the last port are refused before asking.
+    os.permCalls.clear();
+    EXPECT_FALSE(OpenDirectIo(os, 0xFFF9, message));
+    EXPECT_FALSE(OpenDirectIo(os, 0, message));
+    EXPECT_TRUE(os.permCalls.empty());
+}
+
+TEST(DirectIo, AccessesOutsideTheGrantNeverExecute) {
+    if (!DirectIoSupported()) GTEST_SKIP() << "no port instructions on this processor";
+    // The fake grants the block, the process really has no permission: any
+    // port instruction that ran here would kill the test.
+    test::FakePlatform os;
+    std::string message;
+    auto port = OpenDirectIo(os, 0x378, message);
+    ASSERT_TRUE(port);
+    EXPECT_EQ(port->Name(), "direct I/O at 0x378");
+    EXPECT_EQ(port->inb(0x377), 0xFF);
+    EXPECT_EQ(port->inb(0x380), 0xFF);
+    EXPECT_EQ(port->inw(0x37F), 0xFFFF);  // would touch 0x380
+    port->outb(0x278, 0x55);
+    port->outw(0x37F, 0x1234);
+    // Permission belongs to the thread that asked for it.
+    std::uint8_t fromOtherThread = 0;
+    std::thread([&] { fromOtherThread = port->inb(0x378); }).join();
+    EXPECT_EQ(fromOtherThread, 0xFF);
+    port.reset();
+    EXPECT_EQ(os.permCalls.back(), (test::FakePlatform::PermCall{0x378, 8, false}));
+}
+
+struct OpenFixture : ::testing::Test {
+    test::FakePlatform os;
+    void SetUp() override {
+        os.iopermError = EPERM;
+        os.links["/proc/self/exe"] = "/opt/rombolt/rombolt";
+    }
+};
+
+TEST_F(OpenFixture, RefusedDirectIoWithoutPortsFallsBackToNoHardware) {
+    os.devices["/dev/usb/lp0"];
+    OpenedPort opened = OpenHardwarePort(os, "", 0x378);
+    ASSERT_TRUE(opened.backend);
+    EXPECT_EQ(opened.backend->Name(), "none");
+    EXPECT_TRUE(Contains(opened.message, "modprobe parport_pc ppdev")) << opened.message;
+    EXPECT_TRUE(Contains(opened.message, "/dev/usb/lp0 is a USB printer adapter")) << opened.message;
+    if (DirectIoSupported()) {
+        EXPECT_TRUE(Contains(opened.message, "setcap cap_sys_rawio+ep /opt/rombolt/rombolt"));
+    }
+
+    // Operations then find no adapter, and nothing crashed on the way.
+    AppState s;
+    test::FakeFrontend ui(s);
+    s.UI = &ui;
+    s.Port = opened.backend.get();
+    s.PortBaseOverride = opened.base;
+    ApplyPortSelection(s);
+    EXPECT_EQ(DetectAdapter(s), 1);
+    EXPECT_TRUE(ui.Logged("No Adaptor Found!"));
+}
+
+TEST_F(OpenFixture, RefusedDirectIoUsesThePpdevDeviceAtTheSameBase) {
+    os.AddKernelPort(0, 0xD010, "PCSPP,TRISTATE,EPP");
+    auto* lpt2 = os.AddKernelPort(1, 0x278, "PCSPP,TRISTATE");
+    lpt2->modes = PARPORT_MODE_PCSPP | PARPORT_MODE_TRISTATE;
+    OpenedPort opened = OpenHardwarePort(os, "", 0x278);
+    EXPECT_EQ(opened.message, "");
+    EXPECT_EQ(opened.backend->Name(), "/dev/parport1 (ppdev)");
+    EXPECT_EQ(opened.base, 0x278);
+    EXPECT_EQ(
+        opened.note,
+        "The port /dev/parport1 offers no EPP (kernel modes: PCSPP,TRISTATE): transfers run in SPP; for "
+        "speed set the port to EPP (or ECP+EPP) in the BIOS setup");
+    EXPECT_TRUE(lpt2->open);
+
+    // A PCIe card's base, given as an address.
+    auto* card = &os.devices["/dev/parport0"];
+    card->modes = PARPORT_MODE_PCSPP | PARPORT_MODE_EPP;
+    opened = OpenHardwarePort(os, "0xd010", 0x378);
+    EXPECT_EQ(opened.backend->Name(), "/dev/parport0 (ppdev)");
+    EXPECT_EQ(opened.base, 0xD010);
+    EXPECT_EQ(opened.note, "");
+}
+
+TEST_F(OpenFixture, NamesWhatIsMissing) {
+    // The kernel has ports, but none at the configured base.
+    os.AddKernelPort(0, 0xD010, "PCSPP,EPP");
+    OpenedPort opened = OpenHardwarePort(os, "lpt1", 0x278);
+    EXPECT_EQ(opened.backend->Name(), "none");
+    EXPECT_EQ(opened.base, 0x378);
+    EXPECT_TRUE(Contains(opened.message, "no parallel port at 0x378 (it has 0xD010 (/dev/parport0))"))
+        << opened.message;
+
+    // The port is there but ppdev is not loaded.
+    test::FakePlatform noPpdev;
+    noPpdev.iopermError = EPERM;
+    noPpdev.AddKernelPort(0, 0x378, "PCSPP", false);
+    opened = OpenHardwarePort(noPpdev, "", 0x378);
+    EXPECT_TRUE(Contains(opened.message, "no ppdev device for it: load ppdev (`sudo modprobe ppdev`)"))
+        << opened.message;
+
+    // The device exists but belongs to the lp group.
+    test::FakePlatform denied;
+    denied.iopermError = EPERM;
+    denied.AddKernelPort(0, 0x378, "PCSPP,EPP")->openError = EACCES;
+    opened = OpenHardwarePort(denied, "", 0x378);
+    EXPECT_EQ(opened.backend->Name(), "none");
+    EXPECT_TRUE(Contains(opened.message, "Permission denied on /dev/parport0: join the lp group"))
+        << opened.message;
+}
+
+TEST_F(OpenFixture, ExplicitDevicesAndBadOptions) {
+    os.AddKernelPort(0, 0x3BC, "PCSPP,EPP")->modes = PARPORT_MODE_PCSPP | PARPORT_MODE_EPP;
+    os.devices["/dev/parport7"];  // a node the kernel tells nothing about
+    OpenedPort opened = OpenHardwarePort(os, "/dev/parport0", 0x378);
+    EXPECT_EQ(opened.backend->Name(), "/dev/parport0 (ppdev)");
+    EXPECT_EQ(opened.base, 0x3BC);  // the link uses the port's own block
+    opened = OpenHardwarePort(os, "/dev/parport7", 0x278);
+    EXPECT_EQ(opened.base, 0x278);  // unknown address: the configured block
+
+    opened = OpenHardwarePort(os, "/dev/usb/lp0", 0x378);
+    EXPECT_EQ(opened.backend->Name(), "none");
+    EXPECT_TRUE(Contains(opened.message, "cannot drive the adapter's lines")) << opened.message;
+
+    for (const char* bad : {"lpt4", "0x", "0x10000", "0xFFF9", "0xzz", "com1"}) {
+        opened = OpenHardwarePort(os, bad, 0x378);
+        EXPECT_EQ(opened.backend->Name(), "none") << bad;
+        EXPECT_FALSE(opened.message.empty()) << bad;
+    }
+    EXPECT_TRUE(Contains(OpenHardwarePort(os, "com1", 0x378).message, "Unknown port \"com1\""));
+}
+
+TEST(OpenDirect, GrantedDirectIoIsPreferredAndNotesMissingEpp) {
+    if (!DirectIoSupported()) GTEST_SKIP() << "no port instructions on this processor";
+    test::FakePlatform os;
+    os.AddKernelPort(0, 0x378, "PCSPP,TRISTATE");
+    OpenedPort opened = OpenHardwarePort(os, "LPT1", 0x278);
+    EXPECT_EQ(opened.message, "");
+    EXPECT_EQ(opened.backend->Name(), "direct I/O at 0x378");
+    EXPECT_EQ(opened.base, 0x378);
+    EXPECT_TRUE(Contains(opened.note, "offers no EPP (kernel modes: PCSPP,TRISTATE)")) << opened.note;
+    EXPECT_FALSE(os.devices["/dev/parport0"].open);  // ppdev untouched
+}
+
+}  // namespace
