@@ -2,12 +2,16 @@
 // addresses, how often the status is polled, and what a stop leaves behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
 #include "flash/flash.h"
+#include "flash/identify.h"
+#include "link/detect.h"
 #include "support/bus_tap.h"
 #include "support/fake_frontend.h"
+#include "support/sim_fixture.h"
 
 using namespace rombolt;
 
@@ -216,6 +220,207 @@ TEST_F(FlashSeqTest, ChunkReadLoadsAddressRegistersInOrder012) {
     tap.reads = 0;
     EXPECT_EQ(VerifyFlashChunk(s, 5, 32768), -1);
     EXPECT_EQ(tap.reads, 701);
+}
+
+}  // namespace
+
+// ---- against the simulated cart ----
+
+namespace {
+
+void FillChunk(AppState& s, std::uint32_t seed) {
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (int i = 0; i < kChunkWords; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        s.ChunkBuffer.setWord(i, static_cast<std::uint16_t>(x));
+    }
+}
+
+bool FlashHoldsChunk(test::SimFixture& f, int n) {
+    return std::equal(f.s.ChunkBuffer.bytes.begin(), f.s.ChunkBuffer.bytes.end(),
+                      f.sim().Flash().begin() + static_cast<std::ptrdiff_t>(n) * kChunkBytes);
+}
+
+// Adapter found and flash identified, as every operation starts.
+void Ready(test::SimFixture& f) {
+    ASSERT_EQ(DetectAdapter(f.s), 0);
+    ASSERT_EQ(IdentifyFlash(f.s), 0);
+    f.ui.log.clear();
+    f.ui.pumps = 0;
+}
+
+TEST(FlashOnSim, ProgramReadAndVerifyChunks) {
+    for (const char* model : {"single-64M", "strata-256M"}) {
+        SCOPED_TRACE(model);
+        test::SimFixture f(model);
+        Ready(f);
+        for (int n : {0, 9}) {
+            FillChunk(f.s, static_cast<std::uint32_t>(n + 1));
+            ASSERT_EQ(ProgramFlashChunk(f.s, n, kChunkBytes), 0);
+            EXPECT_TRUE(FlashHoldsChunk(f, n));
+            EXPECT_TRUE(f.sim().AllChipsInReadArray());
+            EXPECT_EQ(VerifyFlashChunk(f.s, n, kChunkBytes), 0);
+        }
+        // Chunk 9 read back into a cleared buffer.
+        auto expected = f.s.ChunkBuffer.bytes;
+        f.s.ChunkBuffer.bytes.fill(0);
+        ReadFlashChunk(f.s, 9);
+        EXPECT_EQ(f.s.ChunkBuffer.bytes, expected);
+        // The neighbours were erased and left blank.
+        f.s.ChunkBuffer.bytes.fill(0xFF);
+        EXPECT_EQ(VerifyFlashChunk(f.s, 10, kChunkBytes), 0);
+        // One differing word in the last page is found.
+        ReadFlashChunk(f.s, 0);
+        f.s.ChunkBuffer.setWord(kChunkWords - 1,
+                                static_cast<std::uint16_t>(~f.s.ChunkBuffer.word(kChunkWords - 1)));
+        EXPECT_EQ(VerifyFlashChunk(f.s, 0, kChunkBytes), -1);
+        EXPECT_EQ(f.sim().BufferProgramCount(), 2 * 1024);  // 16 words per chip per program
+        EXPECT_TRUE(f.ui.log.empty());
+    }
+}
+
+TEST(FlashOnSim, ProgramThroughSppLink) {
+    auto cfg = test::SimConfigFor("strata-64M");
+    cfg.sppOnly = true;
+    test::SimFixture f(cfg);
+    Ready(f);
+    ASSERT_NE(f.s.Link.SppMode, 0);
+    FillChunk(f.s, 77);
+    f.s.Config.VerifyAfterWrite = 1;
+    EXPECT_EQ(ProgramFlashChunk(f.s, 3, kChunkBytes), 0);
+    EXPECT_TRUE(FlashHoldsChunk(f, 3));
+}
+
+TEST(FlashOnSim, BlockEraseRuleOverARunOfChunks) {
+    {
+        test::SimFixture f("single-128M");
+        Ready(f);
+        FillChunk(f.s, 1);
+        for (int n : {5, 6, 7, 8}) ASSERT_EQ(ProgramFlashChunk(f.s, n, kChunkBytes), 0) << n;
+        // Block 4-7 erased once, at chunk 5; block 8-11 at chunk 8.
+        EXPECT_EQ(f.sim().EraseCount(0, 1), 1);
+        EXPECT_EQ(f.sim().EraseCount(0, 2), 1);
+        EXPECT_EQ(f.sim().TotalEraseCount(), 2);
+        EXPECT_EQ(f.s.LastErasedBlock, 8);
+        // The first chunk of a block erases it every time it is written.
+        ASSERT_EQ(ProgramFlashChunk(f.s, 4, kChunkBytes), 0);
+        ASSERT_EQ(ProgramFlashChunk(f.s, 4, kChunkBytes), 0);
+        EXPECT_EQ(f.sim().EraseCount(0, 1), 3);
+        // Back to a chunk of the previous block: erased again, losing chunks 5-7.
+        ASSERT_EQ(ProgramFlashChunk(f.s, 9, kChunkBytes), 0);
+        EXPECT_EQ(f.sim().EraseCount(0, 2), 2);
+        // A new detection forgets the last erase.
+        ASSERT_EQ(DetectAdapter(f.s), 0);
+        EXPECT_EQ(f.s.LastErasedBlock, -1);
+        ASSERT_EQ(ProgramFlashChunk(f.s, 10, kChunkBytes), 0);
+        EXPECT_EQ(f.sim().EraseCount(0, 2), 3);
+    }
+    {
+        // A pair: 8 chunks per block, both chips erase together.
+        test::SimFixture f("strata-128M");
+        Ready(f);
+        FillChunk(f.s, 2);
+        for (int n : {8, 9, 15, 16}) ASSERT_EQ(ProgramFlashChunk(f.s, n, kChunkBytes), 0) << n;
+        EXPECT_EQ(f.sim().EraseCount(0, 1), 1);
+        EXPECT_EQ(f.sim().EraseCount(1, 1), 1);
+        EXPECT_EQ(f.sim().EraseCount(0, 2), 1);
+        EXPECT_EQ(f.sim().EraseCount(1, 2), 1);
+        EXPECT_EQ(f.sim().TotalEraseCount(), 4);
+        EXPECT_TRUE(FlashHoldsChunk(f, 15));
+    }
+}
+
+TEST(FlashOnSim, VerifyAfterWriteDecidesTheChunkResult) {
+    test::SimFixture f("single-64M");
+    Ready(f);
+    FillChunk(f.s, 5);
+    ASSERT_EQ(ProgramFlashChunk(f.s, 0, kChunkBytes), 0);
+    // Chunk 1 shares the block just erased, so it is programmed over whatever
+    // is there: zero bits left behind show up only when verifying.
+    for (int i = 0; i < 64; ++i) f.sim().Flash()[kChunkBytes + 1000 + i] = 0x00;
+    f.s.Config.VerifyAfterWrite = 0;
+    EXPECT_EQ(ProgramFlashChunk(f.s, 1, kChunkBytes), 0);
+    EXPECT_EQ(f.sim().TotalEraseCount(), 1);
+    f.s.Config.VerifyAfterWrite = 1;
+    EXPECT_EQ(ProgramFlashChunk(f.s, 1, kChunkBytes), -1);
+    EXPECT_EQ(ProgramFlashChunk(f.s, 0, kChunkBytes), 0);  // first chunk: erased again, good
+}
+
+TEST(FlashOnSim, StatusErrorFailsTheChunkAndClearsStatus) {
+    for (const char* model : {"single-64M", "strata-256M"}) {
+        SCOPED_TRACE(model);
+        auto cfg = test::SimConfigFor(model);
+        cfg.faultProgramErrorChunk = 2;
+        test::SimFixture f(cfg);
+        Ready(f);
+        FillChunk(f.s, 3);
+        EXPECT_EQ(ProgramFlashChunk(f.s, 1, kChunkBytes), 0);
+        EXPECT_EQ(ProgramFlashChunk(f.s, 2, kChunkBytes), -1);
+        // Chunk 1 took 1024 programs of 16 words per chip; in chunk 2 the first
+        // program (one per chip) reported the error and nothing further was sent.
+        const int chips = f.s.Cart.Interleaved ? 2 : 1;
+        EXPECT_EQ(f.sim().BufferProgramCount(), 1024 + chips);
+        EXPECT_TRUE(f.sim().AllChipsInReadArray());
+        for (int c = 0; c < f.sim().ChipCount(); ++c) EXPECT_EQ(f.sim().ChipStatus(c), 0x80) << c;
+        // The cart goes on working.
+        EXPECT_EQ(ProgramFlashChunk(f.s, 1, kChunkBytes), 0);
+    }
+}
+
+TEST(FlashOnSim, StopDuringEraseSetupAndDuringBufferProgram) {
+    {
+        // Pumps of the erase: ready wait, setup, confirm. Stop in the setup.
+        test::SimFixture f("strata-256M");
+        Ready(f);
+        f.s.StopRequested = 0;
+        f.ui.stopAfterPumps = 2;
+        EXPECT_EQ(EraseFlashBlock(f.s, 16u << 14), kStopResult);
+        EXPECT_EQ(f.sim().TotalEraseCount(), 0);
+        EXPECT_TRUE(f.sim().AllChipsInReadArray());
+        EXPECT_EQ(f.ui.log, (std::vector<std::string>{"Stop process !!!"}));
+        EXPECT_FALSE(f.ui.busy);
+    }
+    {
+        // Stop while the erase runs: 254, and the chips that ignored the read
+        // array command while busy come back with the next ready wait.
+        auto cfg = test::SimConfigFor("strata-256M");
+        cfg.busyErase = 5000;
+        test::SimFixture f(cfg);
+        Ready(f);
+        f.s.StopRequested = 0;
+        f.ui.stopAfterPumps = 4;  // second pump of the confirm phase
+        FillChunk(f.s, 9);
+        EXPECT_EQ(ProgramFlashChunk(f.s, 16, kChunkBytes), -1);
+        EXPECT_EQ(f.s.LastErasedBlock, -1);
+        EXPECT_EQ(f.sim().BufferProgramCount(), 0);
+        f.s.StopRequested = 0;
+        f.ui.stopAfterPumps = 0;
+        EXPECT_EQ(WaitFlashReady(f.s), 0);
+        EXPECT_TRUE(f.sim().AllChipsInReadArray());
+        EXPECT_EQ(f.sim().TotalEraseCount(), 2);  // a running erase cannot be called back
+    }
+    for (const char* model : {"single-64M", "strata-256M"}) {
+        SCOPED_TRACE(model);
+        // Stop in the buffer wait of the 11th buffer program: ten programmed.
+        test::SimFixture f(model);
+        Ready(f);
+        f.s.StopRequested = 0;
+        f.ui.stopAfterPumps = 3 + 2 * 10 + 1;
+        FillChunk(f.s, 4);
+        EXPECT_EQ(ProgramFlashChunk(f.s, 0, kChunkBytes), -1);
+        const int chips = f.s.Cart.Interleaved ? 2 : 1;
+        EXPECT_EQ(f.sim().BufferProgramCount(), 10 * chips);
+        const int done = 10 * 16 * chips;
+        auto& flash = f.sim().Flash();
+        EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 2 * done, f.s.ChunkBuffer.bytes.begin()));
+        EXPECT_TRUE(std::all_of(flash.begin() + 2 * done, flash.begin() + kChunkBytes,
+                                [](auto b) { return b == 0xFF; }));
+        EXPECT_TRUE(f.sim().AllChipsInReadArray());
+        EXPECT_EQ(f.ui.log, (std::vector<std::string>{"Stop process !!!"}));
+        EXPECT_EQ(f.s.LastErasedBlock, 0);
+    }
 }
 
 }  // namespace

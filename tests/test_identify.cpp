@@ -8,8 +8,10 @@
 
 #include "flash/identify.h"
 #include "link/cartbus.h"
+#include "link/detect.h"
 #include "support/bus_tap.h"
 #include "support/fake_frontend.h"
+#include "support/sim_fixture.h"
 
 using namespace rombolt;
 using test::BusTap;
@@ -176,34 +178,75 @@ TEST_F(VelaTest, LineTestNeedsLeadOneAndMatchingBits) {
     EXPECT_EQ(s.Cart.VelaLine, 0);
 }
 
-TEST(CartModel, LineAndPictureForEveryModel) {
-    AppState s;
-    test::FakeFrontend ui(s);
-    s.UI = &ui;
-    struct Row {
-        std::uint32_t cap;
-        int pair, vela;
-        const char* line;
-        int picture;
+}  // namespace
+
+// ---- against the simulated cart ----
+
+namespace {
+
+struct ModelCase {
+    const char* model;
+    const char* line;
+    int picture;
+};
+
+TEST(IdentifyOnSim, AllNineFlashModels) {
+    const ModelCase cases[] = {
+        {"single-32M", "Rombolt 32M Found", 1},          {"single-64M", "Rombolt 64M Found", 1},
+        {"single-128M", "Rombolt 128M Found", 2},        {"strata-64M", "Rombolt Strata 64M Found", 2},
+        {"strata-128M", "Rombolt Strata 128M Found", 3}, {"strata-256M", "Rombolt Strata 256M Found", 4},
+        {"vela-64M", "Rombolt Vela 64M Found", 4},       {"vela-128M", "Rombolt Vela 128M Found", 5},
+        {"vela-256M", "Rombolt Vela 256M Found", 6},
     };
-    const Row rows[] = {
-        {0x00400000, 0, 0, "Rombolt 32M Found", 1},
-        {0x00800000, 0, 0, "Rombolt 64M Found", 1},
-        {0x01000000, 0, 0, "Rombolt 128M Found", 2},
-        {0x00800000, 1, 0, "Rombolt Strata 64M Found", 2},
-        {0x01000000, 1, 0, "Rombolt Strata 128M Found", 3},
-        {0x02000000, 1, 0, "Rombolt Strata 256M Found", 4},
-        {0x00800000, 1, 1, "Rombolt Vela 64M Found", 4},
-        {0x01000000, 1, 1, "Rombolt Vela 128M Found", 5},
-        {0x02000000, 1, 1, "Rombolt Vela 256M Found", 6},
-    };
-    for (const auto& r : rows) {
-        s.Cart = {r.cap, static_cast<std::uint8_t>(r.pair), static_cast<std::uint8_t>(r.vela)};
-        EXPECT_EQ(ShowCartModel(s), 0);
-        EXPECT_EQ(ui.log.back(), r.line);
-        EXPECT_EQ(ui.picture, r.picture) << r.line;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.model);
+        test::SimFixture f(c.model, "64K");
+        // Save bytes whose bit 0 varies, so the line test compares real data.
+        for (std::size_t i = 0; i < f.sim().Save().size(); ++i)
+            f.sim().Save()[i] = static_cast<std::uint8_t>((i * 37) >> 3);
+        f.s.ChunkBuffer.bytes.fill(0x3C);
+        ASSERT_EQ(DetectAdapter(f.s), 0);
+        EXPECT_EQ(IdentifyFlash(f.s), 0);
+        EXPECT_EQ(f.ui.log, (std::vector<std::string>{c.line}));
+        EXPECT_EQ(f.ui.picture, c.picture);
+        EXPECT_EQ(f.s.Cart.CapacityBytes, f.sim().Model().capacityBytes);
+        EXPECT_EQ(f.s.Cart.Interleaved != 0, f.sim().Model().interleaved);
+        EXPECT_EQ(f.s.Cart.VelaLine != 0, f.sim().Model().vela);
+        EXPECT_TRUE(f.sim().AllChipsInReadArray());
+        EXPECT_EQ(f.sim().AccessMode() & 0xBF, kRomAccess);
+        EXPECT_EQ(f.s.ChunkBuffer.bytes[1024], 0x3C);
+        EXPECT_EQ(f.s.ChunkBuffer.bytes[0], 0x89);
     }
-    EXPECT_EQ(ui.log.size(), 9u);
+}
+
+TEST(IdentifyOnSim, SppLinkFindsTheSameCart) {
+    auto cfg = test::SimConfigFor("vela-128M", "64K");
+    cfg.sppOnly = true;
+    test::SimFixture f(cfg);
+    ASSERT_EQ(DetectAdapter(f.s), 0);
+    ASSERT_NE(f.s.Link.SppMode, 0);
+    EXPECT_EQ(IdentifyFlash(f.s), 0);
+    EXPECT_EQ(f.ui.log.back(), "Rombolt Vela 128M Found");
+}
+
+TEST(IdentifyOnSim, MaskRomAndEmptySlotAreNotFlash) {
+    for (const char* model : {"rom", "none"}) {
+        SCOPED_TRACE(model);
+        auto cfg = test::SimConfigFor(model, "none");
+        if (std::string(model) == "rom") {
+            cfg.rom.assign(1 << 20, 0);
+            for (std::size_t i = 0; i < cfg.rom.size(); ++i) cfg.rom[i] = static_cast<std::uint8_t>(i * 7);
+        }
+        test::SimFixture f(cfg);
+        f.s.Cart.CapacityBytes = 0x00800000;
+        f.ui.picture = 2;
+        ASSERT_EQ(DetectAdapter(f.s), 0);
+        EXPECT_EQ(IdentifyFlash(f.s), -1);
+        EXPECT_EQ(f.ui.picture, 0);
+        EXPECT_TRUE(f.ui.log.empty());
+        EXPECT_EQ(f.s.Cart.Interleaved, 1);
+        EXPECT_EQ(f.s.Cart.CapacityBytes, 0x00800000u);
+    }
 }
 
 }  // namespace
