@@ -94,22 +94,6 @@ TEST_F(IdentifyTapTest, UnknownDeviceCodeInBothLayoutsFails) {
     EXPECT_EQ(tap.mode, kRomAccess);
 }
 
-TEST_F(IdentifyTapTest, SignatureNeedsIntelAndAllThreeLetters) {
-    // Single layout with manufacturer 0x01: no flash.
-    PlayQuery({{0, 0x01}, {1, 0x17}, {0x10, 'Q'}, {0x11, 'R'}, {0x12, 'Y'}});
-    EXPECT_EQ(IdentifyFlash(s), -1);
-    // A valid single chip is found even when the high bytes carry other data.
-    tap.writes.clear();
-    PlayQuery({{0, 0x0089}, {1, 0x8817}, {0x10, 0x4451}, {0x11, 'R'}, {0x12, 'Y'}});
-    EXPECT_EQ(IdentifyFlash(s), 0);
-    EXPECT_EQ(ui.log, (std::vector<std::string>{"Rombolt 64M Found"}));
-    EXPECT_EQ(s.Cart.CapacityBytes, 0x00800000u);
-    // Letters in the wrong words: no flash.
-    tap.writes.clear();
-    PlayQuery({{0, 0x89}, {1, 0x17}, {0x10, 'Q'}, {0x11, 'Y'}, {0x12, 'R'}});
-    EXPECT_EQ(IdentifyFlash(s), -1);
-}
-
 // Serial line test: the cart answers 4 leading bits and 64 data bits on the
 // serial window, and the save memory at 0x200 holds 64 words whose bit 0 is
 // compared with the data bits.
@@ -217,16 +201,6 @@ TEST(IdentifyOnSim, AllNineFlashModels) {
         EXPECT_EQ(f.s.ChunkBuffer.bytes[1024], 0x3C);
         EXPECT_EQ(f.s.ChunkBuffer.bytes[0], 0x89);
     }
-}
-
-TEST(IdentifyOnSim, SppLinkFindsTheSameCart) {
-    auto cfg = test::SimConfigFor("vela-128M", "64K");
-    cfg.sppOnly = true;
-    test::SimFixture f(cfg);
-    ASSERT_EQ(DetectAdapter(f.s), 0);
-    ASSERT_NE(f.s.Link.SppMode, 0);
-    EXPECT_EQ(IdentifyFlash(f.s), 0);
-    EXPECT_EQ(f.ui.log.back(), "Rombolt Vela 128M Found");
 }
 
 TEST(IdentifyOnSim, MaskRomAndEmptySlotAreNotFlash) {
