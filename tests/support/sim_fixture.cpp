@@ -1,5 +1,8 @@
 #include "support/sim_fixture.h"
 
+#include "link/cartbus.h"
+#include "link/link.h"
+
 namespace rombolt::test {
 
 SimConfig SimConfigFor(const std::string& model, const std::string& save) {
@@ -18,5 +21,16 @@ SimFixture::SimFixture(const SimConfig& config)
     s.Port = port.get();
     ApplyPortSelection(s);
 }
+
+std::vector<std::uint16_t> ReadCartWords(AppState& s, std::uint32_t a, int n) {
+    SetCartAddress(s, a);
+    SelectRegister(s, kRegData);
+    WriteControl(s, kCtlRead);
+    std::vector<std::uint16_t> out(static_cast<std::size_t>(n));
+    for (auto& w : out) w = ReadDataWord(s);
+    return out;
+}
+
+std::uint16_t ReadCartWord(AppState& s, std::uint32_t a) { return ReadCartWords(s, a, 1)[0]; }
 
 }  // namespace rombolt::test

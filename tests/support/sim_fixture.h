@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "sim/sim_port.h"
@@ -33,5 +34,10 @@ struct SimFixture {
 
 // A SimConfig for a model and save size, everything else at its defaults.
 SimConfig SimConfigFor(const std::string& model, const std::string& save = "64K");
+
+// Read run of n cart words from word address a in the current access mode
+// (SetCartAddress, SelectRegister 3, control 0x00, ReadDataWord n times).
+std::vector<std::uint16_t> ReadCartWords(AppState& s, std::uint32_t a, int n);
+std::uint16_t ReadCartWord(AppState& s, std::uint32_t a);
 
 }  // namespace rombolt::test
