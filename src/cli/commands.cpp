@@ -28,11 +28,8 @@
 #include "ops/saver.h"
 #include "port/port_list.h"
 #include "port/port_open.h"
-#if __has_include("sim/sim_port.h") && __has_include("sim/cart_dir.h")
 #include "sim/cart_dir.h"
 #include "sim/sim_port.h"
-#define ROMBOLT_HAVE_SIM 1
-#endif
 
 namespace rombolt::cli {
 
@@ -148,7 +145,6 @@ bool OpenCart(Session& ss) {
     AppState& s = ss.s();
     const Options& o = ss.opt;
     if (o.simDir) {
-#ifdef ROMBOLT_HAVE_SIM
         std::string error;
         auto sim = SimPort::Open(*o.simDir, error);
         if (!sim) {
@@ -157,10 +153,6 @@ bool OpenCart(Session& ss) {
         }
         ss.backend = std::move(sim);
         ss.portText = "simulated cart in " + *o.simDir;
-#else
-        Error("this build has no simulated cart");
-        return false;
-#endif
     } else {
         OpenedPort p = OpenHardwarePort(o.port.value_or(""), PortBaseForIndex(s.Config.PortIndex));
         ss.backend = std::move(p.backend);
@@ -508,17 +500,12 @@ bool CmdHeader(Session& ss) {
 bool CmdSimCreate(Session& ss) {
     const Options& o = ss.opt;
     if (o.romFile && !ReadableFile(*o.romFile, "ROM file")) return false;
-#ifdef ROMBOLT_HAVE_SIM
     std::string error;
     if (!CreateSimCart(o.args[0], *o.model, o.saveModel.value_or("none"), o.romFile.value_or(""), error)) {
         Error("sim create " + o.args[0] + ": " + error);
         return false;
     }
     return true;
-#else
-    Error("this build has no simulated cart");
-    return false;
-#endif
 }
 
 bool CmdPorts() {
