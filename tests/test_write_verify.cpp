@@ -1,0 +1,278 @@
+// Writing and verifying one game on the simulated cart.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/operation.h"
+#include "flash/identify.h"
+#include "link/detect.h"
+#include "ops/chunk_file.h"
+#include "ops/commands.h"
+#include "support/op_bench.h"
+
+using namespace rombolt;
+using test::DirtyCart;
+using test::IpsPart;
+using test::OpBench;
+
+namespace {
+
+bool LoggedPrefix(const test::FakeFrontend& ui, const std::string& prefix) {
+    for (auto& l : ui.log)
+        if (l.rfind(prefix, 0) == 0) return true;
+    return false;
+}
+
+TEST(WriteVerify, SizesOnSingleAndInterleavedCarts) {
+    for (const char* model : {"single-32M", "strata-64M"}) {
+        for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{32767}, std::size_t{32768},
+                                 std::size_t{5 * 32768 + 300}}) {
+            SCOPED_TRACE(std::string(model) + " size " + std::to_string(size));
+            OpBench b(DirtyCart(model));
+            b.s.Config.VerifyAfterWrite = size % 2;  // both settings across the sizes
+            auto image = test::MakeGbaImage(std::max<std::size_t>(size, 0xC0), "SIZES", 7);
+            image.resize(size);
+            b.OneGame("game.gba", image);
+            const std::vector<std::uint8_t> before = b.Flash();
+
+            ASSERT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+            EXPECT_TRUE(b.ui.Logged("Write To Cart Ok"));
+            // The name line: none without chunks; the title, or whatever the
+            // repaired header of a tiny image holds there.
+            if (size == 0) {
+                EXPECT_FALSE(LoggedPrefix(b.ui, "[game.gba]"));
+            } else if (size >= 0xC0) {
+                EXPECT_TRUE(b.ui.Logged("[game.gba] SIZES"));
+            } else {
+                EXPECT_TRUE(LoggedPrefix(b.ui, "[game.gba] "));
+            }
+            EXPECT_EQ(b.ui.panels[1], "Write ok");
+            EXPECT_EQ(b.ui.progress, 100);
+            EXPECT_EQ(b.s.CurrentFile, nullptr);
+            EXPECT_TRUE(LoggedPrefix(b.ui, "Time = "));
+
+            const auto want = b.Prepared(image);
+            ASSERT_EQ(b.Cart(0, want.size()), want);
+            // The rest of the first erase block is blank; nothing beyond it was touched.
+            const std::size_t block = b.f.sim().Model().interleaved ? 262144 : 131072;
+            const std::size_t blockEnd = size == 0 ? 0 : (want.size() + block - 1) / block * block;
+            for (std::size_t i = want.size(); i < blockEnd; ++i) ASSERT_EQ(b.Flash()[i], 0xFF) << i;
+            EXPECT_TRUE(std::equal(before.begin() + blockEnd, before.end(), b.Flash().begin() + blockEnd));
+
+            b.ui.log.clear();
+            ASSERT_EQ(VerifyClick(b.s), 0) << b.ui.LogText();
+            EXPECT_TRUE(b.ui.Logged("Verify Cart with File Ok"));
+            EXPECT_EQ(b.ui.panels[1], "Verify ok");
+            EXPECT_EQ(b.ui.log.front(), "");  // separator before every later operation
+        }
+    }
+}
+
+TEST(WriteVerify, ExactCapacityFitsAndOneByteMoreDoesNot) {
+    for (const char* model : {"single-32M", "strata-64M"}) {
+        SCOPED_TRACE(model);
+        OpBench b(test::SimConfigFor(model));
+        const std::size_t cap = b.f.sim().Model().capacityBytes;
+        auto image = test::MakeGbaImage(cap + 1, "FULL", 11);
+
+        b.OneGame("big.gba", image);
+        const std::vector<std::uint8_t> before = b.Flash();
+        EXPECT_NE(WriteClick(b.s), 0);
+        EXPECT_TRUE(b.ui.Logged("Cart Size Error!!!"));
+        EXPECT_FALSE(LoggedPrefix(b.ui, "Time = "));
+        EXPECT_EQ(b.f.sim().TotalEraseCount(), 0);
+        EXPECT_EQ(b.Flash(), before);
+
+        if (std::string(model) != "single-32M") continue;  // one large write is enough
+        image.resize(cap);
+        b.OneGame("full.gba", image);
+        b.ui.log.clear();
+        ASSERT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+        EXPECT_EQ(b.Flash(), b.Prepared(image));
+    }
+    // The interleaved cart filled to the last chunk: the largest chunk number
+    // and the last pair block are reached.
+    OpBench b(DirtyCart("strata-64M"));
+    const std::size_t cap = b.f.sim().Model().capacityBytes;
+    auto image = test::MakeGbaImage(cap, "FULLPAIR", 12);
+    b.OneGame("full.gba", image);
+    b.s.Config.VerifyAfterWrite = 1;
+    ASSERT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+    EXPECT_EQ(b.Flash(), b.Prepared(image));
+}
+
+TEST(WriteVerify, ProgramErrorAndMismatchNameTheChunkOfTheImage) {
+    SimConfig c = test::SimConfigFor("single-32M");
+    c.faultProgramErrorChunk = 10;
+    OpBench b(c);
+    auto image = test::MakeGbaImage(4 * 32768, "ERR", 3);
+    b.OneGame("err.gba", image);
+
+    // Placed from chunk 8 on, the failing cart chunk 10 is chunk 2 of the image.
+    ASSERT_EQ(DetectAdapter(b.s), 0);
+    ASSERT_EQ(IdentifyFlash(b.s), 0);
+    b.s.CurrentFilePath = (b.dir.path() / "err.gba").string();
+    ASSERT_EQ(OpenImageForRead(b.s), 0);
+    BeginOperation(b.s);
+    EXPECT_EQ(WriteImage(b.s, static_cast<std::int32_t>(image.size()), 8, 0), -1);
+    EXPECT_TRUE(b.ui.Logged("Write Flash Error!!!(2)"));
+    EXPECT_EQ(b.s.CurrentFile, nullptr);
+    EndOperation(b.s);
+    // Chunks before the failure are in the cart.
+    EXPECT_EQ(b.Cart(8 * 32768, 2 * 32768),
+              std::vector<std::uint8_t>(image.begin(), image.begin() + 2 * 32768));
+
+    // The command says so in the status panel and does not claim success.
+    b.ui.log.clear();
+    b.OneGame("err.gba", test::MakeGbaImage(12 * 32768, "ERR", 4));
+    EXPECT_NE(WriteClick(b.s), 0);
+    EXPECT_TRUE(b.ui.Logged("Write Flash Error!!!(10)"));
+    EXPECT_EQ(b.ui.panels[1], "Write Error!!!");
+    EXPECT_FALSE(b.ui.Logged("Write To Cart Ok"));
+    EXPECT_TRUE(LoggedPrefix(b.ui, "Time = "));
+
+    // A verify against a cart that differs in chunk 1 of the image.
+    OpBench v(test::SimConfigFor("single-32M"));
+    auto img = test::MakeGbaImage(3 * 32768, "MISMATCH", 5);
+    v.OneGame("m.gba", img);
+    ASSERT_EQ(WriteClick(v.s), 0);
+    v.Flash()[32768 + 1234] ^= 0x10;
+    v.ui.log.clear();
+    EXPECT_NE(VerifyClick(v.s), 0);
+    EXPECT_TRUE(v.ui.Logged("Verify Flash Error!!!(1)"));
+    EXPECT_EQ(v.ui.panels[1], "Verify Error!!!");
+    EXPECT_FALSE(v.ui.Logged("Verify Cart with File Ok"));
+    EXPECT_EQ(v.s.CurrentFile, nullptr);
+
+    // The write's own second pass finds a chunk spoiled after it was programmed.
+    v.s.Config.VerifyAfterWrite = 1;
+    v.ui.log.clear();
+    bool spoiled = false;
+    v.ui.onPump = [&] {
+        if (!spoiled && v.ui.panels[1] == "Verifying...") {
+            v.Flash()[2 * 32768 + 7] ^= 0x01;
+            spoiled = true;
+        }
+    };
+    EXPECT_NE(WriteClick(v.s), 0);
+    EXPECT_TRUE(spoiled);
+    EXPECT_TRUE(v.ui.Logged("Verify Flash Error!!!(2)"));
+    EXPECT_EQ(v.ui.panels[1], "Write Error!!!");
+}
+
+TEST(WriteVerify, StopInEachPass) {
+    for (const char* pass : {"writing...", "Verifying..."}) {
+        SCOPED_TRACE(pass);
+        OpBench b(DirtyCart("strata-64M"));
+        b.s.Config.VerifyAfterWrite = 1;
+        auto image = test::MakeGbaImage(24 * 32768, "STOP", 9);
+        b.OneGame("stop.gba", image);
+        const std::vector<std::uint8_t> before = b.Flash();
+        int pumpsInPass = 0;
+        b.ui.onPump = [&] {
+            if (b.ui.panels[1] == pass && ++pumpsInPass == 20) b.s.StopRequested = 1;
+        };
+        EXPECT_NE(WriteClick(b.s), 0);
+        EXPECT_TRUE(b.ui.Logged("Stop process !!!"));
+        EXPECT_EQ(b.ui.panels[1], "Write Error!!!");
+        EXPECT_FALSE(b.ui.Logged("Write To Cart Ok"));
+        EXPECT_EQ(b.s.CurrentFile, nullptr);
+        EXPECT_FALSE(b.ui.busy);
+        EXPECT_EQ(b.s.StopRequested, 1);
+        EXPECT_LT(b.ui.progress, 100);
+        if (std::string(pass) == "writing...") {
+            // The chunks after the stop were never programmed: the last pair
+            // block of the image still holds its old bytes.
+            const std::size_t lastBlock = 16 * 32768;
+            EXPECT_TRUE(std::equal(before.begin() + lastBlock, before.begin() + 24 * 32768,
+                                   b.Flash().begin() + lastBlock));
+        } else {
+            // Stopped while comparing: everything had been written.
+            EXPECT_EQ(b.Cart(0, image.size()), b.Prepared(image));
+        }
+    }
+}
+
+TEST(WriteVerify, IpsPatchAcrossAChunkBoundaryInBothPasses) {
+    OpBench b(DirtyCart("single-32M"));
+    b.s.Config.IpsApply = 1;
+    b.s.Config.VerifyAfterWrite = 1;
+    auto image = test::MakeGbaImage(3 * 32768 + 100, "PATCHME", 21);
+    b.OneGame("p.gba", image);
+    std::vector<std::uint8_t> twenty(20);
+    for (int i = 0; i < 20; ++i) twenty[i] = static_cast<std::uint8_t>(0x30 + i);
+    const std::vector<IpsPart> patch = {
+        {32768 - 10, twenty},       // split over chunks 0 and 1
+        {0xA0, {'N', 'E', 'W'}},    // in the header, after its repair
+        {3 * 32768 + 150, {0xAB}},  // in the padding of the last chunk
+        {9 * 32768, {1, 2, 3}},     // beyond the image: never applied
+    };
+    const std::string ips = b.File("p.ips", test::IpsBytes(patch));
+    b.ui.files = {ips};
+    const std::vector<std::uint8_t> before = b.Flash();
+
+    ASSERT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+    EXPECT_TRUE(b.ui.Logged("IpsFileName = " + ips));
+    EXPECT_TRUE(b.ui.Logged("-->Ips Applied<--"));
+    EXPECT_EQ(b.ui.dialogsShown, std::vector<FileDialog>{FileDialog::IpsFile});
+    EXPECT_FALSE(b.ui.timerPaused);
+    const auto want = b.Prepared(image, patch);
+    EXPECT_EQ(b.Cart(0, want.size()), want);
+    EXPECT_TRUE(
+        std::equal(before.begin() + 9 * 32768, before.begin() + 10 * 32768, b.Flash().begin() + 9 * 32768));
+
+    // Verifying with the same patch succeeds; without it (dialog cancelled)
+    // the first chunk differs.
+    b.ui.files = {ips};
+    EXPECT_EQ(VerifyClick(b.s), 0) << b.ui.LogText();
+    b.ui.log.clear();
+    EXPECT_NE(VerifyClick(b.s), 0);
+    EXPECT_TRUE(b.ui.Logged("Verify Flash Error!!!(0)"));
+
+    // A patch that does not load leaves the image unpatched, and the write goes on.
+    b.ui.files = {b.File("bad.ips", {'P', 'A', 'T', 'C', 'H', 'E', 'O', 'F'})};
+    b.ui.log.clear();
+    ASSERT_EQ(WriteClick(b.s), 0);
+    EXPECT_TRUE(b.ui.Logged("***** Ips Size Error *****"));
+    EXPECT_EQ(b.Cart(0, want.size()), b.Prepared(image));
+}
+
+TEST(WriteVerify, PreparatoryFailuresEndWithoutSuccess) {
+    {
+        SimConfig c = test::SimConfigFor("single-32M");
+        c.adapterPresent = false;
+        OpBench b(c);
+        b.OneGame("g.gba", test::MakeGbaImage(32768, "G", 1));
+        EXPECT_NE(WriteClick(b.s), 0);
+        EXPECT_NE(VerifyClick(b.s), 0);
+        EXPECT_TRUE(b.ui.Logged("No Adaptor Found!"));
+        EXPECT_FALSE(LoggedPrefix(b.ui, "Time = "));
+    }
+    {
+        OpBench b(test::SimConfigFor("rom"));
+        b.OneGame("g.gba", test::MakeGbaImage(32768, "G", 1));
+        EXPECT_NE(WriteClick(b.s), 0);
+        EXPECT_TRUE(b.ui.Logged("Flash not found!!!"));
+    }
+    OpBench b(test::SimConfigFor("single-32M"));
+    b.OneGame("g.gba", test::MakeGbaImage(32768, "G", 1));
+    // The file has gone since it was listed.
+    std::filesystem::remove(b.dir.path() / "g.gba");
+    EXPECT_NE(WriteClick(b.s), 0);
+    EXPECT_NE(VerifyClick(b.s), 0);
+    EXPECT_TRUE(b.ui.Logged("File Open Error!!!"));
+    EXPECT_FALSE(b.ui.busy);
+
+    // The file is shorter than its listed size: the read fails mid-image.
+    b.OneGame("g.gba", test::MakeGbaImage(2 * 32768, "G", 1));
+    b.s.GameList[0].Size = std::to_string(3 * 32768);
+    b.ui.log.clear();
+    EXPECT_NE(WriteClick(b.s), 0);
+    EXPECT_TRUE(LoggedPrefix(b.ui, "Read ErrNo="));
+    EXPECT_EQ(b.ui.panels[1], "Write Error!!!");
+    EXPECT_FALSE(b.ui.Logged("Write To Cart Ok"));
+    EXPECT_EQ(b.s.CurrentFile, nullptr);
+}
+
+}  // namespace
