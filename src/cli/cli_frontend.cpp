@@ -2,11 +2,10 @@
 
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
-#include <cstring>
 
 namespace rombolt::cli {
 
@@ -120,7 +119,7 @@ void CliFrontend::ShowProgress(int percent) {
         passTotal_ = passBytes_ ? passBytes_() : 0;
     }
     percent_ = percent;
-    Draw(false);
+    Draw(percent >= 100);
 }
 
 void CliFrontend::UpdateElapsed() {
@@ -167,7 +166,7 @@ void CliFrontend::Draw(bool force) {
     auto now = std::chrono::steady_clock::now();
     if (!force && lineShown_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
     lastDraw_ = now;
-    if (status_.empty() && !busy_) return;
+    if (status_.empty()) return;
 
     std::string line = status_;
     if (busy_) {

@@ -121,6 +121,9 @@ bool LoadSettings(Session& ss) {
             return false;
         }
         s.Config.IpsApply = 1;
+    } else if (s.Config.IpsApply == 1 && (o.command == Command::Write || o.command == Command::Verify)) {
+        std::fprintf(stderr,
+                     "rombolt: \"IPS Apply\" is on in config.sav but no --ips FILE was given: no patch\n");
     }
     struct LoaderOption {
         const std::optional<std::string>& value;
@@ -295,7 +298,9 @@ bool CmdInfo(Session& ss) {
     bool found = IdentifyFlash(s) == 0;
     if (!found) LogLine(s, "Flash not found!!!");
     EndOperation(s);
-    std::fprintf(stderr, "adapter: found on %s, %s mode\n", ss.portText.c_str(), ss.ui->PortMode().c_str());
+    // With speed "1" the port mode shown stays "EPP" while every transfer uses SPP cycles.
+    std::fprintf(stderr, "adapter: found on %s, %s port, transfers in %s cycles\n", ss.portText.c_str(),
+                 ss.ui->PortMode().c_str(), s.Link.SppMode ? "SPP" : "EPP");
     if (found)
         std::fprintf(stderr, "flash: %u MiB, %s\n", s.Cart.CapacityBytes >> 20,
                      s.Cart.Interleaved
@@ -355,9 +360,9 @@ void CollectWriteItems(Session& ss, bool multi) {
     }
 }
 
+// The game list is loaded before the cart is opened (see Run).
 bool CmdWriteVerify(Session& ss, bool verify) {
     AppState& s = ss.s();
-    if (!LoadGameList(ss)) return false;
     ss.ui->SetPassBytes([&s] { return CurrentImagePassBytes(s); });
     const bool multi = s.GameList.size() > 1 || s.GbRowCount > 0;
     const int r = verify ? VerifyClick(s) : WriteClick(s);
@@ -549,6 +554,9 @@ int Run(Session& ss) {
 
     if (o.command == Command::Layout) return CmdLayout(ss) ? kExitOk : kExitFailed;
 
+    // Images are checked before the port is touched.
+    if ((o.command == Command::Write || o.command == Command::Verify) && !LoadGameList(ss))
+        return kExitFailed;
     if (!OpenCart(ss)) return kExitFailed;
     bool ok = false;
     switch (o.command) {

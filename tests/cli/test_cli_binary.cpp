@@ -367,6 +367,17 @@ TEST_F(CliRun, TraceLinesOnePerPortAccess) {
     // The trace does not change what the operation does.
     RunResult plain = OnCart({"info"});
     EXPECT_EQ(plain.out, r.out);
+    EXPECT_TRUE(Contains(plain.err, "EPP port, transfers in EPP cycles")) << plain.err;
+
+    // Speed "1": the port still shows EPP, but no word cycle is ever used.
+    RunResult spp = OnCart({"--speed", "1", "--trace", "spp.txt", "info"});
+    ASSERT_EQ(spp.status, 0);
+    EXPECT_EQ(spp.out, r.out);
+    EXPECT_TRUE(Contains(spp.err, "EPP port, transfers in SPP cycles")) << spp.err;
+    Bytes sppTrace = ReadFile(dir / "spp.txt");
+    std::string sppText(sppTrace.begin(), sppTrace.end());
+    EXPECT_GT(sppText.size(), 1000u);
+    EXPECT_FALSE(Contains(sppText, "w 0x")) << "word cycle at speed 1";
 }
 
 TEST_F(CliRun, LayoutAndHeaderWithoutHardware) {
