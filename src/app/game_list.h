@@ -44,10 +44,13 @@ void UpdateListSize(AppState& s);
 // "[2]Total Size = 64.25Mb" or "[100] over 99 files!!!]".
 std::string ListSizePanelText(const AppState& s);
 
-// List files: six CR LF lines per row. Save returns false when the file
-// cannot be written. Load/Add return the rows appended, or -1 when the file
-// cannot be read; rows whose "Size" is not a decimal number are refused with a
-// log line naming them.
+// List files: six CR LF lines per row (lines ended by LF or CR alone are read
+// too; a trailing incomplete group is ignored). WriteListFile returns false
+// when the file cannot be written. ReadListFile replaces (Load List) or
+// extends (Add List) the rows and returns how many it appended, or -1 when the
+// file cannot be read (the rows are then left alone); a row whose "Size" is not
+// a decimal byte count is refused with a log line naming it. The caller runs
+// UpdateListSize.
 bool WriteListFile(const AppState& s, const std::string& path);
 int ReadListFile(AppState& s, const std::string& path, bool replace);
 
