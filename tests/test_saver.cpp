@@ -1,9 +1,14 @@
 // Save memory: bank codes, and backup/restore against the simulated cart.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
+#include "link/detect.h"
+#include "ops/commands.h"
 #include "ops/saver.h"
+#include "support/op_bench.h"
 
 using namespace rombolt;
 
@@ -55,6 +60,162 @@ TEST(BankSelection, ParsedCodesMatchTheDialog) {
     }
     EXPECT_FALSE(ParseBankCode("1", 5, start));
     EXPECT_FALSE(ParseBankCode("1", -1, start));
+}
+
+}  // namespace
+
+namespace {
+
+using test::OpBench;
+
+SimConfig SaveCart(const std::string& save) {
+    SimConfig c = test::SimConfigFor("single-32M", save);
+    return c;
+}
+
+void FillSave(OpBench& b, std::uint32_t seed) { test::FillPattern(b.f.sim().Save(), seed); }
+
+std::vector<std::uint8_t> SaveBytes(OpBench& b, std::size_t offset, std::size_t n) {
+    auto& v = b.f.sim().Save();
+    return {v.begin() + static_cast<std::ptrdiff_t>(offset),
+            v.begin() + static_cast<std::ptrdiff_t>(offset + n)};
+}
+
+TEST(SaveMemory, ProbeTellsMirroredAndFullBanks) {
+    for (auto [save, want] : {std::pair{"32K", 1}, std::pair{"64K", 2}, std::pair{"256K", 2}}) {
+        OpBench b(SaveCart(save));
+        FillSave(b, 3);
+        ASSERT_EQ(DetectAdapter(b.s), 0);
+        EXPECT_EQ(ProbeSaveMemory(b.s), want) << save;
+    }
+    OpBench b(SaveCart("none"));
+    b.ui.saverAnswer = {0, 1};
+    EXPECT_NE(SReadClick(b.s), 0);
+    EXPECT_TRUE(b.ui.Logged("No Save Data found!!!"));
+    EXPECT_EQ(b.ui.saverDialogs, 0);
+}
+
+TEST(SaveMemory, BackupOfAUnitAndOfEverything) {
+    OpBench b(SaveCart("256K"));
+    FillSave(b, 17);
+    const std::string out = (b.dir.path() / "u.sav").string();
+
+    // Bank 2, half B, quarter 3: unit 14, bank 1 at offset 0xC000.
+    b.ui.saverAnswer = {14, 0};
+    b.ui.files = {out};
+    ASSERT_EQ(SReadClick(b.s), 0) << b.ui.LogText();
+    EXPECT_TRUE(b.ui.Logged("FileName = " + out));
+    EXPECT_TRUE(b.ui.Logged("Backup Saver 8K Ok"));
+    EXPECT_EQ(b.ui.panels[1], "OK");
+    EXPECT_EQ(test::ReadFileBytes(out), SaveBytes(b, 0x10000 + 0xC000, 8192));
+
+    b.ui.saverAnswer = {0, 4};
+    b.ui.files = {out};
+    ASSERT_EQ(SReadClick(b.s), 0) << b.ui.LogText();
+    EXPECT_TRUE(b.ui.Logged("Backup Saver 256K Ok"));
+    EXPECT_EQ(test::ReadFileBytes(out), b.f.sim().Save());
+}
+
+TEST(SaveMemory, RestoreAcrossBanksAndCutToTheSelection) {
+    OpBench b(SaveCart("256K"));
+    FillSave(b, 23);
+    const auto before = b.f.sim().Save();
+
+    // 128 KiB from half 1B (unit 4): units 4..19 reach into the third bank.
+    std::vector<std::uint8_t> file(128 * 1024);
+    test::FillPattern(file, 99);
+    b.ui.saverAnswer = {4, 3};
+    b.ui.files = {b.File("r.sav", file)};
+    ASSERT_EQ(SWriteClick(b.s), 0) << b.ui.LogText();
+    EXPECT_TRUE(b.ui.Logged("FileSize = 131072"));
+    EXPECT_TRUE(b.ui.Logged("Write Saver Ok"));
+    EXPECT_EQ(b.ui.panels[1], "Write Ok");
+    auto want = before;
+    std::copy(file.begin(), file.end(), want.begin() + 4 * 8192);
+    EXPECT_EQ(b.f.sim().Save(), want);
+
+    // A 64 KiB file with 32K selected at 3A2 (unit 17): only its first 32 KiB go in.
+    std::vector<std::uint8_t> file64(64 * 1024);
+    test::FillPattern(file64, 7);
+    b.ui.log.clear();
+    b.ui.saverAnswer = {17, 1};
+    b.ui.files = {b.File("r64.sav", file64)};
+    ASSERT_EQ(SWriteClick(b.s), 0) << b.ui.LogText();
+    EXPECT_TRUE(b.ui.Logged("Fixed Saver Size(32K)"));
+    std::copy(file64.begin(), file64.begin() + 32768, want.begin() + 17 * 8192);
+    EXPECT_EQ(b.f.sim().Save(), want);
+
+    // A file shorter than the selection writes only its own units.
+    b.ui.log.clear();
+    b.ui.saverAnswer = {28, 1};
+    b.ui.files = {b.File("r8.sav", std::vector<std::uint8_t>(8192, 0x5A))};
+    ASSERT_EQ(SWriteClick(b.s), 0) << b.ui.LogText();
+    std::fill(want.begin() + 28 * 8192, want.begin() + 29 * 8192, 0x5A);
+    EXPECT_EQ(b.f.sim().Save(), want);
+}
+
+TEST(SaveMemory, RefusedRangesFilesAndFailures) {
+    OpBench b(SaveCart("256K"));
+    FillSave(b, 31);
+    const auto before = b.f.sim().Save();
+
+    for (std::size_t bad : {std::size_t{4096}, std::size_t{12 * 1024}, std::size_t{264 * 1024}}) {
+        b.ui.log.clear();
+        b.ui.saverAnswer = {0, 4};
+        b.ui.files = {b.File("bad.sav", std::vector<std::uint8_t>(bad, 0))};
+        b.ui.busyHistory.clear();
+        EXPECT_NE(SWriteClick(b.s), 0);
+        EXPECT_TRUE(b.ui.Logged("File Size Error!!!")) << bad;
+        EXPECT_TRUE(b.ui.busyHistory.empty());
+        EXPECT_EQ(b.s.CurrentFile, nullptr);
+    }
+    EXPECT_EQ(b.f.sim().Save(), before);
+
+    b.ui.log.clear();
+    b.ui.saverAnswer = {24, 3};  // bank 4 + 128K runs past 256 KiB
+    EXPECT_NE(SReadClick(b.s), 0);
+    EXPECT_TRUE(b.ui.Logged("Bank Select or Size Select Error!!!"));
+    b.ui.saverAnswer = {24, 2};     // bank 4 + 64K fits
+    EXPECT_NE(SReadClick(b.s), 0);  // but no file is chosen
+    EXPECT_TRUE(b.ui.Logged("Backup Saver Cancel"));
+    b.ui.saverAnswer = {-1, -1};
+    EXPECT_NE(SWriteClick(b.s), 0);
+    EXPECT_TRUE(b.ui.Logged("Saver Select Cancel"));
+
+    // Stop during a backup.
+    b.ui.log.clear();
+    b.ui.saverAnswer = {0, 4};
+    b.ui.files = {(b.dir.path() / "stop.sav").string()};
+    int reading = 0;
+    b.ui.onPump = [&] {
+        if (b.ui.panels[1] == "Reading..." && ++reading == 6) b.s.StopRequested = 1;
+    };
+    EXPECT_NE(SReadClick(b.s), 0);
+    EXPECT_TRUE(b.ui.Logged("Stop process !!!"));
+    EXPECT_TRUE(b.ui.Logged("Backup Saver Error!!!"));
+    EXPECT_EQ(b.ui.panels[1], "Read Error!!!");
+    EXPECT_FALSE(b.ui.Logged("Backup Saver 256K Ok"));
+    b.ui.onPump = nullptr;
+
+    // Reads that flip a bit now and then: a unit read twice differs, and a
+    // written unit does not read back the same.
+    for (bool restore : {false, true}) {
+        SimConfig c = SaveCart("256K");
+        c.faultFlipEvery = 150001;  // the probe's reads pass, the transfer's do not
+        OpBench f(c);
+        f.ui.saverAnswer = {0, 4};
+        f.ui.files = {restore ? f.File("w.sav", std::vector<std::uint8_t>(256 * 1024, 0x11))
+                              : (f.dir.path() / "flaky.sav").string()};
+        EXPECT_NE(restore ? SWriteClick(f.s) : SReadClick(f.s), 0);
+        if (restore) {
+            EXPECT_NE(f.ui.LogText().find("Write Save Data Error!!!("), std::string::npos) << f.ui.LogText();
+            EXPECT_EQ(f.ui.panels[1], "Write Error!!!");
+        } else {
+            EXPECT_TRUE(f.ui.Logged("Read Save Data Error!!!")) << f.ui.LogText();
+            EXPECT_TRUE(f.ui.Logged("Backup Saver Error!!!"));
+            EXPECT_EQ(f.ui.panels[1], "Read Error!!!");
+        }
+    }
 }
 
 }  // namespace
