@@ -238,6 +238,24 @@ TEST(WriteVerify, IpsPatchAcrossAChunkBoundaryInBothPasses) {
     EXPECT_EQ(b.Cart(0, want.size()), b.Prepared(image));
 }
 
+TEST(WriteVerify, GbImagesAndSeveralRowsTakeTheMultiGamePath) {
+    OpBench b(test::SimConfigFor("strata-64M"));
+    b.OneGame("a.gbc", test::MakeGbImage(32768, "GBGAME", 0x80, 1));
+    b.s.GameList[0].GType = "GBC";
+    EXPECT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+    EXPECT_TRUE(b.ui.Logged("Write Multi-Files completed"));
+    EXPECT_FALSE(b.ui.Logged("Write To Cart Ok"));
+    // The GB game is not at the start of the cart: the loader is.
+    EXPECT_NE(b.Cart(0x134, 6), std::vector<std::uint8_t>({'G', 'B', 'G', 'A', 'M', 'E'}));
+
+    b.OneGame("x.gba", test::MakeGbaImage(32768, "X", 2));
+    b.s.GameList.push_back(b.s.GameList[0]);
+    b.ui.log.clear();
+    VerifyClick(b.s);
+    EXPECT_FALSE(b.ui.Logged("Verify Cart with File Ok"));
+    EXPECT_FALSE(b.ui.Logged("[x.gba] X"));
+}
+
 TEST(WriteVerify, PreparatoryFailuresEndWithoutSuccess) {
     {
         SimConfig c = test::SimConfigFor("single-32M");

@@ -1,8 +1,7 @@
 // Writing one game image into the flash and comparing the flash with an image
 // file, 32 KiB chunk by chunk, with header repair and IPS patching on the way.
-#include <charconv>
+#include <optional>
 #include <string>
-#include <type_traits>
 
 #include "app/game_list.h"
 #include "app/operation.h"
@@ -98,31 +97,9 @@ void FinishPipeline(AppState& s, const char* status) {
     ProcessMessages(s);
 }
 
-// Size of a game list row: the "Size" column as a plain decimal byte count.
-std::optional<std::int32_t> RowSize(const GameRow& row) {
-    std::int32_t v = 0;
-    const char* b = row.Size.data();
-    const char* e = b + row.Size.size();
-    auto [p, ec] = std::from_chars(b, e, v);
-    if (row.Size.empty() || ec != std::errc() || p != e || v < 0) return std::nullopt;
-    return v;
-}
-
 bool NeedsMultiGamePath(const AppState& s) {
     return s.GameList.size() > 1 || s.GbRowCount != 0 ||
            (!s.GameList.empty() && IsGbClass(s.GameList[0].GType));
-}
-
-// Runs the multi-game command and passes its result on when it gives one;
-// without a result it never claims success.
-template <typename State>
-int HandOverToMultiGames(State& s, int mode) {
-    if constexpr (std::is_void_v<decltype(WriteMultiGames(s, mode))>) {
-        WriteMultiGames(s, mode);
-        return -1;
-    } else {
-        return WriteMultiGames(s, mode);
-    }
 }
 
 }  // namespace
@@ -174,12 +151,12 @@ int VerifyImage(AppState& s, std::int32_t size, std::int32_t startChunk, std::ui
 
 int WriteClick(AppState& s) {
     s.MessagePrefix.clear();
-    if (NeedsMultiGamePath(s)) return HandOverToMultiGames(s, 0);
+    if (NeedsMultiGamePath(s)) return WriteMultiGames(s, 0);
     if (s.GameList.empty()) return -1;
 
     BeginLogSection(s);
     BuildRowPath(s, 0);
-    const std::optional<std::int32_t> size = RowSize(s.GameList[0]);
+    const std::optional<std::int32_t> size = ParseRowSize(s.GameList[0].Size);
     ResetProgress(s);
     if (DetectAdapter(s) != 0) return -1;
     if (IdentifyFlash(s) != 0) {
@@ -210,12 +187,12 @@ int WriteClick(AppState& s) {
 
 int VerifyClick(AppState& s) {
     s.MessagePrefix.clear();
-    if (NeedsMultiGamePath(s)) return HandOverToMultiGames(s, 1);
+    if (NeedsMultiGamePath(s)) return WriteMultiGames(s, 1);
     if (s.GameList.empty()) return -1;
 
     BeginLogSection(s);
     BuildRowPath(s, 0);
-    const std::optional<std::int32_t> size = RowSize(s.GameList[0]);
+    const std::optional<std::int32_t> size = ParseRowSize(s.GameList[0].Size);
     ResetProgress(s);
     if (DetectAdapter(s) != 0) return -1;
     if (!size) {
