@@ -181,14 +181,25 @@ TEST(SimCartDir, CreateOpenWriteBackAndReopen) {
         for (auto& e : fs::directory_iterator(dir + "/cart"))
             EXPECT_EQ(e.path().extension(), e.path().filename() == "cart.ini" ? ".ini" : ".bin") << e.path();
 
+        // A write-back that cannot happen is kept pending and reported.
+        fs::create_directory(dir + "/cart/save.bin.tmp");
         SetSaveAccess(b.s);
         SetCartAddress(b.s, 0x10);
         SelectRegister(b.s, kRegData);
-        WriteDataByte(b.s, 0x66);  // no idle: the destructor writes it back
+        WriteDataByte(b.s, 0x66);
+        IdlePort(b.s);
+        EXPECT_NE(port->WriteBackError().find("save.bin.tmp"), std::string::npos) << port->WriteBackError();
+        EXPECT_EQ(FileBytes(dir + "/cart/save.bin")[0x10], 0xFF) << "the old image stays whole";
+        fs::remove(dir + "/cart/save.bin.tmp");
+        SetSaveAccess(b.s);
+        SetCartAddress(b.s, 0x11);
+        SelectRegister(b.s, kRegData);
+        WriteDataByte(b.s, 0x67);  // no idle: the destructor writes both back
     }
     auto again = SimPort::Open(dir + "/cart", error);
     ASSERT_TRUE(again) << error;
     EXPECT_EQ(again->Save()[0x10], 0x66);
+    EXPECT_EQ(again->Save()[0x11], 0x67);
     EXPECT_EQ(again->Save()[0x7FFF], 0x5A);
     EXPECT_EQ(again->Flash()[0x200], 0x34);
     again.reset();

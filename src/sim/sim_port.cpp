@@ -761,13 +761,14 @@ std::unique_ptr<SimPort> SimPort::Open(const std::string& dir, std::string& erro
 
 bool SimPort::WriteBack(std::string& error) {
     if (flashDirty_ && info_.kind == SimModelInfo::Kind::Flash) {
-        if (!WriteFileAtomically(dir_ + "/flash.bin", flash_, error)) return false;
+        if (!WriteFileAtomically(dir_ + "/flash.bin", flash_, error)) return writeBackError_ = error, false;
     }
     flashDirty_ = false;
     if (saveDirty_ && !save_.empty()) {
-        if (!WriteFileAtomically(dir_ + "/save.bin", save_, error)) return false;
+        if (!WriteFileAtomically(dir_ + "/save.bin", save_, error)) return writeBackError_ = error, false;
     }
     saveDirty_ = false;
+    writeBackError_.clear();
     return true;
 }
 

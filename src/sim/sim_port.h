@@ -137,6 +137,9 @@ public:
     // and in the destructor. Null with a message on failure.
     static std::unique_ptr<SimPort> Open(const std::string& dir, std::string& error);
     bool Flush(std::string& error);
+    // Why the last automatic write-back (at idle or close) failed; empty
+    // after a successful one. Front ends show it, since the port cannot.
+    const std::string& WriteBackError() const { return writeBackError_; }
 
     std::uint8_t inb(std::uint16_t port) override;
     void outb(std::uint16_t port, std::uint8_t value) override;
@@ -302,6 +305,7 @@ private:
 
     bool flashDirty_ = false;
     bool saveDirty_ = false;
+    std::string writeBackError_;
 };
 
 }  // namespace rombolt
