@@ -215,6 +215,14 @@ TEST_F(CliRun, MultiGameWriteAndVerify) {
     EXPECT_EQ(bad.status, 1);
     EXPECT_TRUE(Contains(bad.out, "Verify Flash Error!!!(0)\n")) << bad.out;
     EXPECT_FALSE(Contains(bad.err, "CRC32")) << "no checksums after a failure";
+
+    // A loader file named on the command line replaces the built-in one.
+    Bytes menu = MakeGbaImage(kChunk, "MYMENU", 8);
+    Image("menu.bin", menu);
+    RunResult l = OnCart({"--gba-loader", "menu.bin", "write", "a.gba", "b.gba"});
+    EXPECT_EQ(l.status, 0) << l.err;
+    EXPECT_EQ(l.lines().at(1), "1/3[GBA Loader] MYMENU");
+    EXPECT_EQ(Slice(Flash(), 0, kChunk), menu);
 }
 
 TEST_F(CliRun, FailuresExitWithOne) {
@@ -407,6 +415,13 @@ TEST_F(CliRun, LayoutAndHeaderWithoutHardware) {
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(Contains(r.out, "64M: does not fit (too many GBA games for this cart)\n")) << r.out;
     EXPECT_TRUE(Contains(r.out, "  511         GB Loader\n")) << r.out;
+
+    // "Cut 32K" leaves out a padded last 32 KiB; --no-cut32k keeps it.
+    Bytes padded = MakeGbaImage(2 * kChunk, "PADDED", 5);
+    std::fill(padded.begin() + kChunk, padded.end(), 0xFF);
+    Image("p.gba", padded);
+    EXPECT_TRUE(Contains(Run({"layout", "p.gba"}).out, "p.gba  size 65536  in cart 32768  GBA#  PADDED"));
+    EXPECT_TRUE(Contains(Run({"--no-cut32k", "layout", "p.gba"}).out, "in cart 65536  GBA#"));
 
     r = Run({"header", "a.gba", "c.gb"});
     EXPECT_EQ(r.status, 0);
