@@ -24,9 +24,21 @@ void StartBlock(AppState& s, std::uint8_t block, bool writing) {
     WriteControl(s, writing ? 1 : 0);
 }
 
+// The bank choice costs a whole unlock sequence (1,508 cart writes), as long
+// as an 8 KiB transfer; the window gets its turn before and after it.
 void OpenSaveWindow(AppState& s, int half) {
+    ProcessMessages(s);
     SelectSaveBank(s, static_cast<std::int8_t>(half));
     SetSaveAccess(s);
+    ProcessMessages(s);
+}
+
+// A 32 KiB half moves in 128 blocks; the window gets its turn after every 32
+// of them (8 KiB, the size of a unit), so that a half transfer keeps it no
+// longer than a unit transfer does.
+constexpr int kBlocksPerPump = 32;
+void PumpBetweenBlocks(AppState& s, int k) {
+    if (k % kBlocksPerPump == kBlocksPerPump - 1) ProcessMessages(s);
 }
 
 std::uint8_t UnitBlock(int unit, int k) { return static_cast<std::uint8_t>(((unit << 5) | k) & 0xFF); }
@@ -106,6 +118,7 @@ int CompareSaveHalf(AppState& s, int half) {
         StartBlock(s, HalfBlock(half, k), false);
         for (int n = 0; n < 256; ++n)
             if (ReadDataByte(s) != s.ChunkBuffer.bytes[k * 256 + n]) return -1;
+        PumpBetweenBlocks(s, k);
     }
     return 0;
 }
@@ -115,6 +128,7 @@ int ReadSaveHalf(AppState& s, int half) {
     for (int k = 0; k < 128; ++k) {
         StartBlock(s, HalfBlock(half, k), false);
         for (int n = 0; n < 256; ++n) s.ChunkBuffer.bytes[k * 256 + n] = ReadDataByte(s);
+        PumpBetweenBlocks(s, k);
     }
     return CompareSaveHalf(s, half);
 }
