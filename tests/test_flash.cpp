@@ -294,6 +294,30 @@ TEST(FlashOnSim, StatusErrorFailsTheChunkAndClearsStatus) {
     }
 }
 
+TEST(FlashOnSim, SecondPairOfATwoPairCartIsPolledAndLeftReadable) {
+    // strata-128M: two pairs of 4 MiB chips, the second from chunk 256 on.
+    auto cfg = test::SimConfigFor("strata-128M");
+    cfg.faultProgramErrorChunk = 301;
+    test::SimFixture f(cfg);
+    Ready(f);
+    f.s.Config.VerifyAfterWrite = 1;
+    FillChunk(f.s, 8);
+    // 255 and 511 end a pair: their last confirm must not land on the other pair.
+    for (int n : {300, 255, 511}) {
+        EXPECT_EQ(ProgramFlashChunk(f.s, n, kChunkBytes), 0) << n;
+        EXPECT_TRUE(FlashHoldsChunk(f, n)) << n;
+        EXPECT_TRUE(f.sim().AllChipsInReadArray()) << n;
+    }
+    // A program error there is seen, and its status cleared.
+    EXPECT_EQ(ProgramFlashChunk(f.s, 301, kChunkBytes), -1);
+    EXPECT_TRUE(f.sim().AllChipsInReadArray());
+    for (int c = 0; c < 4; ++c) EXPECT_EQ(f.sim().ChipStatus(c), 0x80) << c;
+    // An erased block there reads blank right away.
+    EXPECT_EQ(EraseFlashBlock(f.s, 312u << 14), 0);
+    f.s.ChunkBuffer.bytes.fill(0xFF);
+    EXPECT_EQ(VerifyFlashChunk(f.s, 312, kChunkBytes), 0);
+}
+
 TEST(FlashOnSim, StopDuringEraseSetupAndDuringBufferProgram) {
     {
         // Pumps of the erase: ready wait, setup, confirm. Stop in the setup.

@@ -28,24 +28,34 @@ constexpr int kPageWords = 256;
 
 bool Interleaved(const AppState& s) { return s.Cart.Interleaved != 0; }
 
+// Word address at which status, read-array and clear-status commands reach the
+// chips that hold `address`. Word 0 for a single chip and for the first 8 MiB
+// of an interleaved cart. A 16 MiB cart made of two pairs has its second pair
+// at word 0x400000, which commands at word 0 never reach: there the commands
+// go to the start of the 8 MiB quarter that holds the address (on a cart of
+// one large pair that is the same pair again, so nothing changes).
+std::uint32_t CommandBase(const AppState& s, std::uint32_t address) {
+    return Interleaved(s) ? (address & 0xC00000) : 0;
+}
+
 // Whether this poll is one where the window gets its turn and a pressed Stop is
 // honoured: every 1024th poll counted down from the budget, the first included.
 bool PollIsStopPoint(int budgetLeft) { return budgetLeft % kPumpEvery == 0; }
 
-// Puts the chip(s) back into read-array mode, the word written to address 0
-// and, when asked, a second word that follows it (the second chip of a pair).
-void ReadArray(AppState& s, bool secondWord) {
-    WriteCartWord(s, 0, kCmdReadArray);
+// Puts the chip(s) back into read-array mode, the word written to `base` and,
+// when asked, a second word that follows it (the second chip of a pair).
+void ReadArray(AppState& s, std::uint32_t base, bool secondWord) {
+    WriteCartWord(s, base, kCmdReadArray);
     if (secondWord) WriteDataWord(s, kCmdReadArray);
 }
 
 // The pump-and-stop test of the poll loops. Returns true when the operation
 // has been stopped (the caller then returns kStopResult).
-bool StopTest(AppState& s, int budgetLeft, bool secondReadArray) {
+bool StopTest(AppState& s, int budgetLeft, std::uint32_t base, bool secondReadArray) {
     if (!PollIsStopPoint(budgetLeft)) return false;
     ProcessMessages(s);
     if (!s.StopRequested) return false;
-    ReadArray(s, secondReadArray);
+    ReadArray(s, base, secondReadArray);
     ReportStop(s);
     return true;
 }
@@ -76,18 +86,21 @@ std::uint16_t ReadStatusPair(AppState& s) {
     return static_cast<std::uint16_t>((w1 & 0xFF) | ((w2 & 0xFF) << 8));
 }
 
-int WaitFlashReady(AppState& s) {
+namespace {
+
+// The ready wait on the chips whose commands go to `base`.
+int WaitReadyAt(AppState& s, std::uint32_t base) {
     const bool pair = Interleaved(s);
     const std::uint16_t readyMask = pair ? kBothReady : kReady;
     int budget = kReadyBudget;
     std::uint16_t status = 0;
     bool success = false;
     while ((status & readyMask) != readyMask && budget > 0) {
-        if (StopTest(s, budget, pair)) return kStopResult;
-        WriteCartWord(s, 0, kCmdReadStatus);
+        if (StopTest(s, budget, base, pair)) return kStopResult;
+        WriteCartWord(s, base, kCmdReadStatus);
         if (pair) {
-            WriteDataWord(s, kCmdReadStatus);  // second chip, word 1
-            status = ReadStatusPair(s);        // words 2 and 3
+            WriteDataWord(s, kCmdReadStatus);  // second chip, base + 1
+            status = ReadStatusPair(s);        // base + 2 and base + 3
         } else {
             WriteControl(s, kCtlRead);
             status = ReadDataWord(s) & 0xFF;
@@ -95,7 +108,7 @@ int WaitFlashReady(AppState& s) {
         success = status == readyMask;
         --budget;
     }
-    ReadArray(s, pair);
+    ReadArray(s, base, pair);
     if (success) return 0;
     if (pair) {
         if (status & 0x7F7F) {
@@ -104,14 +117,19 @@ int WaitFlashReady(AppState& s) {
         }
     } else if (status & 0x7F) {
         WriteControl(s, kCtlSelect);
-        WriteDataWord(s, kCmdClearStatus);  // lands at word 1, still the same chip
+        WriteDataWord(s, kCmdClearStatus);  // lands at base + 1, still the same chip
     }
     return -1;
 }
 
+}  // namespace
+
+int WaitFlashReady(AppState& s) { return WaitReadyAt(s, 0); }
+
 int EraseFlashBlock(AppState& s, std::uint32_t d) {
+    const std::uint32_t base = CommandBase(s, d);
     // A stop inside this wait is reported there; the erase itself did not start.
-    if (WaitFlashReady(s) & 0xFF) return -1;
+    if (WaitReadyAt(s, base) & 0xFF) return -1;
 
     const bool pair = Interleaved(s);
     std::uint16_t status = 0;
@@ -120,7 +138,7 @@ int EraseFlashBlock(AppState& s, std::uint32_t d) {
     for (int budget = kEraseBudget; !accepted && budget > 0; --budget) {
         if (!(status & 0x0080)) WriteCartWord(s, d, kCmdEraseSetup);
         if (pair && !(status & 0x8000)) WriteCartWord(s, d + 1, kCmdEraseSetup);
-        if (StopTest(s, budget, pair)) return kStopResult;
+        if (StopTest(s, budget, base, pair)) return kStopResult;
         WriteRegister(s, kRegAddr0, 0x00);
         SelectRegister(s, kRegData);
         WriteControl(s, kCtlRead);
@@ -135,14 +153,14 @@ int EraseFlashBlock(AppState& s, std::uint32_t d) {
         // The reads run on from the word after the confirm word(s); any address
         // in the block presents the status.
         for (int budget = kEraseBudget; !done && budget > 0; --budget) {
-            if (StopTest(s, budget, true)) return kStopResult;
+            if (StopTest(s, budget, base, true)) return kStopResult;
             WriteControl(s, kCtlRead);
             status = ReadStatus(s);
             done = StatusReady(s, status);
         }
     }
 
-    ReadArray(s, pair);
+    ReadArray(s, base, pair);
     if (done) return 0;
     WriteDataWord(s, kCmdClearStatus);
     if (pair) WriteDataWord(s, kCmdClearStatus);
@@ -152,12 +170,13 @@ int EraseFlashBlock(AppState& s, std::uint32_t d) {
 int ProgramBuffer(AppState& s, std::uint32_t chunkStart, std::uint32_t offset) {
     const bool pair = Interleaved(s);
     const std::uint32_t at = chunkStart + offset;
+    const std::uint32_t base = CommandBase(s, chunkStart);
     std::uint16_t status = 0;
     bool available = false;
     for (int budget = kReadyBudget; !available && budget > 0; --budget) {
         if (!(status & 0x0080)) WriteCartWord(s, chunkStart, kCmdWriteToBuffer);
         if (pair && !(status & 0x8000)) WriteCartWord(s, chunkStart + 1, kCmdWriteToBuffer);
-        if (StopTest(s, budget, pair)) return kStopResult;
+        if (StopTest(s, budget, base, pair)) return kStopResult;
         SetCartAddress(s, at);
         SelectRegister(s, kRegData);
         WriteControl(s, kCtlRead);
@@ -173,15 +192,23 @@ int ProgramBuffer(AppState& s, std::uint32_t chunkStart, std::uint32_t offset) {
     // Interleaved, the run alternates chips: even words to the first, odd to the second.
     const int words = pair ? 2 * kWordsPerChipBuffer : kWordsPerChipBuffer;
     for (int i = 0; i < words; ++i) WriteDataWord(s, s.ChunkBuffer.word(static_cast<int>(offset) + i));
+    // The confirm follows the data. After the last buffer of a pair's range the
+    // next word belongs to the other pair of a two-pair cart (or wraps to the
+    // start), which would take the confirm; send it to the buffer's own address.
+    if (CommandBase(s, at + static_cast<std::uint32_t>(words)) != base) {
+        SetCartAddress(s, at);
+        SelectRegister(s, kRegData);
+    }
     WriteDataWord(s, kCmdConfirm);
     if (pair) WriteDataWord(s, kCmdConfirm);
-    return WaitFlashReady(s);
+    return WaitReadyAt(s, base);
 }
 
 int ProgramFlashChunk(AppState& s, std::int32_t n, std::int32_t length) {
     SetRomAccess(s);
     const bool pair = Interleaved(s);
     const auto start = static_cast<std::uint32_t>(n) << 14;
+    const std::uint32_t base = CommandBase(s, start);
     const int bufferWords = pair ? 2 * kWordsPerChipBuffer : kWordsPerChipBuffer;
     const std::int32_t block = pair ? (n & 0xFFF8) : (n & 0xFFFC);
     const bool first = pair ? (n & 7) == 0 : (n & 3) == 0;
@@ -197,8 +224,8 @@ int ProgramFlashChunk(AppState& s, std::int32_t n, std::int32_t length) {
     for (int k = 0; k < buffers; ++k) {
         if (ProgramBuffer(s, start, static_cast<std::uint32_t>(k * bufferWords)) & 0xFF) return -1;
     }
-    if (WaitFlashReady(s) & 0xFF) return -1;
-    ReadArray(s, pair);
+    if (WaitReadyAt(s, base) & 0xFF) return -1;
+    ReadArray(s, base, pair);
     WriteControl(s, kCtlRead);
 
     if (s.Config.VerifyAfterWrite) return VerifyFlashChunk(s, n, length);
