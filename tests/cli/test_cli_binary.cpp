@@ -112,6 +112,12 @@ TEST_F(CliRun, UsageHelpAndVersion) {
           "--rom",    "info",        "write",   "verify",       "backup",      "save-backup", "save-restore",
           "erase",    "layout",      "header",  "sim create",   "ports",       "--version"})
         EXPECT_TRUE(Contains(h.out, word)) << word;
+    // The machine's parallel ports, if any, one line each.
+    RunResult ports = Run({"ports"});
+    EXPECT_EQ(ports.status, 0);
+    for (const auto& line : ports.lines())
+        EXPECT_TRUE(std::regex_match(line, std::regex("LPT[0-9]+  (0x[0-9a-f]+|-)  \\S+  \\S+"))) << line;
+
     // Nothing here may leave a settings file behind.
     EXPECT_FALSE(fs::exists(dir / "config.sav"));
 }
