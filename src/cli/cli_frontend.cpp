@@ -57,6 +57,9 @@ void InstallInterruptHandler() {
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
     sigaction(SIGINT, &sa, nullptr);
+    // A reader that goes away (`rombolt write ... | head -1`) must not kill the
+    // program in the middle of a flash command: output then just goes nowhere.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 CliFrontend::CliFrontend(AppState& s, Answers answers, bool progress, bool logToStderr)

@@ -19,6 +19,7 @@ namespace rombolt::cli {
 // Ctrl-C presses since start (set by the signal handler).
 extern volatile std::sig_atomic_t g_interrupts;
 // First Ctrl-C: Stop; second: the program ends at once with status 1.
+// A closed standard output no longer ends the program (SIGPIPE ignored).
 void InstallInterruptHandler();
 
 class CliFrontend final : public Frontend {

@@ -158,6 +158,12 @@ bool Child::ReadLine(std::string& line) {
     }
 }
 
+void Child::CloseOutput() {
+    if (outFd_ >= 0) close(outFd_);
+    outFd_ = -1;
+    pending_.clear();
+}
+
 void Child::Signal(int sig) {
     if (pid_ > 0) kill(pid_, sig);
 }

@@ -53,6 +53,8 @@ public:
     // Next stdout line (without '\n'); false at end of output.
     bool ReadLine(std::string& line);
     void Signal(int sig);
+    // Stops reading standard output (a reader that went away).
+    void CloseOutput();
     // Reads the rest of the output and waits; returns the exit status as Rombolt does.
     RunResult Wait();
 

@@ -168,6 +168,15 @@ TEST_F(CliRun, SingleGameWriteVerifyBackupAndChecksums) {
 
     // config.sav is read when present but never written.
     EXPECT_FALSE(fs::exists(dir / "config.sav"));
+
+    // A reader that stops after the first line does not cut the write short.
+    Image("other.gba", MakeGbaImage(3 * kChunk, "OTHER", 8));
+    Child child({"--sim", cart, "write", "other.gba"}, dir.path().string());
+    std::string first;
+    ASSERT_TRUE(child.ReadLine(first));
+    child.CloseOutput();
+    EXPECT_EQ(child.Wait().status, 0);
+    EXPECT_EQ(OnCart({"verify", "other.gba"}).status, 0);
 }
 
 TEST_F(CliRun, MultiGameWriteAndVerify) {
