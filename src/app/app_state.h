@@ -103,6 +103,14 @@ struct AppState {
     // --- flash ---
     CartInfo Cart;
     std::int32_t LastErasedBlock = -1;
+    // Skip-unchanged writes: the block whose chunks were last found equal to
+    // the prepared data and skipped in this operation (-1: none), which of its
+    // chunks those are (bit k: chunk k of the block), and copies of their data,
+    // kept so that they can be programmed again when a later chunk of the same
+    // block needs it erased. Reset by adapter detection like LastErasedBlock.
+    std::int32_t SkippedBlock = -1;
+    std::uint32_t SkippedChunks = 0;
+    std::vector<std::uint8_t> SkippedData;
 
     // --- chunk buffer and the one current file ---
     ChunkBufferT ChunkBuffer;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/operation.h"
+#include "flash/skip_unchanged.h"
 #include "link/cartbus.h"
 #include "link/link.h"
 
@@ -205,6 +206,8 @@ int ProgramBuffer(AppState& s, std::uint32_t chunkStart, std::uint32_t offset) {
 }
 
 int ProgramFlashChunk(AppState& s, std::int32_t n, std::int32_t length) {
+    // With "skip unchanged blocks" on, the chunk is compared before anything is erased.
+    if (s.SkipUnchanged) return ProgramChunkIfChanged(s, n, length);
     SetRomAccess(s);
     const bool pair = Interleaved(s);
     const auto start = static_cast<std::uint32_t>(n) << 14;

@@ -53,6 +53,8 @@ int DetectLink(AppState& s) {
 
 int DetectAdapter(AppState& s) {
     s.LastErasedBlock = -1;
+    s.SkippedBlock = -1;
+    s.SkippedChunks = 0;
     if (DetectLink(s) != 0) {
         LogLine(s, "No Adaptor Found!");
         return 1;

@@ -1,0 +1,73 @@
+#include "flash/skip_unchanged.h"
+
+#include <algorithm>
+
+#include "flash/flash.h"
+
+namespace rombolt {
+
+namespace {
+
+// ProgramFlashChunk takes its normal way (erase by the block rule, program,
+// verify) while this lives.
+class NormalWrites {
+public:
+    explicit NormalWrites(AppState& s) : s_(s), was_(s.SkipUnchanged) { s_.SkipUnchanged = false; }
+    ~NormalWrites() { s_.SkipUnchanged = was_; }
+    NormalWrites(const NormalWrites&) = delete;
+    NormalWrites& operator=(const NormalWrites&) = delete;
+
+private:
+    AppState& s_;
+    bool was_;
+};
+
+std::uint8_t* Slot(AppState& s, int k) {
+    return s.SkippedData.data() + static_cast<std::size_t>(k) * kChunkBytes;
+}
+
+}  // namespace
+
+int ProgramChunkIfChanged(AppState& s, std::int32_t n, std::int32_t length) {
+    NormalWrites normal(s);
+    const int perBlock = s.Cart.Interleaved ? 8 : 4;
+    const std::int32_t block = n & (s.Cart.Interleaved ? 0xFFF8 : 0xFFFC);
+    const int k = n & (perBlock - 1);
+    const bool first = k == 0;
+
+    // Blank flash (the block was erased in this operation) is programmed as
+    // usual; so is a length too short to compare anything.
+    if ((!first && block == s.LastErasedBlock) || ((length & 0xFFFF) >> 9) == 0)
+        return ProgramFlashChunk(s, n, length);
+
+    if (s.SkippedBlock != block) {
+        s.SkippedBlock = block;
+        s.SkippedChunks = 0;
+    }
+    s.SkippedData.resize(static_cast<std::size_t>(perBlock) * kChunkBytes);
+
+    const bool equal = VerifyFlashChunk(s, n, length) == 0;
+    std::copy(s.ChunkBuffer.bytes.begin(), s.ChunkBuffer.bytes.end(), Slot(s, k));
+    if (equal) {
+        s.SkippedChunks |= 1u << k;
+        return 0;
+    }
+
+    // The block has to be erased. Program the skipped chunks and this one in
+    // block order: the first of them erases the block (it is the block's first
+    // chunk, or its block is not the one erased last), the others land in the
+    // erased block. This chunk's data replaces any earlier copy of it.
+    const std::uint32_t pending = (s.SkippedChunks & ~(1u << k)) | (1u << k);
+    s.SkippedBlock = -1;
+    s.SkippedChunks = 0;
+    int result = 0;
+    for (int j = 0; j < perBlock && result == 0; ++j) {
+        if (!(pending & (1u << j))) continue;
+        std::copy(Slot(s, j), Slot(s, j) + kChunkBytes, s.ChunkBuffer.bytes.begin());
+        if (ProgramFlashChunk(s, block + j, length) != 0) result = -1;
+    }
+    std::copy(Slot(s, k), Slot(s, k) + kChunkBytes, s.ChunkBuffer.bytes.begin());
+    return result;
+}
+
+}  // namespace rombolt
