@@ -111,6 +111,7 @@ bool LoadSettings(Session& ss) {
     if (o.verify) s.Config.VerifyAfterWrite = *o.verify ? 1 : 0;
     if (o.fix) s.Config.FixRom = *o.fix ? 1 : 0;
     if (o.cut32k) s.Config.Cut32K = *o.cut32k ? 1 : 0;
+    if (o.skipUnchanged) s.SkipUnchanged = *o.skipUnchanged;
     if (o.ips) {
         if (!ReadableFile(*o.ips, "IPS file")) return false;
         // Asked for by name: a patch that cannot be used must not turn into an

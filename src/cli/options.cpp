@@ -74,9 +74,14 @@ ParseResult ParseCommandLine(const std::vector<std::string>& argv) {
         {"--rom", &Options::romFile},
     };
     static const std::map<std::string, std::pair<std::optional<bool> Options::*, bool>> kSwitches = {
-        {"--verify", {&Options::verify, true}}, {"--no-verify", {&Options::verify, false}},
-        {"--fix", {&Options::fix, true}},       {"--no-fix", {&Options::fix, false}},
-        {"--cut32k", {&Options::cut32k, true}}, {"--no-cut32k", {&Options::cut32k, false}},
+        {"--verify", {&Options::verify, true}},
+        {"--no-verify", {&Options::verify, false}},
+        {"--fix", {&Options::fix, true}},
+        {"--no-fix", {&Options::fix, false}},
+        {"--cut32k", {&Options::cut32k, true}},
+        {"--no-cut32k", {&Options::cut32k, false}},
+        {"--skip-unchanged", {&Options::skipUnchanged, true}},
+        {"--no-skip-unchanged", {&Options::skipUnchanged, false}},
     };
 
     bool optionsEnded = false;
@@ -265,6 +270,9 @@ override it for one run:
   --fix, --no-fix         repair the GBA header (logo, complement) on the way in
   --cut32k, --no-cut32k   leave out a game's last 32 KiB when they are padding
                           (multi-game write)
+  --skip-unchanged, --no-skip-unchanged
+                          write: compare each flash block first and leave the
+                          blocks that already hold the image alone (default off)
   --ips FILE              patch every game written or verified with FILE
                           ("IPS Apply" on)
   --gba-loader FILE       GBA boot loader file (32768 bytes) for multi-game writes

@@ -37,6 +37,7 @@ struct Options {
     std::optional<bool> verify;
     std::optional<bool> fix;
     std::optional<bool> cut32k;
+    std::optional<bool> skipUnchanged;  // write: leave blocks that already match alone
     std::optional<std::string> ips;
     std::optional<std::string> gbaLoader;
     std::optional<std::string> gbLoader;
