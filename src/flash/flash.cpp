@@ -231,7 +231,12 @@ int ProgramFlashChunk(AppState& s, std::int32_t n, std::int32_t length) {
     ReadArray(s, base, pair);
     WriteControl(s, kCtlRead);
 
-    if (s.Config.VerifyAfterWrite) return VerifyFlashChunk(s, n, length);
+    if (s.Config.VerifyAfterWrite) {
+        // The read-back is a whole chunk of transfers by itself: the window
+        // gets its turn before it, not only after it.
+        ProcessMessages(s);
+        return VerifyFlashChunk(s, n, length);
+    }
     return 0;
 }
 
