@@ -141,7 +141,8 @@ SimPort::SimPort(const SimConfig& config) : config_(config), noise_(config.noise
 
     if (info_.kind == SimModelInfo::Kind::Flash) {
         flash_.assign(info_.capacityBytes, 0xFF);
-        std::memcpy(flash_.data(), config_.rom.data(), std::min(config_.rom.size(), flash_.size()));
+        // Preset contents (a flash cart made from a ROM file); an empty ROM leaves the flash erased.
+        std::copy_n(config_.rom.begin(), std::min(config_.rom.size(), flash_.size()), flash_.begin());
         flashWords_ = info_.capacityBytes / 2;
         chipWords_ = (1u << info_.deviceCode) / 2;
         blocksPerChip_ = static_cast<int>(chipWords_ >> kBlockWordsShift);
