@@ -163,6 +163,7 @@ bool OpenCart(Session& ss) {
         if (!ss.backend) ss.backend = std::make_unique<NullPort>();
         if (p.base != 0) s.PortBaseOverride = p.base;
         if (!p.message.empty()) LogLine(s, p.message);
+        if (!p.note.empty()) LogLine(s, p.note);
         ss.portText = ss.backend->Name();
     }
     s.Port = ss.backend.get();
