@@ -1,0 +1,389 @@
+// The main window driven through its widgets on a simulated cart.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimer>
+#include <regex>
+
+#include "app/operation.h"
+#include "gui_support.h"
+
+namespace rombolt::test::gui {
+namespace {
+
+void DoubleClickFile(qt::TForm1& w, const QString& name) {
+    auto found = w.FileListBox1->findItems(name, Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1);
+    QRect r = w.FileListBox1->visualItemRect(found.first());
+    QTest::mouseClick(w.FileListBox1->viewport(), Qt::LeftButton, {}, r.center());
+    QTest::mouseDClick(w.FileListBox1->viewport(), Qt::LeftButton, {}, r.center());
+}
+
+// A drag from the control named `source` that enters `target` and, when the
+// target accepts it, is dropped there. Returns whether it was dropped.
+bool Drop(QWidget* target, const QString& source) {
+    std::unique_ptr<QMimeData> data(qt::MakeDragData(source));
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted()) return false;
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    return drop.isAccepted();
+}
+
+void ClickHeader(qt::TForm1& w, int column) {
+    QHeaderView* h = w.ListView1->header();
+    QPoint p(h->sectionViewportPosition(column) + h->sectionSize(column) / 2, h->height() / 2);
+    QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, p);
+}
+
+QStringList Column(qt::TForm1& w, int column) {
+    QStringList out;
+    for (int i = 0; i < w.ListView1->topLevelItemCount(); ++i)
+        out << w.ListView1->topLevelItem(i)->text(column);
+    return out;
+}
+
+QAction* MenuAction(qt::TForm1& w, const char* name) { return w.PopupMenu1->findChild<QAction*>(name); }
+
+// Presses Stop as soon as the operation has written something.
+QTimer* PressStopOnceWriting(qt::TForm1& w) {
+    auto* t = new QTimer(&w);
+    t->setInterval(1);
+    QObject::connect(t, &QTimer::timeout, [&w, t] {
+        if (w.Stop->isEnabled() && w.ProgressBar1->value() > 0) {
+            t->stop();
+            QTest::mouseClick(w.Stop, Qt::LeftButton);
+        }
+    });
+    t->start();
+    return t;
+}
+
+TEST(Window, StartsIdleAndSwitchesExactlyTheListedControls) {
+    WindowBench b;
+    qt::TForm1& w = *b.window;
+    EXPECT_EQ(w.windowTitle(), "Rombolt Writer 3.2");
+    EXPECT_EQ(std::filesystem::file_size(b.dir.path() / "config.sav"), 1340u);
+
+    // Idle with an empty list: the list-dependent buttons stay off.
+    for (QWidget* c : {static_cast<QWidget*>(w.Write), static_cast<QWidget*>(w.Verify),
+                       static_cast<QWidget*>(w.ClearAll), static_cast<QWidget*>(w.Stop)})
+        EXPECT_FALSE(c->isEnabled()) << c->objectName().toStdString();
+    for (QWidget* c : std::initializer_list<QWidget*>{w.Read, w.SWrite, w.SRead, w.EraseFlash, w.Config,
+                                                      w.MemoClear, w.ListView1, w.FileListBox1, w.Memo1})
+        EXPECT_TRUE(c->isEnabled()) << c->objectName().toStdString();
+    EXPECT_FALSE(w.Timer1->isActive());
+    EXPECT_EQ(b.s.StopRequested, 1);
+    for (int i : {0, 1, 3, 4}) EXPECT_EQ(b.Panel(i), "");
+
+    // The status bar's panels and the progress bar inside panel 2.
+    ASSERT_EQ(w.StatusBar1->PanelCount(), 5);
+    const int widths[5] = {25, 80, 120, 50, 50};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(w.StatusBar1->PanelWidth(i), widths[i]);
+    EXPECT_EQ(w.ProgressBar1->parentWidget(), w.StatusBar1);
+    EXPECT_EQ(w.ProgressBar1->maximum(), 100);
+
+    // One queued game brings Write, Verify and Clear All.
+    b.AddImage("one.gba", MakeGbaImage(65536, "ONE", 1));
+    DoubleClickFile(w, "one.gba");
+    ASSERT_EQ(w.ListView1->topLevelItemCount(), 1);
+    EXPECT_TRUE(w.Write->isEnabled());
+    EXPECT_TRUE(w.Verify->isEnabled());
+    EXPECT_TRUE(w.ClearAll->isEnabled());
+
+    // Busy: every action control, the browser, the list and the log off; Stop on.
+    BeginOperation(b.s);
+    for (QWidget* c : std::initializer_list<QWidget*>{
+             w.DriveComboBox1, w.FilterComboBox1, w.DirectoryListBox1, w.FileListBox1, w.ListView1, w.Image1,
+             w.ClearAll, w.Config, w.EraseFlash, w.MemoClear, w.Write, w.Verify, w.Read, w.SWrite, w.SRead,
+             w.Memo1})
+        EXPECT_FALSE(c->isEnabled()) << c->objectName().toStdString();
+    EXPECT_TRUE(w.Stop->isEnabled());
+    EXPECT_TRUE(w.Timer1->isActive());
+    EXPECT_EQ(w.Timer1->interval(), 1000);
+    EXPECT_EQ(b.Panel(3), "0 Sec");
+    // Stop only sets the flag.
+    QTest::mouseClick(w.Stop, Qt::LeftButton);
+    EXPECT_EQ(b.s.StopRequested, 1);
+    EXPECT_TRUE(w.Stop->isEnabled());
+
+    EndOperation(b.s);
+    for (QWidget* c : std::initializer_list<QWidget*>{
+             w.DriveComboBox1, w.FilterComboBox1, w.DirectoryListBox1, w.FileListBox1, w.ListView1, w.Image1,
+             w.ClearAll, w.Config, w.EraseFlash, w.MemoClear, w.Write, w.Verify, w.Read, w.SWrite, w.SRead,
+             w.Memo1})
+        EXPECT_TRUE(c->isEnabled()) << c->objectName().toStdString();
+    EXPECT_FALSE(w.Stop->isEnabled());
+    EXPECT_FALSE(w.Timer1->isActive());
+
+    // Idle again with the list emptied: the three list buttons go off.
+    OnNextModal<QMessageBox>([](QMessageBox* m) { m->button(QMessageBox::Yes)->click(); });
+    QTest::mouseClick(w.ClearAll, Qt::LeftButton);
+    BeginOperation(b.s);
+    EndOperation(b.s);
+    EXPECT_FALSE(w.Write->isEnabled());
+    EXPECT_FALSE(w.Verify->isEnabled());
+    EXPECT_FALSE(w.ClearAll->isEnabled());
+    EXPECT_TRUE(w.Read->isEnabled());
+}
+
+TEST(Window, LogShowsTheStartupPictureOnlyWhileEmpty) {
+    WindowBench b;
+    qt::TForm1& w = *b.window;
+    EXPECT_TRUE(w.Image2->isVisible());
+    EXPECT_FALSE(w.Image2->pixmap().isNull());
+    EXPECT_EQ(w.Image2->geometry(), w.Memo1->contentsRect());
+    EXPECT_EQ(w.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_TRUE(w.Memo1->isReadOnly());
+    EXPECT_EQ(w.Memo1->lineWrapMode(), QPlainTextEdit::NoWrap);
+
+    // An empty first line is a line of its own.
+    w.LogLine("");
+    w.LogLine("second");
+    EXPECT_EQ(w.Memo1->toPlainText(), "\nsecond");
+    EXPECT_FALSE(w.Image2->isVisible());
+    EXPECT_EQ(w.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(w.Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+
+    QTest::mouseClick(w.MemoClear, Qt::LeftButton);
+    EXPECT_EQ(w.Memo1->toPlainText(), "");
+    EXPECT_TRUE(w.Image2->isVisible());
+    EXPECT_EQ(w.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    w.LogLine("again");
+    EXPECT_EQ(w.Memo1->toPlainText(), "again");
+}
+
+TEST(Window, WriteButtonWritesOneGameIntoTheSimulatedCart) {
+    WindowBench b("vela-256M");
+    qt::TForm1& w = *b.window;
+    auto image = MakeGbaImage(3 * 32768 + 1000, "WINDOWGAME", 7);
+    b.AddImage("game.gba", image);
+    DoubleClickFile(w, "game.gba");
+    ASSERT_TRUE(w.Write->isEnabled());
+
+    QTest::mouseClick(w.Write, Qt::LeftButton);
+
+    std::string log = b.LogText();
+    EXPECT_NE(log.find("Rombolt Vela 256M Found"), std::string::npos) << log;
+    EXPECT_NE(log.find("Write To Cart Ok"), std::string::npos) << log;
+    auto lines = b.LogLines();
+    EXPECT_TRUE(std::regex_match(lines.back(), std::regex("Time = [0-9]+ Sec"))) << lines.back();
+    EXPECT_EQ(w.ProgressBar1->value(), 100);
+    EXPECT_TRUE(b.Panel(0) == "EPP" || b.Panel(0) == "SPP") << b.Panel(0).toStdString();
+    EXPECT_TRUE(b.Panel(3).endsWith(" Sec"));
+    EXPECT_FALSE(b.Panel(1).isEmpty());
+    EXPECT_FALSE(b.Panel(1).contains("Error"));
+    // The model picture of a Vela 256M cart is showing over the bevel.
+    EXPECT_TRUE(w.Image3->isVisible());
+    EXPECT_EQ(w.Image3->geometry(), w.Bevel1->geometry());
+    EXPECT_EQ(w.BeepCount(), 0);
+    // Idle again and the game is in the cart (padded with 0xFF to the chunk).
+    EXPECT_FALSE(w.Stop->isEnabled());
+    EXPECT_TRUE(w.Write->isEnabled());
+    const auto& flash = b.sim->Flash();
+    ASSERT_GE(flash.size(), image.size());
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+    EXPECT_EQ(flash[image.size()], 0xFF);
+
+    // A second operation is separated from the first by an empty line.
+    size_t before = b.LogLines().size();
+    QTest::mouseClick(w.Verify, Qt::LeftButton);
+    auto after = b.LogLines();
+    ASSERT_GT(after.size(), before);
+    EXPECT_EQ(after[before], "");
+    EXPECT_NE(b.LogText().find("Verify Cart with File Ok"), std::string::npos) << b.LogText();
+}
+
+TEST(Window, StopDuringAWriteEndsItAndComesBackIdle) {
+    SimConfig slow = SimConfigFor("strata-256M", "64K");
+    slow.busyProgram = 400;  // every buffer program keeps the chip busy for a while
+    WindowBench b(slow);
+    qt::TForm1& w = *b.window;
+    b.AddImage("big.gba", MakeGbaImage(32 * 32768, "SLOWGAME", 3));
+    DoubleClickFile(w, "big.gba");
+
+    PressStopOnceWriting(w);
+    QTest::mouseClick(w.Write, Qt::LeftButton);
+
+    auto lines = b.LogLines();
+    EXPECT_NE(b.LogText().find("Stop process !!!"), std::string::npos) << b.LogText();
+    EXPECT_TRUE(std::regex_match(lines.back(), std::regex("Time = [0-9]+ Sec"))) << lines.back();
+    EXPECT_EQ(b.Panel(1), "Write Error!!!");
+    EXPECT_EQ(b.s.StopRequested, 1);
+    EXPECT_FALSE(w.Stop->isEnabled());
+    EXPECT_FALSE(w.Timer1->isActive());
+    EXPECT_TRUE(w.Write->isEnabled());
+    EXPECT_TRUE(w.ListView1->isEnabled());
+    EXPECT_LT(w.ProgressBar1->value(), 100);
+    // The chips were left able to answer: a new write completes.
+    b.sim->SetBusyCounts(1, 16);
+    QTest::mouseClick(w.Write, Qt::LeftButton);
+    EXPECT_NE(b.LogText().find("Write To Cart Ok"), std::string::npos) << b.LogText();
+}
+
+TEST(Window, ClosingDuringAWriteStopsItFirstAndThenCloses) {
+    SimConfig slow = SimConfigFor("strata-256M", "64K");
+    slow.busyProgram = 400;
+    WindowBench b(slow);
+    qt::TForm1& w = *b.window;
+    b.AddImage("big.gba", MakeGbaImage(32 * 32768, "SLOWGAME", 4));
+    DoubleClickFile(w, "big.gba");
+    w.resize(600, 600);
+    auto* t = new QTimer(&w);
+    t->setInterval(1);
+    QObject::connect(t, &QTimer::timeout, [&w, t] {
+        if (w.Stop->isEnabled() && w.ProgressBar1->value() > 0) {
+            t->stop();
+            w.close();
+        }
+    });
+    t->start();
+    QTest::mouseClick(w.Write, Qt::LeftButton);
+    EXPECT_NE(b.LogText().find("Stop process !!!"), std::string::npos);
+    EXPECT_FALSE(w.isVisible());
+    // The close went through FormClose: the new size is in config.sav.
+    b.Reopen();
+    EXPECT_EQ(b.window->size(), QSize(600, 600));
+}
+
+TEST(Window, GameListThroughTheWidgets) {
+    WindowBench b;
+    qt::TForm1& w = *b.window;
+    b.AddImage("alpha.gba", MakeGbaImage(65536, "ALPHA", 1));
+    b.AddImage("bravo.gba", MakeGbaImage(3 * 65536, "BRAVO", 2));
+    b.AddImage("charlie.gb", MakeGbImage(32768, "CHARLIE", 0x80, 3));
+    b.AddImage("tiny.gba", std::vector<std::uint8_t>(100, 0));
+    b.AddImage("notes.txt", std::vector<std::uint8_t>(600, 'x'));
+
+    // The type filter narrows the file list.
+    w.FilterComboBox1->setCurrentIndex(2);  // GBA files
+    QStringList shown;
+    for (int i = 0; i < w.FileListBox1->count(); ++i) shown << w.FileListBox1->item(i)->text();
+    EXPECT_EQ(shown, QStringList({"alpha.gba", "bravo.gba", "tiny.gba"}));
+    w.FilterComboBox1->setCurrentIndex(0);
+    EXPECT_EQ(w.FileListBox1->count(), 5);
+
+    // Two files dragged from the file list onto the game list.
+    b.SelectFiles({"alpha.gba", "bravo.gba"});
+    EXPECT_TRUE(Drop(w.ListView1->viewport(), "FileListBox1"));
+    EXPECT_EQ(Column(w, 0), QStringList({"alpha.gba", "bravo.gba"}));
+    EXPECT_EQ(Column(w, 4), QStringList({"GBA", "GBA"}));
+    EXPECT_EQ(Column(w, 2), QStringList({"65536", "196608"}));
+    EXPECT_EQ(w.ListView1->topLevelItem(0)->text(1).toStdString(), b.images);
+    // A drop of the list onto itself adds nothing; a tiny file is not added.
+    EXPECT_TRUE(Drop(w.ListView1->viewport(), "ListView1"));
+    DoubleClickFile(w, "tiny.gba");
+    EXPECT_EQ(w.ListView1->topLevelItemCount(), 2);
+    DoubleClickFile(w, "charlie.gb");
+    EXPECT_EQ(Column(w, 4), QStringList({"GBA", "GBA", "GBC"}));
+    EXPECT_TRUE(b.Panel(4).startsWith("[3]Total Size = ")) << b.Panel(4).toStdString();
+    EXPECT_EQ(w.LabelCartSize->text().toStdString(), b.s.FitNote);
+    EXPECT_FALSE(w.LabelCartSize->text().isEmpty());
+
+    // Header clicks: "Name" first sorts descending, "Size" ascending, again descending.
+    ClickHeader(w, 0);
+    EXPECT_EQ(Column(w, 0), QStringList({"charlie.gb", "bravo.gba", "alpha.gba"}));
+    ClickHeader(w, 2);
+    EXPECT_EQ(Column(w, 0), QStringList({"charlie.gb", "alpha.gba", "bravo.gba"}));
+    ClickHeader(w, 2);
+    EXPECT_EQ(Column(w, 0), QStringList({"bravo.gba", "alpha.gba", "charlie.gb"}));
+
+    // Save the list through the context menu.
+    std::string listFile = b.dir.str() + "/games.lst";
+    AnswerFileDialog(listFile);
+    MenuAction(w, "SaveFromList")->trigger();
+    auto saved = ReadFileBytes(listFile);
+    std::string text(saved.begin(), saved.end());
+    EXPECT_EQ(text.substr(0, 11), "bravo.gba\r\n");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 18);
+    EXPECT_EQ(b.LogLines().back(), "Save List Ok");
+
+    // Delete key on the selected row; a drag of a row onto Image1.
+    w.ListView1->topLevelItem(1)->setSelected(true);
+    w.ListView1->setFocus();
+    QTest::keyClick(w.ListView1, Qt::Key_Delete);
+    EXPECT_EQ(Column(w, 0), QStringList({"bravo.gba", "charlie.gb"}));
+    EXPECT_FALSE(Drop(w.Image1, "FileListBox1"));  // only rows of the list can be dropped there
+    EXPECT_EQ(w.ListView1->topLevelItemCount(), 2);
+    w.ListView1->topLevelItem(0)->setSelected(true);
+    EXPECT_TRUE(Drop(w.Image1, "ListView1"));
+    EXPECT_EQ(Column(w, 0), QStringList({"charlie.gb"}));
+
+    // Clear All asks first; No keeps the rows.
+    OnNextModal<QMessageBox>([](QMessageBox* m) {
+        EXPECT_EQ(m->text(), "Do You want to Delete All Files?");
+        EXPECT_EQ(m->windowTitle(), "");
+        m->button(QMessageBox::No)->click();
+    });
+    QTest::mouseClick(w.ClearAll, Qt::LeftButton);
+    EXPECT_EQ(w.ListView1->topLevelItemCount(), 1);
+    OnNextModal<QMessageBox>([](QMessageBox* m) { m->button(QMessageBox::Yes)->click(); });
+    QTest::mouseClick(w.ClearAll, Qt::LeftButton);
+    EXPECT_EQ(w.ListView1->topLevelItemCount(), 0);
+    EXPECT_FALSE(w.Write->isEnabled());
+    EXPECT_EQ(w.LabelCartSize->text(), "");
+
+    // Load List brings the saved rows back; Add List appends them again.
+    AnswerFileDialog(listFile);
+    MenuAction(w, "LoadToList")->trigger();
+    EXPECT_EQ(Column(w, 0), QStringList({"bravo.gba", "alpha.gba", "charlie.gb"}));
+    EXPECT_EQ(Column(w, 3), QStringList({"BRAVO", "ALPHA", "CHARLIE"}));
+    EXPECT_EQ(b.LogLines().back(), "Load List Ok");
+    EXPECT_TRUE(w.Write->isEnabled());
+    AnswerFileDialog(listFile);
+    MenuAction(w, "AddToList")->trigger();
+    EXPECT_EQ(w.ListView1->topLevelItemCount(), 6);
+    EXPECT_EQ(b.LogLines().back(), "Add List Ok");
+    // A cancelled dialog changes nothing.
+    AnswerFileDialog("");
+    MenuAction(w, "LoadToList")->trigger();
+    EXPECT_EQ(w.ListView1->topLevelItemCount(), 6);
+}
+
+TEST(Window, SizeAndColumnsComeBackOnTheNextStartAndAnchorsFollowResizes) {
+    WindowBench b;
+    {
+        qt::TForm1& w = *b.window;
+        EXPECT_EQ(w.size(), QSize(qt::TForm1::kDesignClientWidth, qt::TForm1::kDesignClientHeight));
+        const int design[5] = {135, 140, 60, 95, 50};
+        for (int c = 0; c < 5; ++c) EXPECT_EQ(w.ListView1->columnWidth(c), design[c]);
+
+        w.resize(700, 650);
+        QApplication::processEvents();
+        const int dx = 700 - 545, dy = 650 - 579;
+        EXPECT_EQ(w.ListView1->geometry(), QRect(8, 352, 530 + dx, 185 + dy));
+        EXPECT_EQ(w.FilterComboBox1->geometry(), QRect(400, 8, 138 + dx, 21));
+        EXPECT_EQ(w.DirectoryListBox1->geometry(), QRect(304, 40, 234 + dx, 97));
+        EXPECT_EQ(w.FileListBox1->geometry(), QRect(264, 152, 274 + dx, 156));
+        EXPECT_EQ(w.Write->geometry(), QRect(6, 8, 68, 25));
+        EXPECT_EQ(w.Memo1->geometry(), QRect(8, 128, 240, 180));
+        EXPECT_EQ(w.LabelCartSize->pos(), QPoint(256, 543 + dy));
+        EXPECT_EQ(w.StatusBar1->geometry(), QRect(0, 650 - 19, 700, 19));
+        // The progress bar stays over panel 2.
+        QRect panel = w.StatusBar1->PanelRect(2);
+        EXPECT_EQ(w.ProgressBar1->geometry().topLeft(), panel.topLeft());
+        EXPECT_EQ(w.ProgressBar1->width(), 120 - 4);
+
+        w.ListView1->setColumnWidth(1, 222);
+        w.ListView1->setColumnWidth(4, 77);
+        b.Close();
+    }
+    auto bytes = ReadFileBytes(b.dir.path() / "config.sav");
+    ASSERT_EQ(bytes.size(), 1340u);
+    b.Reopen();
+    qt::TForm1& w = *b.window;
+    EXPECT_EQ(w.size(), QSize(700, 650));
+    EXPECT_EQ(w.ListView1->columnWidth(1), 222);
+    EXPECT_EQ(w.ListView1->columnWidth(4), 77);
+    EXPECT_EQ(w.ListView1->columnWidth(0), 135);
+    // The browsing directory came back too.
+    EXPECT_EQ(w.DirectoryListBox1->Directory().toStdString(), b.images);
+}
+
+}  // namespace
+}  // namespace rombolt::test::gui
