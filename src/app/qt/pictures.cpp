@@ -88,7 +88,14 @@ QImage DecodeJpeg(const std::uint8_t* data, std::size_t size) {
         jpeg_read_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_decompress(&cinfo);
+    // Corrupt or cut data only raises warnings (the missing part comes out
+    // grey); such a picture counts as not decoded.
+    const bool damaged = err.pub.num_warnings > 0;
     jpeg_destroy_decompress(&cinfo);
+    if (damaged) {
+        delete image;
+        return {};
+    }
     QImage result = std::move(*image);
     delete image;
     return result;

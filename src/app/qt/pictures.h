@@ -13,7 +13,8 @@ namespace rombolt::qt {
 QByteArray Unscramble(const QByteArray& stored);
 
 // Decodes baseline or progressive JPEG data (grey or colour) into an RGB
-// image. Any decoding error, or an image over 4096 x 4096, gives a null image.
+// image. Any decoding error or warning (cut or corrupt data), or an image
+// over 4096 x 4096, gives a null image.
 QImage DecodeJpeg(const std::uint8_t* data, std::size_t size);
 
 // The stored pictures, decoded; a null image when the data does not decode.

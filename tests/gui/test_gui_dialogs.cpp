@@ -1,0 +1,234 @@
+// The Config, cart size and save range dialogs, driven through their controls.
+#include <gtest/gtest.h>
+
+#include <QCloseEvent>
+#include <QTest>
+
+#include "gui_support.h"
+#include "ops/commands.h"
+
+namespace rombolt::test::gui {
+namespace {
+
+// Closes a dialog by its window's close box.
+void CloseBox(QWidget* d) { QMetaObject::invokeMethod(d, "close", Qt::QueuedConnection); }
+
+TEST(ConfigDialog, CloseBoxAppliesTheChoicesLikeOk) {
+    WindowBench b;
+    qt::TForm1& w = *b.window;
+    b.AddImage("padded.gba", MakeGbaImage(4 * 32768, "PAD", 5, /*paddedTail=*/true));
+    b.SelectFiles({"padded.gba"});
+    emit w.FileListBox1->itemDoubleClicked(w.FileListBox1->currentItem());
+    ASSERT_EQ(b.s.GameList.size(), 1u);
+    ASSERT_EQ(b.s.Config.Cut32K, 1);
+    const QString sizeWithCut = b.Panel(4);
+    EXPECT_EQ(b.s.Link.DataPort, 0x378);
+
+    OnNextModal<qt::TFormConfig>([](qt::TFormConfig* d) {
+        // Filled from the settings.
+        EXPECT_EQ(d->windowTitle(), "Configuration");
+        EXPECT_EQ(d->Port_sel->ItemIndex(), 0);
+        EXPECT_EQ(d->RadioSpeed->ItemIndex(), 0);
+        EXPECT_FALSE(d->CheckBoxIps->isChecked());
+        EXPECT_FALSE(d->CheckBoxVerify->isChecked());
+        EXPECT_TRUE(d->CheckBoxFixRom->isChecked());
+        EXPECT_TRUE(d->CheckBoxCut32K->isChecked());
+        EXPECT_EQ(d->Label2->text(), "");
+        d->Port_sel->Item(1)->click();
+        d->RadioSpeed->Item(3)->click();
+        d->CheckBoxIps->click();
+        d->CheckBoxVerify->click();
+        d->CheckBoxFixRom->click();
+        d->CheckBoxCut32K->click();
+        CloseBox(d);
+    });
+    QTest::mouseClick(w.Config, Qt::LeftButton);
+
+    EXPECT_EQ(b.s.Config.PortIndex, 1);
+    EXPECT_EQ(b.s.Config.SpeedIndex, 3);
+    EXPECT_EQ(b.s.Config.IpsApply, 1);
+    EXPECT_EQ(b.s.Config.VerifyAfterWrite, 1);
+    EXPECT_EQ(b.s.Config.FixRom, 0);
+    EXPECT_EQ(b.s.Config.Cut32K, 0);
+    // The port selection is applied at once, and the list size follows Cut 32K.
+    EXPECT_EQ(b.s.Link.DataPort, 0x278);
+    EXPECT_EQ(b.s.Link.EppDataPort, 0x27C);
+    EXPECT_NE(b.Panel(4), sizeWithCut);
+
+    // Reopened, the dialog shows what was chosen; OK keeps it.
+    OnNextModal<qt::TFormConfig>([](qt::TFormConfig* d) {
+        EXPECT_EQ(d->Port_sel->ItemIndex(), 1);
+        EXPECT_EQ(d->RadioSpeed->ItemIndex(), 3);
+        EXPECT_TRUE(d->CheckBoxIps->isChecked());
+        EXPECT_FALSE(d->CheckBoxCut32K->isChecked());
+        d->Port_sel->Item(2)->click();
+        d->OK->click();
+    });
+    QTest::mouseClick(w.Config, Qt::LeftButton);
+    EXPECT_EQ(b.s.Link.DataPort, 0x3BC);
+    // The choices reach config.sav when the window closes.
+    b.Close();
+    b.Reopen();
+    EXPECT_EQ(b.s.Config.PortIndex, 2);
+    EXPECT_EQ(b.s.Config.SpeedIndex, 3);
+    EXPECT_EQ(b.s.Config.Cut32K, 0);
+}
+
+TEST(ConfigDialog, LoaderButtonsTakeOnlyFilesOf32K) {
+    WindowBench b;
+    qt::TForm1& w = *b.window;
+    std::string good = b.dir.str() + "/loader.bin";
+    std::string shortFile = b.dir.str() + "/short.bin";
+    WriteFileBytes(good, std::vector<std::uint8_t>(32768, 0x11));
+    WriteFileBytes(shortFile, std::vector<std::uint8_t>(32767, 0x11));
+    const std::string before = b.s.Config.GbLoaderFile.str();
+
+    OnNextModal<qt::TFormConfig>([&](qt::TFormConfig* d) {
+        EXPECT_EQ(d->SetGbaPreBoot->toolTip(), "Set GBA Multi-Boot File");
+        EXPECT_EQ(d->SetGbPreBoot->toolTip(), "Set GB Multi-Boot File");
+        EXPECT_EQ(d->Label3->text().toStdString(), before);
+        AnswerFileDialog(good);
+        d->SetGbaPreBoot->click();
+        EXPECT_EQ(d->Label1->text().toStdString(), good);
+        EXPECT_EQ(d->Label2->text(), "");
+        AnswerFileDialog(shortFile);
+        d->SetGbPreBoot->click();
+        EXPECT_EQ(d->Label3->text(), "File Size Error!!!");
+        EXPECT_EQ(d->Label4->text(), "Set GB Multi-Boot File Cancel");
+        AnswerFileDialog("");
+        d->SetGbPreBoot->click();
+        EXPECT_EQ(d->Label3->text(), "Set GB Multi-Boot File Cancel");
+        d->OK->click();
+    });
+    QTest::mouseClick(w.Config, Qt::LeftButton);
+    EXPECT_EQ(b.s.Config.GbaLoaderFile.str(), good);
+    EXPECT_EQ(b.s.Config.GbLoaderFile.str(), before);
+    // Nothing of this goes to the log.
+    EXPECT_EQ(b.LogText(), "");
+}
+
+TEST(CartSizeDialog, OkCancelAndCloseBox) {
+    WindowBench b;
+    qt::TFormCartSize* d = b.window->FormCartSize;
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->windowTitle(), "Select Cart size");
+    EXPECT_EQ(d->SelectCartSize->title(), "SelectCartSize");
+    ASSERT_EQ(d->SelectCartSize->Count(), 6);
+    EXPECT_EQ(d->SelectCartSize->Item(0)->text(), "8M");
+    EXPECT_EQ(d->SelectCartSize->Item(5)->text(), "256M");
+
+    // Preselected item confirmed; another item chosen; Cancel; the close box.
+    OnNextModal<qt::TFormCartSize>([](qt::TFormCartSize* f) {
+        EXPECT_EQ(f->SelectCartSize->ItemIndex(), 2);
+        f->OK->click();
+    });
+    EXPECT_EQ(b.window->ChooseCartSize(2), 128);
+    OnNextModal<qt::TFormCartSize>([](qt::TFormCartSize* f) {
+        f->SelectCartSize->Item(5)->click();
+        f->OK->click();
+    });
+    EXPECT_EQ(b.window->ChooseCartSize(0), 1024);
+    OnNextModal<qt::TFormCartSize>([](qt::TFormCartSize* f) { f->CANCEL->click(); });
+    EXPECT_EQ(b.window->ChooseCartSize(3), 0);
+    OnNextModal<qt::TFormCartSize>([](qt::TFormCartSize* f) { CloseBox(f); });
+    EXPECT_EQ(b.window->ChooseCartSize(4), 4);
+    // The same dialog object every time.
+    EXPECT_EQ(b.window->FormCartSize, d);
+}
+
+TEST(CartSizeDialog, BackupThroughTheWindowWritesTheChosenSize) {
+    WindowBench b("vela-64M");
+    std::string out = b.dir.str() + "/backup.gba";
+    AnswerFileDialog(out);
+    OnNextModal<qt::TFormCartSize>([](qt::TFormCartSize* f) {
+        // A flash cart is offered whole: 64M.
+        EXPECT_EQ(f->SelectCartSize->ItemIndex(), 3);
+        f->SelectCartSize->Item(0)->click();
+        f->OK->click();
+    });
+    auto game = MakeGbaImage(2 * 32768, "INCART", 9);
+    std::copy(game.begin(), game.end(), b.sim->Flash().begin());
+    QTest::mouseClick(b.window->Read, Qt::LeftButton);
+    EXPECT_NE(b.LogText().find("Cart Size = 8M"), std::string::npos) << b.LogText();
+    auto bytes = ReadFileBytes(out);
+    ASSERT_EQ(bytes.size(), 1024u * 1024u);
+    EXPECT_TRUE(std::equal(game.begin(), game.end(), bytes.begin()));
+    EXPECT_EQ(bytes[game.size()], 0xFF);
+}
+
+TEST(SaverSizeDialog, BankCodeSelectionsPersistAndCancel) {
+    WindowBench b;
+    qt::TFormSaverSize* d = b.window->FormSaverSize;
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->windowTitle(), "Bank and Size Select");
+    EXPECT_EQ(d->Edit1->text(), "1A");
+    EXPECT_TRUE(d->Edit1->isReadOnly());
+    EXPECT_EQ(d->Selection(), std::make_pair(0, 1));
+
+    // Bank 2, half B, quarter 3 at 8K: unit 14, code 2B3.
+    OnNextModal<qt::TFormSaverSize>([](qt::TFormSaverSize* f) {
+        f->RadioBankSel64K->Item(1)->click();
+        f->RadioBankSel32K->Item(1)->click();
+        f->RadioBankSel8K->Item(2)->click();
+        f->RadioSizeSel->Item(0)->click();
+        EXPECT_EQ(f->Edit1->text(), "2B3");
+        f->OK->click();
+    });
+    auto c = b.window->ChooseSaverRange();
+    EXPECT_EQ(c.startUnit, 14);
+    EXPECT_EQ(c.sizeIndex, 0);
+
+    // The selections persist; 64K from bank 4 gives code 4.
+    OnNextModal<qt::TFormSaverSize>([](qt::TFormSaverSize* f) {
+        EXPECT_EQ(f->Edit1->text(), "2B3");
+        f->RadioBankSel64K->Item(3)->click();
+        f->RadioBankSel32K->Item(0)->click();
+        f->RadioBankSel8K->Item(0)->click();
+        f->RadioSizeSel->Item(2)->click();
+        EXPECT_EQ(f->Edit1->text(), "4");
+        f->OK->click();
+    });
+    c = b.window->ChooseSaverRange();
+    EXPECT_EQ(c.startUnit, 24);
+    EXPECT_EQ(c.sizeIndex, 2);
+
+    // Cancel gives -1/-1, and so does the close box right after it; a click
+    // on a radio group brings a selection back.
+    OnNextModal<qt::TFormSaverSize>([](qt::TFormSaverSize* f) { f->CANCEL->click(); });
+    c = b.window->ChooseSaverRange();
+    EXPECT_EQ(c.startUnit, -1);
+    EXPECT_EQ(c.sizeIndex, -1);
+    OnNextModal<qt::TFormSaverSize>([](qt::TFormSaverSize* f) { CloseBox(f); });
+    EXPECT_EQ(b.window->ChooseSaverRange().startUnit, -1);
+    OnNextModal<qt::TFormSaverSize>([](qt::TFormSaverSize* f) {
+        f->RadioSizeSel->Item(1)->click();
+        CloseBox(f);
+    });
+    c = b.window->ChooseSaverRange();
+    EXPECT_EQ(c.startUnit, 24);
+    EXPECT_EQ(c.sizeIndex, 1);
+}
+
+TEST(SaverSizeDialog, SaveBackupThroughTheWindow) {
+    WindowBench b("vela-256M");
+    auto& save = b.sim->Save();
+    for (size_t i = 0; i < save.size(); ++i) save[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
+    std::string out = b.dir.str() + "/game.sav";
+    OnNextModal<qt::TFormSaverSize>([&](qt::TFormSaverSize* f) {
+        f->RadioBankSel64K->Item(0)->click();
+        f->RadioBankSel32K->Item(1)->click();
+        f->RadioBankSel8K->Item(0)->click();
+        f->RadioSizeSel->Item(1)->click();  // 32K from half B
+        AnswerFileDialog(out);
+        f->OK->click();
+    });
+    QTest::mouseClick(b.window->SRead, Qt::LeftButton);
+    EXPECT_NE(b.LogText().find("Backup Saver 32K Ok"), std::string::npos) << b.LogText();
+    EXPECT_EQ(b.Panel(1), "OK");
+    auto bytes = ReadFileBytes(out);
+    ASSERT_EQ(bytes.size(), 32768u);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), save.begin() + 32768));
+}
+
+}  // namespace
+}  // namespace rombolt::test::gui

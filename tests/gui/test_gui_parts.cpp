@@ -1,0 +1,196 @@
+// The window program's building blocks: stored pictures, file browser
+// helpers and the command line with its port back end.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTest>
+#include <fstream>
+
+#include "app/operation.h"
+#include "command_line.h"
+#include "file_browser.h"
+#include "gui_support.h"
+#include "link/detect.h"
+#include "pictures.h"
+#include "sim/cart_dir.h"
+
+namespace rombolt::test::gui {
+namespace {
+
+QByteArray StoredBytes(const QString& resource) {
+    QFile f(resource);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << resource.toStdString();
+    return f.readAll();
+}
+
+TEST(Pictures, StoredPicturesDecodeAndDamagedOnesAreRefused) {
+    for (int k = 1; k <= 6; ++k) {
+        QImage img = qt::CartPicture(k);
+        ASSERT_FALSE(img.isNull()) << k;
+        EXPECT_EQ(img.size(), QSize(150, 106)) << k;  // the size of Bevel1
+    }
+    EXPECT_TRUE(qt::CartPicture(0).isNull());
+    EXPECT_TRUE(qt::CartPicture(7).isNull());
+    QImage startup = qt::StartupPicture();
+    ASSERT_FALSE(startup.isNull());
+    EXPECT_EQ(startup.size(), QSize(236, 176));
+
+    // The stored form is scrambled: it does not start like a JPEG, its
+    // unscrambled form does, and the key is the last byte.
+    QByteArray stored = StoredBytes(":/pictures/cart1.jpx");
+    QByteArray jpeg = qt::Unscramble(stored);
+    ASSERT_EQ(jpeg.size(), stored.size() - 1);
+    EXPECT_NE(static_cast<unsigned char>(stored[0]), 0xFF);
+    EXPECT_EQ(static_cast<unsigned char>(jpeg[0]), 0xFF);
+    EXPECT_EQ(static_cast<unsigned char>(jpeg[1]), 0xD8);
+    EXPECT_EQ(static_cast<char>(stored[0] ^ stored.back()), jpeg[0]);
+    EXPECT_TRUE(qt::Unscramble(QByteArray()).isEmpty());
+
+    auto decode = [](const QByteArray& b) {
+        return qt::DecodeJpeg(reinterpret_cast<const std::uint8_t*>(b.constData()),
+                              static_cast<size_t>(b.size()));
+    };
+    EXPECT_FALSE(decode(jpeg).isNull());
+    // Damaged data gives no picture instead of ending the program.
+    EXPECT_TRUE(decode(jpeg.left(jpeg.size() / 3)).isNull());
+    EXPECT_TRUE(decode(QByteArray(5000, '\x42')).isNull());
+    EXPECT_TRUE(decode(stored).isNull());  // still scrambled
+    QByteArray badHeader = jpeg;
+    for (int i = 2; i < 40; ++i) badHeader[i] = '\0';
+    EXPECT_TRUE(decode(badHeader).isNull());
+    EXPECT_TRUE(qt::DecodeJpeg(nullptr, 0).isNull());
+}
+
+TEST(Pictures, CartModelPictureFollowsIdentification) {
+    WindowBench b("strata-128M");
+    qt::TForm1& w = *b.window;
+    EXPECT_FALSE(w.Image3->isVisible());
+    ASSERT_EQ(DetectAdapter(b.s), 0);
+    w.ShowCartPicture(3);
+    EXPECT_TRUE(w.Image3->isVisible());
+    EXPECT_EQ(w.Image3->pixmap().toImage().convertToFormat(QImage::Format_RGB888),
+              qt::CartPicture(3).convertToFormat(QImage::Format_RGB888));
+    w.ShowCartPicture(0);
+    EXPECT_FALSE(w.Image3->isVisible());
+    EXPECT_EQ(w.BeepCount(), 0);
+}
+
+TEST(FileBrowser, FiltersMasksAndDrives) {
+    auto entries = qt::ParseFilter("All files (*.*)|*.*|GB files(*.gbc;*.gb;gb*)|*.gbc;*.gb;gb*");
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[1].description, "GB files(*.gbc;*.gb;gb*)");
+    EXPECT_EQ(entries[1].patterns, "*.gbc;*.gb;gb*");
+    EXPECT_EQ(
+        qt::QtNameFilters("GBA Files (*.gba;*.bin;*.dat;*.sav)|*.gba;*.bin;*.dat;*.sav|All Files (*.*)|*.*"),
+        QStringList({"GBA Files (*.gba *.bin *.dat *.sav)", "All Files (*)"}));
+
+    EXPECT_TRUE(qt::MatchesMask("README", "*.*"));
+    EXPECT_TRUE(qt::MatchesMask("Game.GBA", "*.gba;*.bin"));
+    EXPECT_TRUE(qt::MatchesMask("gbtetris", "*.gbc;*.gb;gb*"));
+    EXPECT_FALSE(qt::MatchesMask("tetris.gba", "*.gbc;*.gb;gb*"));
+    EXPECT_FALSE(qt::MatchesMask("game.gba.txt", "*.gba;*.bin"));
+
+    TempDir d("mounts");
+    std::string mounts = d.str() + "/mounts";
+    std::ofstream(mounts) << "proc /proc proc rw 0 0\n"
+                             "/dev/sda1 / ext4 rw 0 0\n"
+                             "tmpfs /run tmpfs rw 0 0\n"
+                             "/dev/sdb1 /media/user/MY\\040CARTS vfat rw 0 0\n"
+                             "server:/x /mnt/net nfs4 rw 0 0\n"
+                             "/dev/sda2 /boot/efi vfat rw 0 0\n"
+                             "broken line\n";
+    QStringList roots = qt::DriveRoots(QString::fromStdString(mounts));
+    ASSERT_GE(roots.size(), 3);
+    EXPECT_EQ(roots[0], "/");
+    EXPECT_TRUE(roots.contains("/media/user/MY CARTS"));
+    EXPECT_TRUE(roots.contains("/mnt/net"));
+    EXPECT_FALSE(roots.contains("/proc"));
+    EXPECT_FALSE(roots.contains("/run"));
+    EXPECT_FALSE(roots.contains("/boot/efi"));
+    EXPECT_EQ(roots.count("/"), 1);
+}
+
+TEST(FileBrowser, DirectoryListWalksUpAndDown) {
+    TempDir d("dirs");
+    std::filesystem::create_directories(d.path() / "games" / "gba");
+    std::filesystem::create_directories(d.path() / "saves");
+    qt::TDirectoryListBox list;
+    ASSERT_TRUE(list.SetDirectory(QString::fromStdString(d.str())));
+    EXPECT_FALSE(list.SetDirectory(QString::fromStdString(d.str() + "/missing")));
+    EXPECT_EQ(list.Directory().toStdString(), d.str());
+    // The chain from the root, then the sub-folders.
+    EXPECT_EQ(list.item(0)->text(), "/");
+    EXPECT_EQ(list.item(list.count() - 2)->text(), "games");
+    EXPECT_EQ(list.item(list.count() - 1)->text(), "saves");
+    emit list.itemActivated(list.item(list.count() - 2));
+    EXPECT_EQ(list.Directory().toStdString(), d.str() + "/games");
+    emit list.itemActivated(list.item(0));
+    EXPECT_EQ(list.Directory(), "/");
+}
+
+TEST(CommandLine, OptionsAndTheirErrors) {
+    auto o = qt::ParseWindowOptions({"rombolt-writer", "--sim", "/tmp/x", "--trace", "t.txt"});
+    EXPECT_EQ(o.error, "");
+    EXPECT_EQ(o.simDir, "/tmp/x");
+    EXPECT_EQ(o.trace, "t.txt");
+    EXPECT_NE(qt::ParseWindowOptions({"rombolt-writer", "--sim"}).error, "");
+    EXPECT_NE(qt::ParseWindowOptions({"rombolt-writer", "--bogus"}).error, "");
+    EXPECT_NE(qt::ParseWindowOptions({"rombolt-writer", "--sim", "a", "--port", "lpt1"}).error, "");
+    EXPECT_TRUE(qt::ParseWindowOptions({"rombolt-writer", "--help"}).help);
+}
+
+TEST(CommandLine, SimOptionCreatesADefaultCartAndTraceRecordsAccesses) {
+    TempDir d("simopt");
+    qt::WindowOptions o;
+    o.simDir = d.str() + "/cart";
+    o.trace = d.str() + "/trace.txt";
+    {
+        qt::PortChain c = qt::OpenPortChain(o, 0x378);
+        ASSERT_EQ(c.fatal, "");
+        ASSERT_NE(c.backend, nullptr);
+        SimConfig created;
+        std::string error;
+        ASSERT_TRUE(LoadCartIni(o.simDir + "/cart.ini", created, error)) << error;
+        EXPECT_EQ(created.model, "vela-256M");
+        EXPECT_EQ(created.save, "64K");
+
+        AppState s;
+        SilentFrontend ui;
+        s.UI = &ui;
+        s.Port = c.backend;
+        ApplyPortSelection(s);
+        EXPECT_EQ(DetectAdapter(s), 0);
+    }
+    std::ifstream trace(o.trace);
+    std::string first;
+    ASSERT_TRUE(std::getline(trace, first));
+    EXPECT_TRUE(first.rfind("outb 0x37", 0) == 0 || first.rfind("inb 0x37", 0) == 0) << first;
+
+    // An existing folder that holds no cart is refused, not overwritten.
+    qt::WindowOptions bad;
+    bad.simDir = d.str();
+    EXPECT_NE(qt::OpenPortChain(bad, 0x378).fatal, "");
+}
+
+TEST(CommandLine, WithoutHardwareTheWindowStillStarts) {
+    qt::WindowOptions o;
+    qt::PortChain c = qt::OpenPortChain(o, 0x378);
+    ASSERT_EQ(c.fatal, "");
+    ASSERT_NE(c.backend, nullptr);
+    TempDir d("nohw");
+    AppState s;
+    s.Port = c.backend;
+    qt::TForm1 w(s, d.str());
+    w.CreateDialogs();
+    if (!c.message.empty()) w.LogLine(c.message);
+    EXPECT_TRUE(w.Read->isEnabled());
+    // Backing up without an adapter ends with the detection message.
+    QTest::mouseClick(w.Read, Qt::LeftButton);
+    EXPECT_TRUE(w.Memo1->toPlainText().contains("No Adaptor Found!") ||
+                w.Memo1->toPlainText().contains("Adaptor"))
+        << w.Memo1->toPlainText().toStdString();
+    EXPECT_TRUE(w.Read->isEnabled());
+}
+
+}  // namespace
+}  // namespace rombolt::test::gui
