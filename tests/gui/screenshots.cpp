@@ -38,17 +38,22 @@ int main(int argc, char** argv) {
         QTest::mouseClick(w.Write, Qt::LeftButton);
         ok = Save(&w, out + "/screenshot.png") && ok;
 
-        w.FormConfig->setModal(false);
-        w.FormConfig->show();
-        ok = Save(w.FormConfig, out + "/dialog-config.png") && ok;
-        w.FormConfig->hide();
-        w.FormCartSize->SelectCartSize->SetItemIndex(5);
-        w.FormCartSize->show();
-        ok = Save(w.FormCartSize, out + "/dialog-cart-size.png") && ok;
-        w.FormCartSize->hide();
-        w.FormSaverSize->show();
-        ok = Save(w.FormSaverSize, out + "/dialog-saver-size.png") && ok;
-        w.FormSaverSize->hide();
+        // Each dialog as its own way of opening shows it.
+        OnNextModal<qt::TFormConfig>([&](qt::TFormConfig* d) {
+            ok = Save(d, out + "/dialog-config.png") && ok;
+            d->OK->click();
+        });
+        QTest::mouseClick(w.Config, Qt::LeftButton);
+        OnNextModal<qt::TFormCartSize>([&](qt::TFormCartSize* d) {
+            ok = Save(d, out + "/dialog-cart-size.png") && ok;
+            d->CANCEL->click();
+        });
+        w.ChooseCartSize(5);
+        OnNextModal<qt::TFormSaverSize>([&](qt::TFormSaverSize* d) {
+            ok = Save(d, out + "/dialog-saver-size.png") && ok;
+            d->CANCEL->click();
+        });
+        w.ChooseSaverRange();
     }
     return ok ? 0 : 1;
 }

@@ -63,8 +63,21 @@ void TStatusBar::paintEvent(QPaintEvent*) {
             continue;
         }
         p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
-        p.drawText(r.adjusted(3, 0, -1, 0), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
-                   panel.text);
+        // A text a little too wide for its narrow panel ("EPP" in 25 pixels,
+        // in a font wider than the design's) is drawn squeezed to fit.
+        QRect textRect = r.adjusted(2, 0, -1, 0);
+        const int needed = fontMetrics().horizontalAdvance(panel.text);
+        if (needed > textRect.width() && textRect.width() > 0 && textRect.width() * 10 >= needed * 6) {
+            const double squeeze = static_cast<double>(textRect.width()) / needed;
+            p.save();
+            p.translate(textRect.left(), 0);
+            p.scale(squeeze, 1.0);
+            p.drawText(QRect(0, textRect.top(), needed, textRect.height()),
+                       Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, panel.text);
+            p.restore();
+            continue;
+        }
+        p.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, panel.text);
     }
 }
 
