@@ -245,6 +245,29 @@ LinkResults RunLinkSection(std::FILE* out, const BenchOptions& opt, Budgets& b) 
                  chunks, chunks);
     ops.Print(out);
 
+    // What one buffer program costs next to the data it carries.
+    Table buffer({"Mode", "single chip: accesses (data)", "interleaved pair: accesses (data)"});
+    for (LinkMode m : kLinkModes) {
+        std::vector<std::string> row = {ModeName(m)};
+        for (bool pair : {false, true}) {
+            Rig rig(m, pair);
+            const long long a0 = rig.port.count;
+            ProgramBuffer(rig.s, 0, 0);
+            const int words = pair ? 32 : 16;
+            row.push_back(Thousands(rig.port.count - a0) + " (" +
+                          std::to_string(words * CostOf(rig.s).wordWrite) + ")");
+        }
+        buffer.Row(row);
+    }
+    std::fprintf(out,
+                 "One buffer program (16 words per chip) with chips that are ready at once: its port "
+                 "accesses, and in parentheses those that carry the data words. The rest: the "
+                 "write-to-buffer command, the status read that answers it, the word count, the data "
+                 "run's own address load, the confirm, a ready poll and the read-array command. All "
+                 "but the confirm begin by loading the three cart address registers, which is why "
+                 "address loads are the largest part of a write's overhead below.\n\n");
+    buffer.Print(out);
+
     // Reference lengths for the pump budget.
     for (LinkMode m : kLinkModes) {
         Rig rig(m, false);
