@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QPointer>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -24,8 +25,9 @@ namespace rombolt::test::gui {
 
 // Runs `action` on the first modal widget of class T that becomes active
 // (checked every few milliseconds from the event loop the dialog runs).
+// Returns the watching timer; delete it to stop watching.
 template <class T>
-void OnNextModal(std::function<void(T*)> action) {
+QPointer<QTimer> OnNextModal(std::function<void(T*)> action) {
     auto* timer = new QTimer;
     timer->setInterval(2);
     QObject::connect(timer, &QTimer::timeout, [timer, action] {
@@ -36,6 +38,7 @@ void OnNextModal(std::function<void(T*)> action) {
         }
     });
     timer->start();
+    return timer;
 }
 
 // Answers the next file dialog with `path` (or cancels it when empty).

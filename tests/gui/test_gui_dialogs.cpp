@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QCloseEvent>
+#include <QMessageBox>
 #include <QTest>
 
 #include "gui_support.h"
@@ -140,7 +141,16 @@ TEST(CartSizeDialog, BackupThroughTheWindowWritesTheChosenSize) {
     WindowBench b("vela-64M");
     std::string out = b.dir.str() + "/backup.gba";
     AnswerFileDialog(out);
-    OnNextModal<qt::TFormCartSize>([](qt::TFormCartSize* f) {
+    bool askedToErase = false;
+    QPointer<QTimer> eraseQuestion = OnNextModal<QMessageBox>([&](QMessageBox* m) {
+        askedToErase = true;
+        m->button(QMessageBox::No)->click();
+    });
+    qt::TForm1& w = *b.window;
+    OnNextModal<qt::TFormCartSize>([&](qt::TFormCartSize* f) {
+        // A second command cannot start inside the running one.
+        EXPECT_TRUE(w.CommandRunning());
+        w.EraseFlash->click();
         // A flash cart is offered whole: 64M.
         EXPECT_EQ(f->SelectCartSize->ItemIndex(), 3);
         f->SelectCartSize->Item(0)->click();
@@ -154,6 +164,9 @@ TEST(CartSizeDialog, BackupThroughTheWindowWritesTheChosenSize) {
     ASSERT_EQ(bytes.size(), 1024u * 1024u);
     EXPECT_TRUE(std::equal(game.begin(), game.end(), bytes.begin()));
     EXPECT_EQ(bytes[game.size()], 0xFF);
+    EXPECT_FALSE(askedToErase);
+    delete eraseQuestion;
+    EXPECT_FALSE(w.CommandRunning());
 }
 
 TEST(SaverSizeDialog, BankCodeSelectionsPersistAndCancel) {
