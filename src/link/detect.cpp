@@ -51,6 +51,21 @@ int DetectLink(AppState& s) {
     return 1;
 }
 
+bool AdapterStillAnswers(AppState& s) {
+    WriteRegister(s, kRegAddr2, 0x5A);
+    WriteRegister(s, kRegAddr1, 0xC3);
+    WriteRegister(s, kRegAddr0, 0x0F);
+    bool answers = ReadBack(s, 0x5A, 0xC3, 0x0F) == 0;
+    if (answers) {
+        WriteRegister(s, kRegAddr2, 0xA5);
+        WriteRegister(s, kRegAddr1, 0x3C);
+        WriteRegister(s, kRegAddr0, 0xF0);
+        answers = ReadBack(s, 0xA5, 0x3C, 0xF0) == 0;
+    }
+    if (!answers) LogLine(s, "No Adaptor Found!");
+    return answers;
+}
+
 int DetectAdapter(AppState& s) {
     s.LastErasedBlock = -1;
     s.SkippedBlock = -1;

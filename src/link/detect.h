@@ -12,4 +12,13 @@ int DetectLink(AppState& s);
 // Entry point of every cart operation: 0 found, 1 not (logs "No Adaptor Found!").
 int DetectAdapter(AppState& s);
 
+// Whether the adapter still answers, checked between blocks of a running
+// operation: address registers 2, 1, 0 take two patterns and must read them
+// back. An adapter that has been unplugged (or lost power) reads 0xFF, which
+// is also what erased flash and empty save memory read, so a block that
+// compared equal proves nothing until this passes. Only the address registers
+// change (every transfer loads its own address); access mode, save bank and
+// flash state are left as they are. Logs "No Adaptor Found!" when it fails.
+bool AdapterStillAnswers(AppState& s);
+
 }  // namespace rombolt

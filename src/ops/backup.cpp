@@ -103,6 +103,11 @@ int BackupCart(AppState& s) {
             CloseCurrentFile(s);
             return -1;
         }
+        // An unplugged adapter reads 0xFF twice alike: never file that as the game.
+        if (!AdapterStillAnswers(s)) {
+            CloseCurrentFile(s);
+            return -1;
+        }
         if (!WriteChunk(s, kChunkBytes)) {
             CloseCurrentFile(s);
             return -1;

@@ -87,7 +87,7 @@ int WriteLoader(AppState& s, int mode, std::int32_t chunk) {
     s.ProgressPercent = 100;
     const int r =
         mode == 0 ? ProgramFlashChunk(s, chunk, kLoaderSize) : VerifyFlashChunk(s, chunk, kLoaderSize);
-    if (r == 0) return 0;
+    if (r == 0 && AdapterStillAnswers(s)) return 0;
     FailOperation(s, mode);
     return -1;
 }

@@ -182,7 +182,8 @@ int BackupSave(AppState& s) {
         s.ProgressPercent = PercentOf(i, count);
         ShowProgress(s);
         ProcessMessages(s);
-        if (ReadSaveUnit(s, s.Saver.StartUnit + i) != 0) {
+        // An unplugged adapter reads 0xFF twice alike, as empty save memory does.
+        if (ReadSaveUnit(s, s.Saver.StartUnit + i) != 0 || !AdapterStillAnswers(s)) {
             CloseCurrentFile(s);
             LogLine(s, "Read Save Data Error!!!");
             return -1;
@@ -217,7 +218,8 @@ int RestoreSave(AppState& s, std::int32_t size) {
             return -1;
         }
         ProcessMessages(s);
-        if (WriteSaveUnit(s, s.Saver.StartUnit + i) != 0) {
+        // A unit of 0xFF "reads back" from an unplugged adapter too.
+        if (WriteSaveUnit(s, s.Saver.StartUnit + i) != 0 || !AdapterStillAnswers(s)) {
             LogLine(s, "Write Save Data Error!!!(" + std::to_string(i) + ")");
             CloseCurrentFile(s);
             return -1;

@@ -80,7 +80,8 @@ int VerifyPass(AppState& s, std::int32_t size, std::int32_t startChunk, bool log
     std::int32_t remaining = size;
     for (std::int32_t i = 0; i < count; ++i) {
         if (int r = PrepareChunk(s, i, count, remaining, logName); r != 0) return r;
-        if (VerifyFlashChunk(s, startChunk + i, kChunkBytes) != 0) {
+        // A chunk of 0xFF also matches an adapter that no longer answers.
+        if (VerifyFlashChunk(s, startChunk + i, kChunkBytes) != 0 || !AdapterStillAnswers(s)) {
             LogLine(s, WithChunk("Verify Flash Error!!!(", i));
             CloseCurrentFile(s);
             return -1;
@@ -117,7 +118,9 @@ int WriteImage(AppState& s, std::int32_t size, std::int32_t startChunk, std::uin
     std::int32_t remaining = size;
     for (std::int32_t i = 0; i < count; ++i) {
         if (int r = PrepareChunk(s, i, count, remaining, true); r != 0) return r;
-        if (ProgramFlashChunk(s, startChunk + i, kChunkBytes) != 0) {
+        // With "skip unchanged" a chunk of 0xFF compares equal to an adapter
+        // that no longer answers and is never programmed: check it is there.
+        if (ProgramFlashChunk(s, startChunk + i, kChunkBytes) != 0 || !AdapterStillAnswers(s)) {
             LogLine(s, WithChunk("Write Flash Error!!!(", i));
             CloseCurrentFile(s);
             return -1;
