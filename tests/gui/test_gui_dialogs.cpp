@@ -75,6 +75,55 @@ TEST(ConfigDialog, CloseBoxAppliesTheChoicesLikeOk) {
     EXPECT_EQ(b.s.Config.Cut32K, 0);
 }
 
+TEST(ConfigDialog, SkipUnchangedReachesTheWriteButNeverConfigSav) {
+    WindowBench b("strata-128M");
+    qt::TForm1& w = *b.window;
+    auto image = MakeGbaImage(8 * 32768, "SKIPPER", 6);
+    b.AddImage("game.gba", image);
+    b.SelectFiles({"game.gba"});
+    emit w.FileListBox1->itemDoubleClicked(w.FileListBox1->currentItem());
+    QTest::mouseClick(w.Write, Qt::LeftButton);
+    ASSERT_NE(b.LogText().find("Write To Cart Ok"), std::string::npos) << b.LogText();
+    const long erasesAfterFirstWrite = b.sim->TotalEraseCount();
+    ASSERT_GT(erasesAfterFirstWrite, 0);
+    // Nothing is pending for config.sav; keep its bytes to compare.
+    b.Close();
+    b.Reopen();
+    qt::TForm1& w2 = *b.window;
+    const auto savedBefore = ReadFileBytes(b.dir.path() / "config.sav");
+
+    OnNextModal<qt::TFormConfig>([](qt::TFormConfig* d) {
+        EXPECT_EQ(d->CheckSkipUnchanged->text(), "Skip unchanged blocks");
+        EXPECT_FALSE(d->CheckSkipUnchanged->isChecked());
+        // Below the loader rows, inside the dialog.
+        EXPECT_GT(d->CheckSkipUnchanged->y(), d->Label4->geometry().bottom());
+        EXPECT_LT(d->CheckSkipUnchanged->geometry().bottom(), d->OK->y());
+        EXPECT_TRUE(d->rect().contains(d->OK->geometry()));
+        d->CheckSkipUnchanged->click();
+        CloseBox(d);
+    });
+    QTest::mouseClick(w2.Config, Qt::LeftButton);
+    EXPECT_TRUE(b.s.SkipUnchanged);
+
+    // The same game again: every block already holds it, nothing is erased.
+    QTest::mouseClick(w2.Write, Qt::LeftButton);
+    EXPECT_NE(b.LogText().find("Write To Cart Ok"), std::string::npos) << b.LogText();
+    EXPECT_EQ(b.sim->TotalEraseCount(), erasesAfterFirstWrite);
+
+    // The dialog shows the run's setting; OK with it cleared turns it off.
+    OnNextModal<qt::TFormConfig>([](qt::TFormConfig* d) {
+        EXPECT_TRUE(d->CheckSkipUnchanged->isChecked());
+        d->CheckSkipUnchanged->click();
+        d->OK->click();
+    });
+    QTest::mouseClick(w2.Config, Qt::LeftButton);
+    EXPECT_FALSE(b.s.SkipUnchanged);
+    b.s.SkipUnchanged = true;
+    b.Close();
+    // Toggling it changed nothing in config.sav.
+    EXPECT_EQ(ReadFileBytes(b.dir.path() / "config.sav"), savedBefore);
+}
+
 TEST(ConfigDialog, LoaderButtonsTakeOnlyFilesOf32K) {
     WindowBench b;
     qt::TForm1& w = *b.window;

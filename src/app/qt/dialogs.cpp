@@ -187,7 +187,7 @@ TFormConfig::TFormConfig(AppState& s, QWidget* parent) : QDialog(parent), s_(s) 
     setObjectName("FormConfig");
     setWindowTitle("Configuration");
     setFont(WindowFont());
-    setFixedSize(340, 226);
+    setFixedSize(340, 246);
     Port_sel = new TRadioGroup("Port", {"LPT1(0x378)", "LPT2(0x278)", "LPT3(0x3bc)"}, 1, this);
     Port_sel->setObjectName("Port_sel");
     Port_sel->setGeometry(8, 8, 112, 84);
@@ -223,9 +223,12 @@ TFormConfig::TFormConfig(AppState& s, QWidget* parent) : QDialog(parent), s_(s) 
     SetGbPreBoot->setGeometry(8, 144, 92, 25);
     Label3 = makeLabel("Label3", 142);
     Label4 = makeLabel("Label4", 158);
+    CheckSkipUnchanged = new QCheckBox("Skip unchanged blocks", this);
+    CheckSkipUnchanged->setObjectName("CheckSkipUnchanged");
+    CheckSkipUnchanged->setGeometry(8, 180, 324, 19);
     OK = new QPushButton("OK", this);
     OK->setObjectName("OK");
-    OK->setGeometry(130, 190, 80, 25);
+    OK->setGeometry(130, 210, 80, 25);
     OK->setDefault(true);
 
     GbaOpenDialog = new QFileDialog(this, "GBA Pre. Boot");
@@ -253,6 +256,7 @@ void TFormConfig::Fill() {
     CheckBoxVerify->setChecked(s_.Config.VerifyAfterWrite != 0);
     CheckBoxFixRom->setChecked(s_.Config.FixRom != 0);
     CheckBoxCut32K->setChecked(s_.Config.Cut32K != 0);
+    CheckSkipUnchanged->setChecked(s_.SkipUnchanged);
     RadioSpeed->SetItemIndex(s_.Config.SpeedIndex);
     Port_sel->SetItemIndex(s_.Config.PortIndex);
 }
@@ -262,6 +266,7 @@ void TFormConfig::CopyBack() {
     s_.Config.VerifyAfterWrite = CheckBoxVerify->isChecked() ? 1 : 0;
     s_.Config.FixRom = CheckBoxFixRom->isChecked() ? 1 : 0;
     s_.Config.Cut32K = CheckBoxCut32K->isChecked() ? 1 : 0;
+    s_.SkipUnchanged = CheckSkipUnchanged->isChecked();
     // A stored index outside the items shows no selection; it is kept as it was.
     if (RadioSpeed->ItemIndex() >= 0)
         s_.Config.SpeedIndex = static_cast<std::int8_t>(RadioSpeed->ItemIndex());

@@ -94,6 +94,9 @@ public:
     QCheckBox* CheckBoxVerify;
     QCheckBox* CheckBoxFixRom;
     QCheckBox* CheckBoxCut32K;
+    // Writes leave blocks that already hold the data alone. Kept for this run
+    // only (AppState::SkipUnchanged), never in config.sav.
+    QCheckBox* CheckSkipUnchanged;
     QPushButton* SetGbaPreBoot;
     QPushButton* SetGbPreBoot;
     QLabel* Label1;
