@@ -80,6 +80,9 @@ TEST(Window, StartsIdleAndSwitchesExactlyTheListedControls) {
     EXPECT_FALSE(w.Timer1->isActive());
     EXPECT_EQ(b.s.StopRequested, 1);
     for (int i : {0, 1, 3, 4}) EXPECT_EQ(b.Panel(i), "");
+    // The port driver component is there but never opened.
+    EXPECT_FALSE(w.DLPortIO.ActiveHW());
+    EXPECT_EQ(w.DLPortIO.LastError(), "");
 
     // The status bar's panels and the progress bar inside panel 2.
     ASSERT_EQ(w.StatusBar1->PanelCount(), 5);

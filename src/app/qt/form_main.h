@@ -22,6 +22,7 @@
 #include "app/frontend.h"
 #include "dialogs.h"
 #include "file_browser.h"
+#include "port/dlportio.h"
 #include "status_bar.h"
 
 namespace rombolt::qt {
@@ -140,6 +141,10 @@ public:
     TFormCartSize* FormCartSize = nullptr;
     TFormSaverSize* FormSaverSize = nullptr;
     TFormConfig* FormConfig = nullptr;
+
+    // The port driver component, created and destroyed with the window. The
+    // adapter link has its own port back ends, so nothing opens it.
+    TDLPortIO DLPortIO;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
