@@ -172,6 +172,119 @@ TEST(CommandLine, SimOptionCreatesADefaultCartAndTraceRecordsAccesses) {
     EXPECT_NE(qt::OpenPortChain(bad, 0x378).fatal, "");
 }
 
+// A real port stand-in that says when it is opened and given back.
+class TrackedPort final : public PortBackend {
+public:
+    TrackedPort(std::unique_ptr<PortBackend> inner, int base, std::vector<std::string>& events)
+        : inner_(std::move(inner)), base_(base), events_(events) {
+        events_.push_back("open " + std::to_string(base_));
+    }
+    ~TrackedPort() override { events_.push_back("close " + std::to_string(base_)); }
+    std::uint8_t inb(std::uint16_t port) override { return inner_->inb(port); }
+    void outb(std::uint16_t port, std::uint8_t value) override { inner_->outb(port, value); }
+    std::uint16_t inw(std::uint16_t port) override { return inner_->inw(port); }
+    void outw(std::uint16_t port, std::uint16_t value) override { inner_->outw(port, value); }
+
+private:
+    std::unique_ptr<PortBackend> inner_;
+    int base_;
+    std::vector<std::string>& events_;
+};
+
+TEST(CommandLine, AnotherPortInTheConfigDialogReopensTheRealPort) {
+    TempDir d("reopen");
+    std::vector<std::string> events;
+    std::vector<std::string> options;
+    // No adapter at 0x378; one without EPP at the other bases.
+    auto opener = [&](const std::string& option, int base) {
+        options.push_back(option);
+        if (option == "lpt2") base = 0x278;
+        OpenedPort r;
+        r.base = base;
+        if (base == 0x378) {
+            r.backend = std::make_unique<TrackedPort>(std::make_unique<NullPort>(), base, events);
+            r.message = "nothing at 0x378";
+        } else {
+            SimConfig c = SimConfigFor("vela-64M", "64K");
+            c.bases = {base};
+            r.backend = std::make_unique<TrackedPort>(std::make_unique<SimPort>(c), base, events);
+            r.note = "no EPP at " + std::to_string(base);
+        }
+        return r;
+    };
+    auto choosePort = [](qt::TForm1& w, int index) {
+        OnNextModal<qt::TFormConfig>([index](qt::TFormConfig* f) {
+            f->Port_sel->Item(index)->click();
+            f->OK->click();
+        });
+        QTest::mouseClick(w.Config, Qt::LeftButton);
+    };
+    auto log = [](qt::TForm1& w) { return w.Memo1->toPlainText().toStdString(); };
+
+    qt::WindowOptions o;
+    o.trace = d.str() + "/trace.txt";
+    {
+        qt::PortChain c = qt::OpenPortChain(o, 0x378, opener);
+        ASSERT_EQ(c.fatal, "");
+        AppState s;
+        s.Port = c.backend;
+        qt::TForm1 w(s, d.str());
+        w.CreateDialogs();
+        w.SetPortChain(&c);
+        EXPECT_EQ(log(w), "nothing at 0x378");
+        EXPECT_NE(DetectAdapter(s), 0);
+
+        choosePort(w, 1);
+        EXPECT_EQ(s.Link.DataPort, 0x278);
+        // The old port was given back before the new one was opened; its note is logged once.
+        EXPECT_EQ(events, std::vector<std::string>({"open 888", "close 888", "open 632"}));
+        EXPECT_EQ(options, std::vector<std::string>({"", ""}));
+        EXPECT_EQ(log(w), "nothing at 0x378\nNo Adaptor Found!\nno EPP at 632");
+        EXPECT_EQ(DetectAdapter(s), 0) << log(w);
+
+        // OK without another port reopens nothing.
+        choosePort(w, 1);
+        EXPECT_EQ(events.size(), 3u);
+        choosePort(w, 2);
+        EXPECT_EQ(events.back(), "open 956");
+        EXPECT_EQ(DetectAdapter(s), 0) << log(w);
+    }
+    EXPECT_EQ(events.back(), "close 956");
+    // The trace went on through every port: accesses at 0x378, then 0x278 and 0x3bc.
+    std::ifstream trace(o.trace);
+    std::string text((std::istreambuf_iterator<char>(trace)), std::istreambuf_iterator<char>());
+    for (const char* at : {" 0x37a ", " 0x27a ", " 0x3be "})
+        EXPECT_NE(text.find(at), std::string::npos) << at;
+
+    // A port given on the command line stays, whatever the dialog chooses.
+    events.clear();
+    options.clear();
+    qt::WindowOptions explicitPort;
+    explicitPort.port = "lpt2";
+    {
+        qt::PortChain c = qt::OpenPortChain(explicitPort, 0x378, opener);
+        AppState s;
+        s.Port = c.backend;
+        s.PortBaseOverride = c.baseOverride;
+        qt::TForm1 w(s, d.str());
+        w.CreateDialogs();
+        w.SetPortChain(&c);
+        EXPECT_EQ(log(w), "no EPP at 632");
+        choosePort(w, 2);
+        EXPECT_EQ(options, std::vector<std::string>({"lpt2"}));
+        EXPECT_EQ(events.size(), 1u);
+        EXPECT_EQ(s.Link.DataPort, 0x278);
+        EXPECT_EQ(DetectAdapter(s), 0) << log(w);
+    }
+
+    // A simulated cart stays the simulated cart.
+    qt::WindowOptions sim;
+    sim.simDir = d.str() + "/cart";
+    qt::PortChain c = qt::OpenPortChain(sim, 0x378, opener);
+    EXPECT_TRUE(c.FollowConfigBase(0x278).empty());
+    EXPECT_EQ(options.size(), 1u);
+}
+
 TEST(CommandLine, WithoutHardwareTheWindowStillStarts) {
     qt::WindowOptions o;
     qt::PortChain c = qt::OpenPortChain(o, 0x378);
@@ -182,7 +295,11 @@ TEST(CommandLine, WithoutHardwareTheWindowStillStarts) {
     s.Port = c.backend;
     qt::TForm1 w(s, d.str());
     w.CreateDialogs();
-    if (!c.message.empty()) w.LogLine(c.message);
+    w.SetPortChain(&c);
+    // Why the port cannot be driven, once.
+    if (!c.message.empty()) {
+        EXPECT_EQ(w.Memo1->toPlainText().toStdString(), c.message);
+    }
     EXPECT_TRUE(w.Read->isEnabled());
     // Backing up without an adapter ends with the detection message.
     QTest::mouseClick(w.Read, Qt::LeftButton);

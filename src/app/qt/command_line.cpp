@@ -51,8 +51,33 @@ std::string WindowUsage() {
            "  --version     print the product and its version\n";
 }
 
-PortChain OpenPortChain(const WindowOptions& options, int configBase) {
+void ReplaceablePort::Replace(const std::function<std::unique_ptr<PortBackend>()>& next) {
+    target_.reset();
+    target_ = next();
+    if (!target_) target_ = std::make_unique<NullPort>();
+}
+
+std::vector<std::string> PortChain::FollowConfigBase(int configBase) {
+    std::vector<std::string> lines;
+    if (!configuredPort || configBase == configuredBase) return lines;
+    OpenedPort opened;
+    configuredPort->Replace([&] {
+        opened = opener("", configBase);
+        return std::move(opened.backend);
+    });
+    configuredBase = configBase;
+    message = opened.message;
+    note = opened.note;
+    for (const std::string* line : {&message, &note})
+        if (!line->empty()) lines.push_back(*line);
+    return lines;
+}
+
+PortChain OpenPortChain(const WindowOptions& options, int configBase, HardwareOpener opener) {
     PortChain c;
+    c.opener = opener ? std::move(opener) : HardwareOpener([](const std::string& option, int base) {
+        return OpenHardwarePort(option, base);
+    });
     if (!options.simDir.empty()) {
         std::error_code ec;
         if (!std::filesystem::exists(options.simDir, ec)) {
@@ -71,12 +96,23 @@ PortChain OpenPortChain(const WindowOptions& options, int configBase) {
         c.backend = sim.get();
         c.owned.push_back(std::move(sim));
     } else {
-        OpenedPort opened = OpenHardwarePort(options.port, configBase);
-        c.backend = opened.backend.get();
-        c.owned.push_back(std::move(opened.backend));
-        // A base given on the command line wins over the Config dialog's port.
-        if (!options.port.empty()) c.baseOverride = opened.base;
+        OpenedPort opened = c.opener(options.port, configBase);
+        if (!opened.backend) opened.backend = std::make_unique<NullPort>();
+        if (options.port.empty()) {
+            // The port follows the Config dialog's choice from now on.
+            auto port = std::make_unique<ReplaceablePort>(std::move(opened.backend));
+            c.configuredPort = port.get();
+            c.configuredBase = configBase;
+            c.backend = port.get();
+            c.owned.push_back(std::move(port));
+        } else {
+            // A port given on the command line wins over the Config dialog's.
+            c.baseOverride = opened.base;
+            c.backend = opened.backend.get();
+            c.owned.push_back(std::move(opened.backend));
+        }
         c.message = opened.message;
+        c.note = opened.note;
     }
     if (!options.trace.empty()) {
 #ifdef ROMBOLT_HAVE_TRACE

@@ -8,11 +8,13 @@
 #pragma once
 
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "port/ioport.h"
+#include "port/port_open.h"
 
 namespace rombolt::qt {
 
@@ -28,6 +30,29 @@ struct WindowOptions {
 WindowOptions ParseWindowOptions(const QStringList& args);
 std::string WindowUsage();
 
+// Opens the real port: OpenHardwarePort's arguments and result (tests hand in their own).
+using HardwareOpener = std::function<OpenedPort(const std::string& portOption, int configBase)>;
+
+// Passes every access on to a back end that can be exchanged while the
+// program runs: the real port, reopened when the Config dialog chooses
+// another one. Whatever wraps it (the trace) goes on wrapping the new port.
+class ReplaceablePort final : public PortBackend {
+public:
+    explicit ReplaceablePort(std::unique_ptr<PortBackend> target) : target_(std::move(target)) {}
+    // The old back end is destroyed (its port given back) before `next` is made.
+    void Replace(const std::function<std::unique_ptr<PortBackend>()>& next);
+    PortBackend& Target() const { return *target_; }
+
+    std::uint8_t inb(std::uint16_t port) override { return target_->inb(port); }
+    void outb(std::uint16_t port, std::uint8_t value) override { target_->outb(port, value); }
+    std::uint16_t inw(std::uint16_t port) override { return target_->inw(port); }
+    void outw(std::uint16_t port, std::uint16_t value) override { target_->outw(port, value); }
+    std::string Name() const override { return target_->Name(); }
+
+private:
+    std::unique_ptr<PortBackend> target_;
+};
+
 // The back end chosen by the options, and whatever it depends on.
 struct PortChain {
     PortChain() = default;
@@ -42,10 +67,24 @@ struct PortChain {
     PortBackend* backend = nullptr;                   // what AppState::Port uses
     int baseOverride = 0;                             // AppState::PortBaseOverride
     std::string message;                              // one log line, or empty
+    std::string note;                                 // one log line worth showing (e.g. no EPP), or empty
     std::string fatal;                                // the program cannot start (e.g. a bad --sim dir)
+
+    // Real hardware at the base config.sav selects (no --sim, no --port): the
+    // port that follows the Config dialog's choice, and the base it is open for.
+    ReplaceablePort* configuredPort = nullptr;
+    int configuredBase = 0;
+    HardwareOpener opener;
+
+    // After the Config dialog: when the chain drives the port config.sav
+    // selects and configBase is another one, gives the old port back and opens
+    // the one at configBase. Returns the lines to log (its message and note);
+    // nothing when nothing was reopened.
+    std::vector<std::string> FollowConfigBase(int configBase);
 };
 
 // configBase: the base that config.sav selects (0x378, 0x278 or 0x3BC).
-PortChain OpenPortChain(const WindowOptions& options, int configBase);
+// opener: how the real port is opened (OpenHardwarePort when empty).
+PortChain OpenPortChain(const WindowOptions& options, int configBase, HardwareOpener opener = {});
 
 }  // namespace rombolt::qt

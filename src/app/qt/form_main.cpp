@@ -451,6 +451,14 @@ void TForm1::CreateDialogs() {
     FormConfig = new TFormConfig(s_, this);
 }
 
+void TForm1::SetPortChain(PortChain* chain) {
+    portChain_ = chain;
+    if (!chain) return;
+    s_.Port = chain->backend;
+    for (const std::string* line : {&chain->message, &chain->note})
+        if (!line->empty()) LogLine(*line);
+}
+
 void TForm1::LoadStartupPicture() {
     QImage img = StartupPicture();
     if (img.isNull()) {
@@ -618,6 +626,12 @@ void TForm1::RunCommand(const std::function<void()>& command) {
 void TForm1::ConfigClick() {
     if (!FormConfig) return;
     FormConfig->Run();
+    // Direct I/O is granted for one port block only: another port choice
+    // opens the real port again (the link already uses the new base).
+    if (portChain_) {
+        for (const std::string& line : portChain_->FollowConfigBase(PortBaseForIndex(s_.Config.PortIndex)))
+            LogLine(line);
+    }
     RefreshGameList();
 }
 

@@ -20,6 +20,7 @@
 #include "app/app_state.h"
 #include "app/config.h"
 #include "app/frontend.h"
+#include "command_line.h"
 #include "dialogs.h"
 #include "file_browser.h"
 #include "port/dlportio.h"
@@ -85,6 +86,10 @@ public:
 
     // The three dialogs, created once after the window, in this order.
     void CreateDialogs();
+    // The port back ends the window runs on (it must outlive the window).
+    // Logs the port's message and note; the Config dialog's port choice then
+    // reopens the real port when it drives the one config.sav selects.
+    void SetPortChain(PortChain* chain);
 
     // --- Frontend ---
     void LogLine(std::string_view text) override;
@@ -168,6 +173,7 @@ private:
     void RunCommand(const std::function<void()>& command);
 
     AppState& s_;
+    PortChain* portChain_ = nullptr;
     int logLines_ = 0;
     int beeps_ = 0;
     bool running_ = false;

@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     {
         rombolt::qt::TForm1 window(s, cwd);
         window.CreateDialogs();
-        if (!port.message.empty()) window.LogLine(port.message);
+        window.SetPortChain(&port);
         const QRect screen = window.screen()->availableGeometry();
         window.move(screen.center() - QPoint(window.width() / 2, window.height() / 2));
         window.show();
