@@ -253,10 +253,16 @@ StartupResult StartupConfig(AppState& s, const WindowState& designed, const std:
         result.ConfigError = true;
     }
 
-    // 5: the window takes the remembered size and column widths.
-    result.Window.Height = s.Config.WindowHeight;
-    result.Window.Width = s.Config.WindowWidth;
-    result.Window.ColumnWidths = s.Config.ColumnWidths;
+    // 5: the window takes the remembered size and column widths, as far as
+    // a window can take them.
+    auto within = [](std::int32_t v, std::int32_t lo, std::int32_t hi, std::int32_t otherwise) {
+        return v >= lo && v <= hi ? v : otherwise;
+    };
+    result.Window.Height = within(s.Config.WindowHeight, kMinWindowSize, kMaxWindowSize, designed.Height);
+    result.Window.Width = within(s.Config.WindowWidth, kMinWindowSize, kMaxWindowSize, designed.Width);
+    for (std::size_t c = 0; c < result.Window.ColumnWidths.size(); ++c)
+        result.Window.ColumnWidths[c] =
+            within(s.Config.ColumnWidths[c], 0, kMaxColumnWidth, designed.ColumnWidths[c]);
 
     // 6: paths naming nothing that exists any more are emptied.
     for (PathField* f : {&s.Config.LastOpenFile, &s.Config.LastSaveFile, &s.Config.GbaLoaderFile,

@@ -86,6 +86,13 @@ enum class ConfigAccess { Missing, Unreadable, ReadOnly, ReadWrite };
 using ConfigAccessProbe = std::function<ConfigAccess(const std::string& path)>;
 ConfigAccess ProbeConfigAccess(const std::string& path);
 
+// Window sizes handed to the front end lie in these bounds; a stored height,
+// width or column width outside them (a damaged file, or one written on a far
+// larger screen) gives the designed value instead.
+inline constexpr std::int32_t kMinWindowSize = 150;
+inline constexpr std::int32_t kMaxWindowSize = 16384;
+inline constexpr std::int32_t kMaxColumnWidth = 16384;
+
 // What the front end applies after start-up.
 struct StartupResult {
     WindowState Window;        // height, width, column widths, dialog names, directory
