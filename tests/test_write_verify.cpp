@@ -282,13 +282,13 @@ TEST(WriteVerify, PreparatoryFailuresEndWithoutSuccess) {
     EXPECT_TRUE(b.ui.Logged("File Open Error!!!"));
     EXPECT_FALSE(b.ui.busy);
 
-    // The file is shorter than its listed size: the read fails mid-image.
+    // The file is shorter than its listed size: refused before the cart is touched.
     b.OneGame("g.gba", test::MakeGbaImage(2 * 32768, "G", 1));
     b.s.GameList[0].Size = std::to_string(3 * 32768);
     b.ui.log.clear();
     EXPECT_NE(WriteClick(b.s), 0);
-    EXPECT_TRUE(LoggedPrefix(b.ui, "Read ErrNo="));
-    EXPECT_EQ(b.ui.panels[1], "Write Error!!!");
+    EXPECT_TRUE(b.ui.Logged("File Size Error!!!"));
+    EXPECT_EQ(b.f.sim().TotalEraseCount(), 0);
     EXPECT_FALSE(b.ui.Logged("Write To Cart Ok"));
     EXPECT_EQ(b.s.CurrentFile, nullptr);
 }

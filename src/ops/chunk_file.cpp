@@ -1,5 +1,7 @@
 #include "ops/chunk_file.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -10,11 +12,18 @@ namespace rombolt {
 
 namespace {
 
+bool IsDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 // Opens path in the given mode as the current file. A file left open by an
-// earlier step is closed first, so at most one stream is ever held.
+// earlier step is closed first, so at most one stream is ever held. A
+// directory is no file: fopen would open it for reading, and every read
+// would then fail half-way through an operation.
 int OpenCurrent(AppState& s, const std::string& path, const char* mode) {
     CloseCurrentFile(s);
-    if (!path.empty()) s.CurrentFile = std::fopen(path.c_str(), mode);
+    if (!path.empty() && !IsDirectory(path)) s.CurrentFile = std::fopen(path.c_str(), mode);
     if (s.CurrentFile == nullptr) {
         LogLine(s, "File Open Error!!!");
         return -1;
@@ -95,6 +104,14 @@ long long CurrentFileLength(AppState& s) {
     const off_t end = ftello(f);
     fseeko(f, here, SEEK_SET);
     return end;
+}
+
+bool CurrentFileHasListedSize(AppState& s, long long listed) {
+    const long long length = CurrentFileLength(s);
+    if (length == listed) return true;
+    LogLine(s, "FileSize = " + std::to_string(length));
+    LogLine(s, "File Size Error!!!");
+    return false;
 }
 
 }  // namespace rombolt

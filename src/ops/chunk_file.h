@@ -21,5 +21,9 @@ void PadChunk(AppState& s, std::int32_t k);
 void CloseCurrentFile(AppState& s);
 // Length of the open current file, or -1.
 long long CurrentFileLength(AppState& s);
+// Whether the open current file is exactly `listed` bytes long, as the game
+// list's "Size" says. Otherwise logs "FileSize = " with the real length and
+// "File Size Error!!!" and returns false (the file stays open).
+bool CurrentFileHasListedSize(AppState& s, long long listed);
 
 }  // namespace rombolt

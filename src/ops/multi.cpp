@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -138,13 +139,22 @@ int WriteMultiGames(AppState& s, int mode) {
             return -1;
         }
         BuildRowPath(s, row);
-        if (OpenImageForRead(s) != 0) {
+        const GameRow& game = s.GameList[static_cast<std::size_t>(row)];
+        const std::optional<std::int32_t> listed = ParseRowSize(game.Size);
+        // A game file that has gone or changed since it was listed ends the
+        // operation before any of its chunks is written. The items before it
+        // are written, and the status must not keep their "Write ok".
+        bool usable = OpenImageForRead(s) == 0;
+        if (usable && !listed) LogLine(s, "File Size Error!!!");
+        usable = usable && listed && CurrentFileHasListedSize(s, *listed);
+        if (!usable) {
+            CloseCurrentFile(s);
+            SetStatusText(s, mode == 0 ? "Write Error!!!" : "Verify Error!!!");
             EndOperation(s);
             return -1;
         }
-        const GameRow& game = s.GameList[static_cast<std::size_t>(row)];
         std::int32_t n = s.RowSizes[row];
-        if (auto length = ParseRowSize(game.Size); length && *length < n) n = *length;
+        if (*listed < n) n = *listed;
         s.MessagePrefix = Prefix(k++, t, game.Name);
         const int r = mode == 0 ? WriteImage(s, n, c, 1) : VerifyImage(s, n, c, 1);
         CloseCurrentFile(s);

@@ -175,6 +175,14 @@ int WriteClick(AppState& s) {
         EndOperation(s);
         return -1;
     }
+    // The size was taken when the file was listed. A file that has changed
+    // since would fail half-way (shorter) or be written in part and still
+    // look good (longer): refuse it before the cart is touched.
+    if (!CurrentFileHasListedSize(s, *size)) {
+        CloseCurrentFile(s);
+        EndOperation(s);
+        return -1;
+    }
     BeginOperation(s);
     s.MessagePrefix = "[" + s.GameList[0].Name + "] ";
     const int r = WriteImage(s, *size, 0, 1);
@@ -203,6 +211,10 @@ int VerifyClick(AppState& s) {
         return -1;
     }
     if (OpenImageForRead(s) != 0) return -1;
+    if (!CurrentFileHasListedSize(s, *size)) {
+        CloseCurrentFile(s);
+        return -1;
+    }
     BeginOperation(s);
     s.MessagePrefix = "[" + s.GameList[0].Name + "] ";
     const int r = VerifyImage(s, *size, 0, 1);
