@@ -229,6 +229,38 @@ TEST(Window, StopDuringAWriteEndsItAndComesBackIdle) {
     EXPECT_NE(b.LogText().find("Write To Cart Ok"), std::string::npos) << b.LogText();
 }
 
+TEST(Window, EventPumpCalledInATightLoopStillHandlesEvents) {
+    WindowBench b;
+    qt::TForm1& w = *b.window;
+    BeginOperation(b.s);
+    // A Stop click waiting in the queue is handled by a loop of pumps, as a
+    // write makes them (the deadline only keeps a broken pump from hanging).
+    QMetaObject::invokeMethod(w.Stop, "click", Qt::QueuedConnection);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    long calls = 0;
+    while (!b.s.StopRequested && std::chrono::steady_clock::now() < deadline) {
+        w.ProcessMessages();
+        ++calls;
+    }
+    EXPECT_EQ(b.s.StopRequested, 1) << "after " << calls << " pumps";
+
+    // Going idle right after a pump still handles what is waiting.
+    w.ProcessMessages();
+    bool handled = false;
+    QMetaObject::invokeMethod(
+        &w, [&handled] { handled = true; }, Qt::QueuedConnection);
+    EndOperation(b.s);
+    EXPECT_TRUE(handled);
+    // And so does going busy.
+    handled = false;
+    w.ProcessMessages();
+    QMetaObject::invokeMethod(
+        &w, [&handled] { handled = true; }, Qt::QueuedConnection);
+    BeginOperation(b.s);
+    EXPECT_TRUE(handled);
+    EndOperation(b.s);
+}
+
 TEST(Window, ClosingDuringAWriteStopsItFirstAndThenCloses) {
     SimConfig slow = SimConfigFor("strata-256M", "64K");
     slow.busyProgram = 400;

@@ -517,9 +517,21 @@ void TForm1::StatusBar1DrawPanel(int panel, const QRect& rect) {
     if (!ProgressBar1->isVisible()) ProgressBar1->show();
 }
 
-void TForm1::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void TForm1::ProcessMessages() {
+    // A write calls this after every buffer program: a million times for a
+    // large cart, and handling events costs more than a simulated buffer
+    // program. Every few milliseconds is as often as Stop, the elapsed-time
+    // timer and the repaints need.
+    const auto now = std::chrono::steady_clock::now();
+    if (!pumpDue_ && now - lastPump_ < kPumpInterval) return;
+    pumpDue_ = false;
+    lastPump_ = now;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void TForm1::SetBusy(bool busy) {
+    // The new state is shown by the next pump, however soon it comes.
+    pumpDue_ = true;
     if (busy) {
         for (QWidget* w : std::initializer_list<QWidget*>{
                  DriveComboBox1, FilterComboBox1, DirectoryListBox1, FileListBox1, ListView1, Image1,

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWidget>
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -90,6 +91,10 @@ public:
     // Logs the port's message and note; the Config dialog's port choice then
     // reopens the real port when it drives the one config.sav selects.
     void SetPortChain(PortChain* chain);
+
+    // Events are handled at most this often when ProcessMessages is called in
+    // a tight loop (a switch between busy and idle is always handled at once).
+    static constexpr std::chrono::milliseconds kPumpInterval{5};
 
     // --- Frontend ---
     void LogLine(std::string_view text) override;
@@ -179,6 +184,8 @@ private:
     bool running_ = false;
     bool pendingClose_ = false;
     bool timerPaused_ = false;
+    bool pumpDue_ = true;
+    std::chrono::steady_clock::time_point lastPump_{};
     std::string openDialogFile_;
 };
 
