@@ -380,6 +380,54 @@ TEST(Window, GameListThroughTheWidgets) {
     EXPECT_EQ(w.ListView1->topLevelItemCount(), 6);
 }
 
+// A folder under `root` whose path is too long for a config.sav field.
+std::string LongFolder(const TempDir& root) {
+    std::string path = root.str() + "/" + std::string(120, 'd') + "/" + std::string(120, 'e') + "/f";
+    std::filesystem::create_directories(path);
+    return path;
+}
+
+TEST(Window, PathsTooLongForConfigSavAreReported) {
+    // Browsing into a deep folder: closing says it was not remembered.
+    {
+        WindowBench b;
+        const std::string deep = LongFolder(b.dir);
+        ASSERT_TRUE(b.window->DirectoryListBox1->SetDirectory(QString::fromStdString(deep)));
+        QString warning;
+        OnNextModal<QMessageBox>([&warning](QMessageBox* m) {
+            warning = m->text();
+            EXPECT_EQ(m->icon(), QMessageBox::Warning);
+            m->button(QMessageBox::Ok)->click();
+        });
+        b.Close();
+        EXPECT_EQ(warning, "Path too long for config.sav: CurrentDirectory\nThe previous value is kept.");
+        EXPECT_FALSE(b.window->isVisible());
+        // The folder remembered before stays.
+        b.Reopen();
+        EXPECT_EQ(b.window->DirectoryListBox1->Directory().toStdString(), b.dir.str());
+        EXPECT_EQ(b.LogText(), "");
+    }
+
+    // Started in a deep folder: every path field defaults to it, one log line each.
+    TempDir root("deep");
+    const std::string deep = LongFolder(root);
+    SimPort sim(SimConfigFor("vela-64M", "64K"));
+    AppState s;
+    s.Port = &sim;
+    qt::TForm1 w(s, deep);
+    w.CreateDialogs();
+    QStringList lines = w.Memo1->toPlainText().split('\n');
+    lines.sort();
+    EXPECT_EQ(lines, QStringList({"Path too long for config.sav: CurrentDirectory",
+                                  "Path too long for config.sav: GbLoaderFile",
+                                  "Path too long for config.sav: GbaLoaderFile",
+                                  "Path too long for config.sav: LastOpenFile",
+                                  "Path too long for config.sav: LastSaveFile"}));
+    // The settings were still written, and the window works.
+    EXPECT_EQ(std::filesystem::file_size(deep + "/config.sav"), 1340u);
+    EXPECT_TRUE(w.Read->isEnabled());
+}
+
 TEST(Window, SizeAndColumnsComeBackOnTheNextStartAndAnchorsFollowResizes) {
     WindowBench b;
     {

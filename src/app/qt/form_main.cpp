@@ -63,6 +63,17 @@ QPixmap DrawBin() {
     return pm;
 }
 
+// Start of the line that names a path refused by config.sav as too long.
+const std::string kPathTooLongText = "Path too long for config.sav: ";
+
+// Each name once, in their first order.
+RefusedFields Distinct(const RefusedFields& names) {
+    RefusedFields out;
+    for (const std::string& n : names)
+        if (std::find(out.begin(), out.end(), n) == out.end()) out.push_back(n);
+    return out;
+}
+
 void PresetDialog(QFileDialog* d, const std::string& file) {
     if (file.empty()) return;
     QFileInfo info(QString::fromStdString(file));
@@ -422,6 +433,7 @@ void TForm1::Startup(const std::string& workingDirectory) {
     StartupResult r = StartupConfig(s_, designed, cwd);
     // config.sav may have just been created in the folder on show.
     FileListBox1->Refresh();
+    for (const std::string& field : Distinct(r.Refused)) LogLine(kPathTooLongText + field);
 
     const WindowState& w = r.Window;
     int h = (w.Height >= kMinStoredSize && w.Height <= kMaxStoredSize) ? w.Height : designed.Height;
@@ -703,8 +715,20 @@ void TForm1::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    CloseConfig(s_, CaptureWindowState());
+    const RefusedFields refused = Distinct(CloseConfig(s_, CaptureWindowState()));
+    if (!refused.empty()) {
+        // The log goes with the window: say it where it is seen.
+        std::string names;
+        for (const std::string& field : refused) names += (names.empty() ? "" : ", ") + field;
+        ShowWarning(kPathTooLongText + names + "\nThe previous value is kept.");
+    }
     event->accept();
+}
+
+void TForm1::ShowWarning(const std::string& text) {
+    QMessageBox box(QMessageBox::Warning, windowTitle(), Q(text), QMessageBox::Ok, this);
+    box.setObjectName("WarningBox");
+    box.exec();
 }
 
 }  // namespace rombolt::qt

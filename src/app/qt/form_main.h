@@ -173,6 +173,8 @@ private:
     void AddSelectedFiles();
     void DeleteSelectedRows();
     void ClearAllClick();
+    // A modal warning with an OK button ("WarningBox").
+    void ShowWarning(const std::string& text);
     // Runs one button's command; a click that arrives while a command runs
     // (from inside its event pump) is ignored.
     void RunCommand(const std::function<void()>& command);
