@@ -320,13 +320,27 @@ TEST(Window, GameListThroughTheWidgets) {
     EXPECT_EQ(w.LabelCartSize->text().toStdString(), b.s.FitNote);
     EXPECT_FALSE(w.LabelCartSize->text().isEmpty());
 
-    // Header clicks: "Name" first sorts descending, "Size" ascending, again descending.
+    // Header clicks: "Name" first sorts descending, "Size" ascending, again
+    // descending. The selected rows and the current row move with the sort.
+    auto selectedNames = [&w] {
+        QStringList names;
+        for (int row : w.ListView1->SelectedRows()) names << w.ListView1->topLevelItem(row)->text(0);
+        return names;
+    };
+    w.ListView1->setCurrentItem(w.ListView1->topLevelItem(2));  // charlie.gb
+    w.ListView1->topLevelItem(0)->setSelected(true);            // alpha.gba
     ClickHeader(w, 0);
     EXPECT_EQ(Column(w, 0), QStringList({"charlie.gb", "bravo.gba", "alpha.gba"}));
+    EXPECT_EQ(selectedNames(), QStringList({"charlie.gb", "alpha.gba"}));
+    EXPECT_EQ(w.ListView1->currentItem()->text(0), "charlie.gb");
     ClickHeader(w, 2);
     EXPECT_EQ(Column(w, 0), QStringList({"charlie.gb", "alpha.gba", "bravo.gba"}));
+    EXPECT_EQ(selectedNames(), QStringList({"charlie.gb", "alpha.gba"}));
     ClickHeader(w, 2);
     EXPECT_EQ(Column(w, 0), QStringList({"bravo.gba", "alpha.gba", "charlie.gb"}));
+    EXPECT_EQ(selectedNames(), QStringList({"alpha.gba", "charlie.gb"}));
+    EXPECT_EQ(w.ListView1->currentItem()->text(0), "charlie.gb");
+    w.ListView1->clearSelection();
 
     // Save the list through the context menu.
     std::string listFile = b.dir.str() + "/games.lst";
@@ -374,6 +388,11 @@ TEST(Window, GameListThroughTheWidgets) {
     MenuAction(w, "AddToList")->trigger();
     EXPECT_EQ(w.ListView1->topLevelItemCount(), 6);
     EXPECT_EQ(b.LogLines().back(), "Add List Ok");
+    // Of two equal rows, one selected stays one selected.
+    w.ListView1->clearSelection();
+    w.ListView1->topLevelItem(3)->setSelected(true);  // the second bravo.gba
+    ClickHeader(w, 0);
+    EXPECT_EQ(selectedNames(), QStringList({"bravo.gba"}));
     // A cancelled dialog changes nothing.
     AnswerFileDialog("");
     MenuAction(w, "LoadToList")->trigger();

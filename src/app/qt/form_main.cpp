@@ -353,12 +353,8 @@ void TForm1::CreateControls() {
     ListView1->OnFilesDropped = [this] { RunCommand([this] { AddSelectedFiles(); }); };
     ListView1->OnDeleteKey = [this] { RunCommand([this] { DeleteSelectedRows(); }); };
     Image1->OnRowsDropped = [this] { RunCommand([this] { DeleteSelectedRows(); }); };
-    connect(ListView1->header(), &QHeaderView::sectionClicked, this, [this](int column) {
-        RunCommand([this, column] {
-            SortByColumn(s_, column);
-            RefreshGameList();
-        });
-    });
+    connect(ListView1->header(), &QHeaderView::sectionClicked, this,
+            [this](int column) { RunCommand([this, column] { SortClick(column); }); });
     connect(ListView1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { PopupMenu1->popup(ListView1->viewport()->mapToGlobal(pos)); });
     connect(save, &QAction::triggered, this, [this] { RunCommand([this] { SaveFromListClick(s_); }); });
@@ -673,6 +669,38 @@ void TForm1::DeleteSelectedRows() {
     if (rows.empty()) return;
     DeleteRows(s_, rows);
     RefreshGameList();
+}
+
+void TForm1::SortClick(int column) {
+    // Rows have no identity besides their texts; rows with equal texts look
+    // alike, so selecting as many of them as were selected keeps the selection.
+    auto same = [](const GameRow& a, const GameRow& b) {
+        return a.Name == b.Name && a.DirectoryPath == b.DirectoryPath && a.Size == b.Size &&
+               a.GameName == b.GameName && a.GType == b.GType;
+    };
+    std::vector<GameRow> selected;
+    for (int row : ListView1->SelectedRows())
+        if (row < static_cast<int>(s_.GameList.size()))
+            selected.push_back(s_.GameList[static_cast<size_t>(row)]);
+    std::optional<GameRow> current;
+    const int currentRow = ListView1->indexOfTopLevelItem(ListView1->currentItem());
+    if (currentRow >= 0 && currentRow < static_cast<int>(s_.GameList.size()))
+        current = s_.GameList[static_cast<size_t>(currentRow)];
+
+    SortByColumn(s_, column);
+    RefreshGameList();
+
+    QTreeWidgetItem* newCurrent = nullptr;
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
+        const GameRow& r = s_.GameList[static_cast<size_t>(i)];
+        if (!newCurrent && current && same(r, *current)) newCurrent = ListView1->topLevelItem(i);
+        auto it =
+            std::find_if(selected.begin(), selected.end(), [&](const GameRow& g) { return same(g, r); });
+        if (it == selected.end()) continue;
+        selected.erase(it);
+        ListView1->topLevelItem(i)->setSelected(true);
+    }
+    if (newCurrent) ListView1->setCurrentItem(newCurrent, 0, QItemSelectionModel::NoUpdate);
 }
 
 void TForm1::ClearAllClick() {

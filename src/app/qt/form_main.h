@@ -173,6 +173,8 @@ private:
     void AddSelectedFiles();
     void DeleteSelectedRows();
     void ClearAllClick();
+    // Header click: sorts the list; the selected rows stay selected.
+    void SortClick(int column);
     // A modal warning with an OK button ("WarningBox").
     void ShowWarning(const std::string& text);
     // Runs one button's command; a click that arrives while a command runs
