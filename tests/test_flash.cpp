@@ -66,21 +66,38 @@ TEST_F(FlashSeqTest, ReadyWaitPollsErrorsAndStopPoints) {
     EXPECT_EQ(ui.pumps, kReadyBudget / 1024);
     EXPECT_EQ(Writes().back(), (W{0, 0xFF}));
 
-    // Stop pressed in the second pump: exactly 1024 polls were made before it.
+    // Stop pressed in the second pump: exactly 1024 polls were made before
+    // it. A chip still busy takes no read array, so the stop lets it finish
+    // first (here one more poll), without further pumps.
     tap.reads = 0;
     ui.pumps = 0;
     ui.stopAfterPumps = 2;
+    int polls = 0;
+    tap.answer = [&polls](std::uint32_t) { return static_cast<std::uint16_t>(++polls > 1024 ? 0x80 : 0x00); };
     EXPECT_EQ(WaitFlashReady(s), kStopResult);
-    EXPECT_EQ(tap.reads, 1024);
-    EXPECT_EQ(Writes().back(), (W{0, 0xFF}));
+    EXPECT_EQ(tap.reads, 1025);
+    const std::vector<W> w = Writes();
+    EXPECT_EQ(w.size(), 1024u + 1 + 1);  // 1024 + 1 status commands, then read array
+    EXPECT_EQ(w.back(), (W{0, 0xFF}));
     EXPECT_EQ(ui.log, (std::vector<std::string>{"Stop process !!!"}));
 
+    // A chip that never gets ready again is given the erase budget, no more.
+    tap.reads = 0;
+    ui.pumps = 0;
+    ui.stopAfterPumps = 1;
+    s.StopRequested = 0;
+    Status(0x0000, 0x0000);
+    EXPECT_EQ(WaitFlashReady(s), kStopResult);
+    EXPECT_EQ(tap.reads, kEraseBudget);
+    EXPECT_EQ(Writes().back(), (W{0, 0xFF}));
+
     // A stop in the ready wait before an erase fails the erase with -1, not 254.
+    Status(0x0080, 0x0080);
     ui.pumps = 0;
     ui.stopAfterPumps = 1;
     s.StopRequested = 0;
     EXPECT_EQ(EraseFlashBlock(s, 0x4000), -1);
-    EXPECT_EQ(Writes(), (std::vector<W>{{0, 0xFF}}));
+    EXPECT_EQ(Writes(), (std::vector<W>{{0, 0x70}, {0, 0xFF}}));
 }
 
 TEST_F(FlashSeqTest, EveryCommandOfAPairReachesBothChips) {
@@ -119,10 +136,10 @@ TEST_F(FlashSeqTest, EveryCommandOfAPairReachesBothChips) {
     expected.insert(expected.end(), ready.begin(), ready.end());
     EXPECT_EQ(Writes(), expected);
 
-    // The stop exit puts both chips into read array.
+    // The stop exit waits for both chips to be ready, then puts both into read array.
     ui.stopAfterPumps = ui.pumps + 1;
     EXPECT_EQ(WaitFlashReady(s), kStopResult);
-    EXPECT_EQ(Writes(), (std::vector<W>{{0, 0xFF}, {1, 0xFF}}));
+    EXPECT_EQ(Writes(), ready);
 }
 
 TEST_F(FlashSeqTest, ChunkReadRegisterOrderAndVerifyLength) {

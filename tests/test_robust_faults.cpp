@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -77,6 +78,17 @@ void ExpectWrittenUpTo(const std::vector<std::uint8_t>& cart, const std::vector<
     EXPECT_TRUE(std::equal(cart.begin() + static_cast<std::ptrdiff_t>(blockEnd), cart.end(),
                            before.begin() + static_cast<std::ptrdiff_t>(blockEnd)))
         << "after block of chunk " << failed;
+}
+
+// First chunk at which the cart differs from the image (image size when none).
+std::size_t FirstDifferentChunk(const std::vector<std::uint8_t>& cart,
+                                const std::vector<std::uint8_t>& want) {
+    for (std::size_t c = 0; c * kChunk < want.size(); ++c)
+        if (!std::equal(want.begin() + static_cast<std::ptrdiff_t>(c * kChunk),
+                        want.begin() + static_cast<std::ptrdiff_t>((c + 1) * kChunk),
+                        cart.begin() + static_cast<std::ptrdiff_t>(c * kChunk)))
+            return c;
+    return want.size() / kChunk;
 }
 
 SimConfig SaveCart(const std::string& model = "single-32M") {
@@ -257,6 +269,270 @@ TEST(Unplugged, MidwayWritesStopAtTheChunkTheLogNames) {
         EXPECT_TRUE(
             std::equal(b.Flash().begin() + erased * block, b.Flash().end(), before.begin() + erased * block));
     }
+}
+
+// ------------------------------------------------------------------ stops
+
+// An operation set up from scratch on a fresh cart, with what its stopped
+// runs must satisfy.
+struct Scenario {
+    std::function<SimConfig()> cart;
+    std::function<void(OpBench&)> setUp;  // game list, dialog answers, files
+    std::function<int(OpBench&)> run;
+    std::string successLine;
+    std::string failStatus;
+    // What the cart (and files) hold after a run that ended with result r,
+    // given the flash and save memory before it.
+    std::function<void(OpBench&, int r, const std::vector<std::uint8_t>& flash,
+                       const std::vector<std::uint8_t>& save)>
+        claims;
+    // Every phase's first, middle and last pump and a spread over the run;
+    // otherwise each phase's first and last pump only.
+    bool thorough = true;
+};
+
+// What a pump of an unstopped run looked like: its number, window state,
+// status text, and the erase and buffer program counts of the cart.
+struct PumpMark {
+    long number;
+    bool busy;
+    std::string panel;
+    long erases;
+    long programs;
+};
+
+// Pumps at which to press Stop: for every phase (the status text while busy,
+// or the preparation before it, split by whether an erase or a program comes
+// next) its first, middle and last pump, and a few spread over the whole run.
+std::map<long, const PumpMark*> StopPoints(const std::vector<PumpMark>& trace, bool thorough) {
+    std::map<std::string, std::vector<const PumpMark*>> phases;
+    for (std::size_t j = 0; j < trace.size(); ++j) {
+        std::string next = "transfer";
+        for (std::size_t k = j + 1; k < trace.size(); ++k) {
+            if (trace[k].erases != trace[j].erases) {
+                next = "erase";
+                break;
+            }
+            if (trace[k].programs != trace[j].programs) {
+                next = "program";
+                break;
+            }
+        }
+        phases[(trace[j].busy ? trace[j].panel : std::string("prepare")) + "/" + next].push_back(&trace[j]);
+    }
+    std::map<long, const PumpMark*> points;
+    for (auto& [phase, marks] : phases)
+        for (const PumpMark* m : {marks.front(), marks[marks.size() / 2], marks.back()})
+            if (thorough || m != marks[marks.size() / 2]) points[m->number] = m;
+    for (std::size_t i = 1; thorough && i <= 4; ++i) {
+        const PumpMark& m = trace[(trace.size() - 1) * i / 4];
+        points[m.number] = &m;
+    }
+    return points;
+}
+
+void SweepStops(const Scenario& sc) {
+    std::vector<PumpMark> trace;
+    {
+        OpBench b(sc.cart());
+        sc.setUp(b);
+        b.ui.onPump = [&] {
+            trace.push_back({b.ui.pumps, b.ui.busy, b.ui.panels[1], b.f.sim().TotalEraseCount(),
+                             b.f.sim().BufferProgramCount()});
+        };
+        ASSERT_EQ(sc.run(b), 0) << b.ui.LogText();
+        ASSERT_FALSE(trace.empty());
+    }
+    for (const auto& [pump, mark] : StopPoints(trace, sc.thorough)) {
+        // Ctrl-C holds the stop from its pump on; the Stop button is one
+        // click, and only while the window is busy.
+        for (bool button : {false, true}) {
+            if (button && !mark->busy) continue;
+            SCOPED_TRACE((button ? "button at pump " : "ctrl-c from pump ") + std::to_string(pump) + " of " +
+                         std::to_string(trace.back().number) + " (" + mark->panel + ")");
+            OpBench b(sc.cart());
+            sc.setUp(b);
+            if (button) {
+                b.ui.onPump = [&b, pump = pump] {
+                    if (b.ui.pumps == pump) b.s.StopRequested = 1;
+                };
+            } else {
+                b.ui.stopAfterPumps = pump;
+            }
+            const auto flash = b.Flash();
+            const auto save = b.f.sim().Save();
+            const int r = sc.run(b);
+            if (r == 0) {
+                // Pressed after the last stop test: the operation had done its work.
+                EXPECT_TRUE(b.ui.Logged(sc.successLine) || b.ui.panels[1] == sc.successLine)
+                    << b.ui.LogText();
+                EXPECT_FALSE(b.ui.Logged("Stop process !!!")) << b.ui.LogText();
+            } else {
+                EXPECT_TRUE(b.ui.Logged("Stop process !!!")) << b.ui.LogText();
+                EXPECT_FALSE(b.ui.Logged(sc.successLine)) << b.ui.LogText();
+                EXPECT_EQ(b.ui.panels[1], sc.failStatus) << b.ui.LogText();
+            }
+            ExpectIdle(b);
+            EXPECT_TRUE(b.f.sim().AllChipsInReadArray()) << b.ui.LogText();
+            sc.claims(b, r, flash, save);
+        }
+    }
+}
+
+// The cart after a write of `want` from chunk 0: a prefix of whole chunks is
+// written, and the log names the chunk where it ended when a flash step was
+// stopped.
+void ExpectWritePrefix(OpBench& b, int r, const std::vector<std::uint8_t>& flash,
+                       const std::vector<std::uint8_t>& want, std::size_t blockChunks) {
+    if (r == 0) {
+        EXPECT_TRUE(b.Cart(0, want.size()) == want);
+        return;
+    }
+    const int named = LoggedNumber(b.ui, "Write Flash Error!!!(");
+    const std::size_t failed =
+        named >= 0 ? static_cast<std::size_t>(named) : FirstDifferentChunk(b.Flash(), want);
+    ExpectWrittenUpTo(b.Flash(), flash, want, failed, blockChunks);
+}
+
+const std::vector<std::uint8_t>& StopImage() {
+    static const auto image = test::MakeGbaImage(4 * kChunk + 100, "STOPS", 61);
+    return image;
+}
+
+SimConfig SlowEraseCart(const std::string& model) {
+    SimConfig c = DirtyCart(model);
+    c.busyErase = 1100;  // a pump while each erase runs
+    return c;
+}
+
+TEST(StopAnywhere, SingleWriteWithVerify) {
+    SweepStops({[] { return SlowEraseCart("single-32M"); },
+                [](OpBench& b) {
+                    b.s.Config.VerifyAfterWrite = 1;
+                    b.OneGame("s.gba", StopImage());
+                },
+                [](OpBench& b) { return WriteClick(b.s); }, "Write To Cart Ok", "Write Error!!!",
+                [](OpBench& b, int r, const auto& flash, const auto&) {
+                    ExpectWritePrefix(b, r, flash, b.Prepared(StopImage()), 4);
+                }});
+}
+
+TEST(StopAnywhere, SingleVerifyAndRomBackup) {
+    auto cart = [] {
+        SimConfig c = test::SimConfigFor("single-32M");
+        c.rom = StopImage();
+        c.rom.resize(32 * kChunk, 0xFF);
+        return c;
+    };
+    SweepStops({cart, [](OpBench& b) { b.OneGame("s.gba", StopImage()); },
+                [](OpBench& b) { return VerifyClick(b.s); }, "Verify Cart with File Ok", "Verify Error!!!",
+                [](OpBench& b, int, const auto& flash, const auto&) { EXPECT_TRUE(b.Flash() == flash); }});
+    SweepStops({cart,
+                [](OpBench& b) {
+                    b.ui.files = {(b.dir.path() / "backup.gba").string()};
+                    b.ui.cartSizeAnswer = [](int) { return 32; };
+                },
+                [](OpBench& b) { return ReadClick(b.s); }, "Read ok", "Backup Error!!!",
+                [](OpBench& b, int r, const auto& flash, const auto&) {
+                    EXPECT_TRUE(b.Flash() == flash);
+                    // The file holds whole chunks, each as the cart holds it.
+                    const auto file = test::ReadFileBytes(b.dir.path() / "backup.gba");
+                    EXPECT_EQ(file.size() % kChunk, 0u);
+                    EXPECT_TRUE(std::equal(file.begin(), file.end(), flash.begin()));
+                    if (r == 0) {
+                        EXPECT_EQ(file.size(), 32 * kChunk);
+                    }
+                }});
+}
+
+TEST(StopAnywhere, SaveBackupAndRestore) {
+    auto cart = [] { return test::SimConfigFor("single-32M", "64K"); };
+    auto fill = [](OpBench& b) { test::FillPattern(b.f.sim().Save(), 62); };
+    SweepStops({cart,
+                [&](OpBench& b) {
+                    fill(b);
+                    b.ui.saverAnswer = {0, 2};
+                    b.ui.files = {(b.dir.path() / "s.sav").string()};
+                },
+                [](OpBench& b) { return SReadClick(b.s); }, "Backup Saver 64K Ok", "Read Error!!!",
+                [](OpBench& b, int r, const auto&, const auto& save) {
+                    EXPECT_TRUE(b.f.sim().Save() == save);
+                    const auto file = test::ReadFileBytes(b.dir.path() / "s.sav");
+                    EXPECT_EQ(file.size() % kSaveUnit, 0u);
+                    EXPECT_TRUE(std::equal(file.begin(), file.end(), save.begin()));
+                    if (r == 0) {
+                        EXPECT_EQ(file.size(), 65536u);
+                    }
+                }});
+    std::vector<std::uint8_t> incoming(65536);
+    test::FillPattern(incoming, 63);
+    SweepStops(
+        {cart,
+         [&](OpBench& b) {
+             fill(b);
+             b.ui.saverAnswer = {0, 2};
+             b.ui.files = {b.File("in.sav", incoming)};
+         },
+         [](OpBench& b) { return SWriteClick(b.s); }, "Write Saver Ok", "Write Error!!!",
+         [&](OpBench& b, int r, const auto&, const auto& save) {
+             // Whole units from the file, then the old contents.
+             const auto& now = b.f.sim().Save();
+             std::size_t u = 0;
+             while (u < 8 && std::equal(incoming.begin() + u * kSaveUnit,
+                                        incoming.begin() + (u + 1) * kSaveUnit, now.begin() + u * kSaveUnit))
+                 ++u;
+             EXPECT_TRUE(std::equal(now.begin() + u * kSaveUnit, now.end(), save.begin() + u * kSaveUnit))
+                 << "unit " << u;
+             if (r == 0) {
+                 EXPECT_EQ(u, 8u);
+             }
+         }});
+}
+
+TEST(StopAnywhere, WholeFlashErase) {
+    SweepStops({[] { return SlowEraseCart("single-32M"); }, [](OpBench& b) { b.ui.answerYes = true; },
+                [](OpBench& b) { return EraseFlashClick(b.s); }, "Cart Erase Ok", "Erase Error!!!",
+                [](OpBench& b, int r, const auto& flash, const auto&) {
+                    // Whole blocks, erased from the start of the cart on.
+                    const std::size_t block = 4 * kChunk;
+                    std::size_t erased = 0;
+                    while (erased * block < flash.size() &&
+                           std::all_of(b.Flash().begin() + erased * block,
+                                       b.Flash().begin() + (erased + 1) * block,
+                                       [](auto v) { return v == 0xFF; }))
+                        ++erased;
+                    EXPECT_TRUE(std::equal(b.Flash().begin() + erased * block, b.Flash().end(),
+                                           flash.begin() + erased * block));
+                    if (r != 0) {
+                        EXPECT_TRUE(b.ui.Logged("Cart Erase Error!!!"));
+                    }
+                }});
+}
+
+TEST(StopAnywhere, MultiGameWrite) {
+    // Two games behind the built-in loader on a pair of chips (blocks of 8 chunks).
+    SweepStops({[] { return SlowEraseCart("strata-64M"); },
+                [](OpBench& b) {
+                    b.File("a.gba", test::MakeGbaImage(2 * kChunk, "ALPHA", 64));
+                    b.File("b.gba", test::MakeGbaImage(kChunk + 5, "BRAVO", 65));
+                    AddSelectedFiles(b.s, b.dir.str(), {"a.gba", "b.gba"});
+                },
+                [](OpBench& b) { return WriteClick(b.s); }, "Write Multi-Files completed", "Write Error!!!",
+                [](OpBench& b, int, const auto& flash, const auto&) {
+                    // Blocks that hold no item of the map keep their bytes.
+                    const std::size_t block = 8 * kChunk;
+                    for (std::size_t k = 0; k * block < flash.size(); ++k) {
+                        const auto from = b.s.ChunkMap.begin() + static_cast<std::ptrdiff_t>(8 * k);
+                        if (8 * k < b.s.ChunkMap.size() && std::any_of(from, from + 8, [](auto v) {
+                                return v != ChunkFree && v != ChunkEnd;
+                            }))
+                            continue;
+                        ASSERT_TRUE(std::equal(flash.begin() + k * block, flash.begin() + (k + 1) * block,
+                                               b.Flash().begin() + k * block))
+                            << "block " << k;
+                    }
+                },
+                false});
 }
 
 }  // namespace

@@ -50,12 +50,37 @@ void ReadArray(AppState& s, std::uint32_t base, bool secondWord) {
     if (secondWord) WriteDataWord(s, kCmdReadArray);
 }
 
+// Polls until the chips at `base` report ready, within the erase budget and
+// without pumps. A chip that is still programming or erasing takes no command
+// but "read status": read array written then is lost, and the chip goes on
+// answering status once it finishes. Only for chips that were sent a complete
+// command (a 0x70 would be taken as part of an unfinished one).
+void LetChipsFinish(AppState& s, std::uint32_t base) {
+    const bool pair = Interleaved(s);
+    const std::uint16_t readyMask = pair ? kBothReady : kReady;
+    for (int budget = kEraseBudget; budget > 0; --budget) {
+        WriteCartWord(s, base, kCmdReadStatus);
+        std::uint16_t status;
+        if (pair) {
+            WriteDataWord(s, kCmdReadStatus);
+            status = ReadStatusPair(s);
+        } else {
+            WriteControl(s, kCtlRead);
+            status = ReadDataWord(s) & 0xFF;
+        }
+        if ((status & readyMask) == readyMask) return;
+    }
+}
+
 // The pump-and-stop test of the poll loops. Returns true when the operation
-// has been stopped (the caller then returns kStopResult).
-bool StopTest(AppState& s, int budgetLeft, std::uint32_t base, bool secondReadArray) {
+// has been stopped (the caller then returns kStopResult). `mayBeBusy`: the
+// chips may be running a program or erase, which cannot be called back; the
+// stop then waits for it to end so that read array takes.
+bool StopTest(AppState& s, int budgetLeft, std::uint32_t base, bool secondReadArray, bool mayBeBusy = false) {
     if (!PollIsStopPoint(budgetLeft)) return false;
     ProcessMessages(s);
     if (!s.StopRequested) return false;
+    if (mayBeBusy) LetChipsFinish(s, base);
     ReadArray(s, base, secondReadArray);
     ReportStop(s);
     return true;
@@ -97,7 +122,7 @@ int WaitReadyAt(AppState& s, std::uint32_t base) {
     std::uint16_t status = 0;
     bool success = false;
     while ((status & readyMask) != readyMask && budget > 0) {
-        if (StopTest(s, budget, base, pair)) return kStopResult;
+        if (StopTest(s, budget, base, pair, true)) return kStopResult;
         WriteCartWord(s, base, kCmdReadStatus);
         if (pair) {
             WriteDataWord(s, kCmdReadStatus);  // second chip, base + 1
@@ -154,7 +179,7 @@ int EraseFlashBlock(AppState& s, std::uint32_t d) {
         // The reads run on from the word after the confirm word(s); any address
         // in the block presents the status.
         for (int budget = kEraseBudget; !done && budget > 0; --budget) {
-            if (StopTest(s, budget, base, true)) return kStopResult;
+            if (StopTest(s, budget, base, true, true)) return kStopResult;
             WriteControl(s, kCtlRead);
             status = ReadStatus(s);
             done = StatusReady(s, status);
