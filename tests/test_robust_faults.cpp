@@ -535,4 +535,76 @@ TEST(StopAnywhere, MultiGameWrite) {
                 false});
 }
 
+// ------------------------------------------------------------------ backup files
+
+// Names in the bench's directory besides those given.
+std::vector<std::string> OtherFiles(OpBench& b, const std::set<std::string>& known) {
+    std::vector<std::string> out;
+    for (auto& e : std::filesystem::directory_iterator(b.dir.path()))
+        if (!known.count(e.path().filename().string())) out.push_back(e.path().filename().string());
+    return out;
+}
+
+TEST(BackupFiles, AFailedOrStoppedBackupNeverCostsTheOlderOne) {
+    const std::vector<std::uint8_t> older(65536, 0x0D);
+    // Save backup over an older one: unplugged half-way, then a good run.
+    {
+        OpBench b(SaveCart());
+        FillSave(b, 71);
+        const std::string out = b.File("old.sav", older);
+        std::filesystem::permissions(out, std::filesystem::perms::owner_read |
+                                              std::filesystem::perms::owner_write |
+                                              std::filesystem::perms::group_read);
+        b.ui.saverAnswer = {0, 2};
+        b.ui.files = {out};
+        UnplugAt(b, "Reading...", 4);
+        EXPECT_NE(SReadClick(b.s), 0);
+        EXPECT_TRUE(b.ui.Logged("Backup Saver Error!!!"));
+        EXPECT_TRUE(test::ReadFileBytes(out) == older);
+        EXPECT_TRUE(OtherFiles(b, {"old.sav"}).empty());
+
+        b.f.sim().SetAdapterPresent(true);
+        b.ui.onPump = nullptr;
+        b.ui.files = {out};
+        ASSERT_EQ(SReadClick(b.s), 0) << b.ui.LogText();
+        const auto& save = b.f.sim().Save();
+        EXPECT_TRUE(test::ReadFileBytes(out) ==
+                    std::vector<std::uint8_t>(save.begin(), save.begin() + 65536));
+        EXPECT_EQ(std::filesystem::status(out).permissions() & std::filesystem::perms::all,
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                      std::filesystem::perms::group_read);
+        EXPECT_TRUE(OtherFiles(b, {"old.sav"}).empty());
+    }
+    // ROM backup over an older one, stopped with the button.
+    {
+        SimConfig c = test::SimConfigFor("single-32M");
+        c.rom = test::MakeGbaImage(32 * kChunk, "ROM", 72);
+        OpBench b(c);
+        const std::string out = b.File("old.gba", older);
+        b.ui.files = {out};
+        b.ui.cartSizeAnswer = [](int) { return 32; };
+        int reading = 0;
+        b.ui.onPump = [&] {
+            if (b.ui.panels[1] == "Reading..." && ++reading == 9) b.s.StopRequested = 1;
+        };
+        EXPECT_NE(ReadClick(b.s), 0);
+        EXPECT_TRUE(b.ui.Logged("Stop process !!!"));
+        EXPECT_TRUE(test::ReadFileBytes(out) == older);
+        EXPECT_TRUE(OtherFiles(b, {"old.gba"}).empty());
+    }
+    // A backup through a link goes to the file the link names; the link stays.
+    {
+        OpBench b(SaveCart());
+        FillSave(b, 73);
+        const std::string real = b.File("real.sav", older);
+        const std::string link = (b.dir.path() / "link.sav").string();
+        std::filesystem::create_symlink(real, link);
+        b.ui.saverAnswer = {0, 0};
+        b.ui.files = {link};
+        ASSERT_EQ(SReadClick(b.s), 0) << b.ui.LogText();
+        EXPECT_TRUE(std::filesystem::is_symlink(link));
+        EXPECT_EQ(test::ReadFileBytes(real).size(), 8192u);
+    }
+}
+
 }  // namespace

@@ -117,6 +117,9 @@ struct AppState {
     std::FILE* CurrentFile = nullptr;
     std::string CurrentFilePath;
     std::string SaveDialogFile;  // name last chosen in SaveDialog1
+    // A backup written beside the file it is to replace, "NAME.XXXXXX"; empty
+    // when the current output file is written in place (ops/chunk_file.h).
+    std::string OutputTempPath;
 
     // --- operation frame ---
     std::uint8_t StopRequested = 1;  // 1 whenever no operation runs

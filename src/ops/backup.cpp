@@ -91,7 +91,7 @@ int BackupCart(AppState& s) {
         ProcessMessages(s);
         if (s.StopRequested) {
             ReportStop(s);
-            CloseCurrentFile(s);
+            AbandonOutputFile(s);
             return kStopResult;
         }
         s.ProgressPercent = PercentOf(i, count);
@@ -100,20 +100,20 @@ int BackupCart(AppState& s) {
         // Second read of the same chunk: a cart that does not read the same
         // twice must not produce a file that looks good.
         if (VerifyFlashChunk(s, i, kChunkBytes) != 0) {
-            CloseCurrentFile(s);
+            AbandonOutputFile(s);
             return -1;
         }
         // An unplugged adapter reads 0xFF twice alike: never file that as the game.
         if (!AdapterStillAnswers(s)) {
-            CloseCurrentFile(s);
+            AbandonOutputFile(s);
             return -1;
         }
         if (!WriteChunk(s, kChunkBytes)) {
-            CloseCurrentFile(s);
+            AbandonOutputFile(s);
             return -1;
         }
     }
-    CloseCurrentFile(s);
+    if (!FinishOutputFile(s)) return -1;
     SetStatusText(s, "Read ok");
     s.ProgressPercent = 100;
     ShowProgress(s);

@@ -1,10 +1,12 @@
 #include "ops/chunk_file.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "app/operation.h"
 
@@ -45,7 +47,55 @@ bool CountInRange(std::int32_t n) { return n >= 0 && n <= kChunkBytes; }
 
 int OpenImageForRead(AppState& s) { return OpenCurrent(s, s.CurrentFilePath, "rb"); }
 
-int OpenOutputFile(AppState& s) { return OpenCurrent(s, s.SaveDialogFile, "w+b"); }
+int OpenOutputFile(AppState& s) {
+    CloseCurrentFile(s);
+    const std::string& path = s.SaveDialogFile;
+    struct stat st {};
+    // Only a plain file of one name is replaced this way; a link, a device or
+    // a file with other names is written in place, as it would be anyway.
+    if (!path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1) {
+        std::string temp = path + ".XXXXXX";
+        const int fd = ::mkstemp(temp.data());
+        if (fd >= 0) {
+            ::fchmod(fd, st.st_mode & 07777);
+            s.CurrentFile = ::fdopen(fd, "w+b");
+            if (s.CurrentFile != nullptr) {
+                s.OutputTempPath = temp;
+                return 0;
+            }
+            ::close(fd);
+            ::unlink(temp.c_str());
+        }
+        // No file can be made beside it: write in place.
+    }
+    return OpenCurrent(s, path, "w+b");
+}
+
+bool FinishOutputFile(AppState& s) {
+    int err = s.CurrentFile == nullptr ? EBADF : 0;
+    if (s.CurrentFile != nullptr) {
+        if (std::fflush(s.CurrentFile) != 0) err = errno;
+        if (std::fclose(s.CurrentFile) != 0 && err == 0) err = errno;
+        s.CurrentFile = nullptr;
+    }
+    if (!s.OutputTempPath.empty()) {
+        const std::string temp = std::exchange(s.OutputTempPath, {});
+        const std::string target = temp.substr(0, temp.size() - 7);  // without ".XXXXXX"
+        if (err == 0 && std::rename(temp.c_str(), target.c_str()) != 0) err = errno;
+        if (err != 0) ::unlink(temp.c_str());
+    }
+    if (err == 0) return true;
+    LogLine(s, "Write ErrNo=" + std::string(std::strerror(err)));
+    return false;
+}
+
+void AbandonOutputFile(AppState& s) {
+    if (s.CurrentFile != nullptr) {
+        std::fclose(s.CurrentFile);
+        s.CurrentFile = nullptr;
+    }
+    if (!s.OutputTempPath.empty()) ::unlink(std::exchange(s.OutputTempPath, {}).c_str());
+}
 
 bool ReadChunk(AppState& s, std::int32_t n) {
     int err = 0;
@@ -90,6 +140,14 @@ void PadChunk(AppState& s, std::int32_t k) {
 }
 
 void CloseCurrentFile(AppState& s) {
+    if (!s.OutputTempPath.empty()) {
+        const std::string temp = std::exchange(s.OutputTempPath, {});
+        const bool closed = s.CurrentFile == nullptr || std::fclose(s.CurrentFile) == 0;
+        s.CurrentFile = nullptr;
+        if (!closed || std::rename(temp.c_str(), temp.substr(0, temp.size() - 7).c_str()) != 0)
+            ::unlink(temp.c_str());
+        return;
+    }
     if (s.CurrentFile != nullptr) {
         std::fclose(s.CurrentFile);
         s.CurrentFile = nullptr;

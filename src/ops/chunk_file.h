@@ -10,14 +10,25 @@ namespace rombolt {
 // Opens CurrentFilePath "rb" as the current file; logs "File Open Error!!!" and returns -1 on failure.
 int OpenImageForRead(AppState& s);
 // Opens SaveDialogFile "w+b" as the current file; logs "File Open Error!!!" and returns -1 on failure.
+// An existing regular file is not touched until the output is complete: the
+// data go to a file "NAME.XXXXXX" beside it, which FinishOutputFile (or
+// CloseCurrentFile) renames over it and AbandonOutputFile removes. So a
+// backup that fails or is stopped never costs the user an older backup.
 int OpenOutputFile(AppState& s);
+// Closes a complete output file and puts it in place; false, with
+// "Write ErrNo=" and the reason logged, when that fails.
+bool FinishOutputFile(AppState& s);
+// Closes an output file that did not get all its data: a file that existed
+// under its name keeps its old contents; a new one keeps what was written.
+void AbandonOutputFile(AppState& s);
 // Reads exactly n bytes to the start of ChunkBuffer; logs "Read ErrNo=..." on failure.
 bool ReadChunk(AppState& s, std::int32_t n);
 // Writes the first n bytes of ChunkBuffer; logs "Write ErrNo=..." on failure.
 bool WriteChunk(AppState& s, std::int32_t n);
 // ChunkBuffer bytes k..32767 := 0xFF.
 void PadChunk(AppState& s, std::int32_t k);
-// Closes the current file if one is open.
+// Closes the current file if one is open (an output file is put in place as
+// by FinishOutputFile, silently).
 void CloseCurrentFile(AppState& s);
 // Length of the open current file, or -1.
 long long CurrentFileLength(AppState& s);

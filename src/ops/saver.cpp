@@ -176,7 +176,7 @@ int BackupSave(AppState& s) {
         ProcessMessages(s);
         if (s.StopRequested) {
             ReportStop(s);
-            CloseCurrentFile(s);
+            AbandonOutputFile(s);
             return kStopResult;
         }
         s.ProgressPercent = PercentOf(i, count);
@@ -184,16 +184,16 @@ int BackupSave(AppState& s) {
         ProcessMessages(s);
         // An unplugged adapter reads 0xFF twice alike, as empty save memory does.
         if (ReadSaveUnit(s, s.Saver.StartUnit + i) != 0 || !AdapterStillAnswers(s)) {
-            CloseCurrentFile(s);
+            AbandonOutputFile(s);
             LogLine(s, "Read Save Data Error!!!");
             return -1;
         }
         if (!WriteChunk(s, kSaveUnitBytes)) {
-            CloseCurrentFile(s);
+            AbandonOutputFile(s);
             return -1;
         }
     }
-    CloseCurrentFile(s);
+    if (!FinishOutputFile(s)) return -1;
     SetStatusText(s, "Read ok");
     s.ProgressPercent = 100;
     ShowProgress(s);
