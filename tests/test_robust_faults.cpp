@@ -607,4 +607,139 @@ TEST(BackupFiles, AFailedOrStoppedBackupNeverCostsTheOlderOne) {
     }
 }
 
+// ------------------------------------------------------------------ injected faults
+
+// A write of 8 chunks into a cart whose chunk `faultChunk` cannot be
+// programmed: the log names the chunk, the chunks before it are in the cart,
+// and nothing after the failing chunk's block changed.
+TEST(InjectedFaults, ProgramErrorAndLockedBlockEndTheWriteAtTheNamedChunk) {
+    struct Case {
+        const char* model;
+        bool locked;
+        std::size_t blockChunks;
+    };
+    for (const Case& c :
+         {Case{"single-32M", false, 4}, Case{"strata-64M", false, 8}, Case{"single-32M", true, 4}}) {
+        SCOPED_TRACE(std::string(c.model) + (c.locked ? " locked" : " program error"));
+        SimConfig cfg = DirtyCart(c.model);
+        (c.locked ? cfg.faultLockedChunk : cfg.faultProgramErrorChunk) = 5;
+        OpBench b(cfg);
+        b.s.Config.VerifyAfterWrite = 1;
+        const auto image = test::MakeGbaImage(8 * kChunk, "FAULT", 81);
+        b.OneGame("f.gba", image);
+        const auto before = b.Flash();
+        ExpectFailed(b, WriteClick(b.s), "Write To Cart Ok", "Write Error!!!");
+        EXPECT_EQ(LoggedNumber(b.ui, "Write Flash Error!!!("), c.locked ? 4 : 5) << b.ui.LogText();
+        EXPECT_TRUE(LoggedPrefix(b.ui, "Time = "));
+        EXPECT_TRUE(b.f.sim().AllChipsInReadArray());
+        ExpectWrittenUpTo(b.Flash(), before, b.Prepared(image), c.locked ? 4 : 5, c.blockChunks);
+        for (int chip = 0; chip < b.f.sim().ChipCount(); ++chip) EXPECT_EQ(b.f.sim().ChipStatus(chip), 0x80);
+    }
+}
+
+TEST(InjectedFaults, EraseThatNeverEnds) {
+    // A write: the block of chunk 4 never finishes erasing.
+    {
+        SimConfig cfg = DirtyCart("single-32M");
+        cfg.faultEraseStuckChunk = 4;
+        OpBench b(cfg);
+        const auto image = test::MakeGbaImage(6 * kChunk, "STUCK", 82);
+        b.OneGame("s.gba", image);
+        const auto before = b.Flash();
+        ExpectFailed(b, WriteClick(b.s), "Write To Cart Ok", "Write Error!!!");
+        EXPECT_EQ(LoggedNumber(b.ui, "Write Flash Error!!!("), 4);
+        ExpectWrittenUpTo(b.Flash(), before, b.Prepared(image), 4, 4);
+        EXPECT_TRUE(std::equal(before.begin() + 4 * kChunk, before.begin() + 8 * kChunk,
+                               b.Flash().begin() + 4 * kChunk));
+    }
+    // The whole-flash erase: the blocks before it are erased, the rest kept.
+    {
+        SimConfig cfg = DirtyCart("single-32M");
+        cfg.faultEraseStuckChunk = 8;
+        OpBench b(cfg);
+        b.ui.answerYes = true;
+        const auto before = b.Flash();
+        ExpectFailed(b, EraseFlashClick(b.s), "Cart Erase Ok", "Erase Error!!!");
+        EXPECT_TRUE(b.ui.Logged("Cart Erase Error!!!"));
+        EXPECT_EQ(b.f.sim().TotalEraseCount(), 2);
+        EXPECT_TRUE(
+            std::all_of(b.Flash().begin(), b.Flash().begin() + 8 * kChunk, [](auto v) { return v == 0xFF; }));
+        EXPECT_TRUE(std::equal(before.begin() + 8 * kChunk, before.end(), b.Flash().begin() + 8 * kChunk));
+    }
+}
+
+TEST(InjectedFaults, FlakyReadsNeverGiveAGoodLookingBackupOrVerify) {
+    const auto game = test::MakeGbaImage(16 * kChunk, "FLAKY", 83);
+    {
+        SimConfig cfg = test::SimConfigFor("strata-64M");
+        cfg.rom = game;
+        cfg.faultFlipEvery = 100003;
+        OpBench b(cfg);
+        const std::string out = (b.dir.path() / "flaky.gba").string();
+        b.ui.files = {out};
+        b.ui.cartSizeAnswer = [](int) { return 32; };
+        ExpectFailed(b, ReadClick(b.s), "Read ok", "Backup Error!!!");
+        EXPECT_TRUE(b.ui.Logged("Backup Error!!!"));
+        // What did reach the file are whole chunks as the cart holds them.
+        const auto file = test::ReadFileBytes(out);
+        EXPECT_EQ(file.size() % kChunk, 0u);
+        EXPECT_LT(file.size(), 32 * kChunk);
+        EXPECT_TRUE(std::equal(file.begin(), file.end(), b.Flash().begin()));
+
+        // The same cart compared with its own game.
+        b.OneGame("game.gba", game);
+        b.ui.log.clear();
+        ExpectFailed(b, VerifyClick(b.s), "Verify Cart with File Ok", "Verify Error!!!");
+        EXPECT_TRUE(LoggedPrefix(b.ui, "Verify Flash Error!!!("));
+    }
+    {
+        SimConfig cfg = SaveCart();
+        cfg.faultFlipEvery = 150001;  // the probe's reads pass, the transfer's do not
+        OpBench b(cfg);
+        FillSave(b, 84);
+        const std::string out = (b.dir.path() / "flaky.sav").string();
+        b.ui.saverAnswer = {0, 2};
+        b.ui.files = {out};
+        ExpectFailed(b, SReadClick(b.s), "Backup Saver 64K Ok", "Read Error!!!");
+        EXPECT_TRUE(b.ui.Logged("Read Save Data Error!!!"));
+        const auto file = test::ReadFileBytes(out);
+        EXPECT_EQ(file.size() % kSaveUnit, 0u);
+        EXPECT_TRUE(std::equal(file.begin(), file.end(), b.f.sim().Save().begin()));
+    }
+}
+
+TEST(InjectedFaults, SaveMemoryThatDoesNotReadBack) {
+    // No save memory at all: every read differs; nothing is asked or written.
+    for (bool restore : {false, true}) {
+        SCOPED_TRACE(restore ? "restore" : "backup");
+        OpBench b(test::SimConfigFor("single-32M", "none"));
+        const std::string out = (b.dir.path() / "x.sav").string();
+        b.ui.files = {restore ? b.File("x.sav", std::vector<std::uint8_t>(8192, 1)) : out};
+        EXPECT_NE(restore ? SWriteClick(b.s) : SReadClick(b.s), 0);
+        EXPECT_EQ(b.ui.log.back(), "No Save Data found!!!");
+        EXPECT_EQ(b.ui.saverDialogs, 0);
+        EXPECT_TRUE(b.ui.dialogsShown.empty());
+        EXPECT_TRUE(b.ui.busyHistory.empty());
+        EXPECT_EQ(std::filesystem::exists(out), restore);
+    }
+    // Save memory that reads back wrong now and then: the restore names the
+    // unit, the units before it hold the file, the ones after it are unchanged.
+    SimConfig cfg = SaveCart();
+    cfg.faultFlipEvery = 120001;
+    OpBench b(cfg);
+    FillSave(b, 85);
+    const auto before = b.f.sim().Save();
+    std::vector<std::uint8_t> incoming(65536);
+    test::FillPattern(incoming, 86);
+    b.ui.saverAnswer = {0, 2};
+    b.ui.files = {b.File("in.sav", incoming)};
+    ExpectFailed(b, SWriteClick(b.s), "Write Saver Ok", "Write Error!!!");
+    const int unit = LoggedNumber(b.ui, "Write Save Data Error!!!(");
+    ASSERT_GE(unit, 0) << b.ui.LogText();
+    const auto& save = b.f.sim().Save();
+    EXPECT_TRUE(std::equal(incoming.begin(), incoming.begin() + unit * kSaveUnit, save.begin()));
+    EXPECT_TRUE(std::equal(before.begin() + (unit + 1) * kSaveUnit, before.end(),
+                           save.begin() + (unit + 1) * kSaveUnit));
+}
+
 }  // namespace
