@@ -52,9 +52,8 @@ std::string WindowUsage() {
 }
 
 void ReplaceablePort::Replace(const std::function<std::unique_ptr<PortBackend>()>& next) {
-    target_.reset();
-    target_ = next();
-    if (!target_) target_ = std::make_unique<NullPort>();
+    target_ = std::make_unique<NullPort>();  // never without a back end, not even meanwhile
+    if (auto made = next()) target_ = std::move(made);
 }
 
 std::vector<std::string> PortChain::FollowConfigBase(int configBase) {

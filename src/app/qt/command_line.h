@@ -41,7 +41,6 @@ public:
     explicit ReplaceablePort(std::unique_ptr<PortBackend> target) : target_(std::move(target)) {}
     // The old back end is destroyed (its port given back) before `next` is made.
     void Replace(const std::function<std::unique_ptr<PortBackend>()>& next);
-    PortBackend& Target() const { return *target_; }
 
     std::uint8_t inb(std::uint16_t port) override { return target_->inb(port); }
     void outb(std::uint16_t port, std::uint8_t value) override { target_->outb(port, value); }
