@@ -4,6 +4,7 @@
 
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QStyle>
 
@@ -19,6 +20,12 @@ void AnswerFileDialog(const std::string& path) {
         // focused name field alone).
         auto* name = d->findChild<QLineEdit*>("fileNameEdit");
         ASSERT_NE(name, nullptr);
+        // A file chosen in an earlier use of the dialog may still be selected
+        // in its list, and a selection wins over the typed name (the dialog
+        // drops it only while the name field has the focus): clear it first.
+        auto* list = d->findChild<QListView*>("listView");
+        ASSERT_NE(list, nullptr);
+        list->selectionModel()->clearSelection();
         name->setText(QString::fromStdString(path));
         static_cast<QDialog*>(d)->accept();
         EXPECT_FALSE(d->isVisible()) << "the file dialog did not take " << path;

@@ -133,7 +133,7 @@ TEST(ConfigDialog, LoaderButtonsTakeOnlyFilesOf32K) {
     WriteFileBytes(shortFile, std::vector<std::uint8_t>(32767, 0x11));
     const std::string deepDir = b.dir.str() + "/" + std::string(200, 'l') + "/" + std::string(60, 'm');
     std::filesystem::create_directories(deepDir);
-    const std::string deepFile = deepDir + "/loader.bin";
+    const std::string deepFile = deepDir + "/deep-loader.bin";
     WriteFileBytes(deepFile, std::vector<std::uint8_t>(32768, 0x22));
     const std::string before = b.s.Config.GbLoaderFile.str();
 
@@ -141,6 +141,11 @@ TEST(ConfigDialog, LoaderButtonsTakeOnlyFilesOf32K) {
         EXPECT_EQ(d->SetGbaPreBoot->toolTip(), "Set GBA Multi-Boot File");
         EXPECT_EQ(d->SetGbPreBoot->toolTip(), "Set GB Multi-Boot File");
         EXPECT_EQ(d->Label3->text().toStdString(), before);
+        // A right-sized file whose path does not fit config.sav is refused, and said so.
+        AnswerFileDialog(deepFile);
+        d->SetGbaPreBoot->click();
+        EXPECT_EQ(d->Label1->text(), "File Path Too Long!!!");
+        EXPECT_EQ(d->Label2->text(), "Set GBA Multi-Boot File Cancel");
         AnswerFileDialog(good);
         d->SetGbaPreBoot->click();
         EXPECT_EQ(d->Label1->text().toStdString(), good);
@@ -152,11 +157,6 @@ TEST(ConfigDialog, LoaderButtonsTakeOnlyFilesOf32K) {
         AnswerFileDialog("");
         d->SetGbPreBoot->click();
         EXPECT_EQ(d->Label3->text(), "Set GB Multi-Boot File Cancel");
-        // A right-sized file whose path does not fit config.sav is refused, and said so.
-        AnswerFileDialog(deepFile);
-        d->SetGbaPreBoot->click();
-        EXPECT_EQ(d->Label1->text(), "File Path Too Long!!!");
-        EXPECT_EQ(d->Label2->text(), "Set GBA Multi-Boot File Cancel");
         d->OK->click();
     });
     QTest::mouseClick(w.Config, Qt::LeftButton);
