@@ -1,0 +1,194 @@
+// The built `rombolt` against carts with injected faults and against bad
+// input files: it exits 1, says why, and leaves the cart and older files as
+// its log says.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cli_test_util.h"
+
+using namespace rombolt::clitest;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kChunk = 32768;
+
+class CliRobust : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string cart = dir / "cart";
+
+    RunResult OnCart(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--sim", cart});
+        return Rombolt(args, dir.path().string());
+    }
+    // A fresh cart; each of the `ini` lines replaces the line of its key in cart.ini.
+    void MakeCart(const std::string& model, const std::string& save,
+                  const std::vector<std::string>& ini = {}) {
+        fs::remove_all(cart);
+        RunResult r = Rombolt({"sim", "create", cart, "--model", model, "--save", save}, dir.path().string());
+        ASSERT_EQ(r.status, 0) << r.err;
+        SetKeys(ini);
+    }
+    void SetKeys(const std::vector<std::string>& lines) {
+        Bytes bytes = ReadFile(cart + "/cart.ini");
+        std::string text(bytes.begin(), bytes.end());
+        for (const std::string& l : lines) {
+            const std::size_t at = text.find("\n" + l.substr(0, l.find(' ')) + " ");
+            ASSERT_NE(at, std::string::npos) << l;
+            text.replace(at + 1, text.find('\n', at + 1) - at - 1, l);
+        }
+        WriteFile(cart + "/cart.ini", Bytes(text.begin(), text.end()));
+    }
+    Bytes Flash() { return ReadFile(cart + "/flash.bin"); }
+    Bytes Save() { return ReadFile(cart + "/save.bin"); }
+    // Port accesses of a run, counted by its trace.
+    long Accesses(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--trace", dir / "trace.txt"});
+        RunResult r = OnCart(args);
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        const Bytes t = ReadFile(dir / "trace.txt");
+        return std::count(t.begin(), t.end(), '\n');
+    }
+};
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+int NumberAfter(const std::string& text, const std::string& prefix) {
+    const std::size_t at = text.find(prefix);
+    return at == std::string::npos ? -1 : std::stoi(text.substr(at + prefix.size()));
+}
+
+TEST_F(CliRobust, AdapterPulledOutMidwayExitsOneAndTheCartHoldsWhatTheLogSays) {
+    const Bytes image = MakeGbaImage(8 * kChunk, "PULLED", 91);
+    WriteFile(dir / "game.gba", image);
+
+    // Write: the adapter goes half-way through the accesses of a whole write.
+    MakeCart("single-32M", "64K");
+    const long write = Accesses({"write", "game.gba"});
+    MakeCart("single-32M", "64K", {"fault_vanish_after = " + std::to_string(write / 2)});
+    const Bytes before = Flash();
+    RunResult r = OnCart({"write", "game.gba"});
+    EXPECT_EQ(r.status, 1);
+    const int failed = NumberAfter(r.out, "Write Flash Error!!!(");
+    ASSERT_GT(failed, 0) << r.out;
+    const Bytes after = Flash();
+    EXPECT_TRUE(std::equal(image.begin(), image.begin() + failed * kChunk, after.begin()));
+    const std::size_t blockEnd = (failed / 4 + 1) * 4 * kChunk;
+    EXPECT_TRUE(std::equal(before.begin() + blockEnd, before.end(), after.begin() + blockEnd));
+    EXPECT_FALSE(Contains(r.out, "Write To Cart Ok"));
+
+    // Save backup over an older file: it fails and the older file stays.
+    MakeCart("single-32M", "64K");
+    const long backup = Accesses({"save-backup", "probe.sav", "--size", "64K"});
+    const Bytes older(65536, 0x42);
+    WriteFile(dir / "old.sav", older);
+    MakeCart("single-32M", "64K", {"fault_vanish_after = " + std::to_string(backup * 3 / 4)});
+    r = OnCart({"save-backup", "old.sav", "--size", "64K"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.out, "Backup Saver Error!!!")) << r.out;
+    EXPECT_TRUE(ReadFile(dir / "old.sav") == older);
+
+    // Verify of an image whose tail reads like a floating bus.
+    Bytes tail = MakeGbaImage(6 * kChunk, "TAIL", 92);
+    std::fill(tail.begin() + kChunk, tail.end(), 0xFF);
+    WriteFile(dir / "tail.gba", tail);
+    MakeCart("single-32M", "64K");
+    ASSERT_EQ(OnCart({"write", "tail.gba"}).status, 0);
+    const long verify = Accesses({"verify", "tail.gba"});
+    SetKeys({"fault_vanish_after = " + std::to_string(verify / 2)});
+    r = OnCart({"verify", "tail.gba"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.out, "No Adaptor Found!")) << r.out;
+    EXPECT_FALSE(Contains(r.out, "Verify Cart with File Ok"));
+}
+
+TEST_F(CliRobust, InjectedCartFaultsExitOne) {
+    WriteFile(dir / "game.gba", MakeGbaImage(4 * kChunk, "FAULTS", 93));
+    struct Case {
+        const char* ini;
+        std::vector<std::string> args;
+        const char* line;  // in the log
+    };
+    const std::vector<Case> cases = {
+        {"fault_erase_stuck_chunk = 0", {"write", "game.gba"}, "Write Flash Error!!!(0)"},
+        {"fault_erase_stuck_chunk = 4", {"erase", "--yes"}, "Cart Erase Error!!!"},
+        {"fault_locked_chunk = 2", {"write", "game.gba"}, "Write Flash Error!!!(0)"},
+        {"fault_flip_every = 90001", {"backup", "b.gba", "--size", "8M"}, "Backup Error!!!"},
+        {"fault_flip_every = 150001", {"save-backup", "s.sav", "--size", "64K"}, "Read Save Data Error!!!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ini);
+        MakeCart("single-32M", "64K", {c.ini});
+        RunResult r = OnCart(c.args);
+        EXPECT_EQ(r.status, 1) << r.out;
+        EXPECT_TRUE(Contains(r.out, c.line)) << r.out;
+        EXPECT_TRUE(Contains(r.out, "Time = ")) << r.out;
+    }
+    MakeCart("single-32M", "none");
+    RunResult r = OnCart({"save-backup", "s.sav", "--size", "8K"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "No Save Data found!!!\n");
+}
+
+TEST_F(CliRobust, BadInputFilesExitOneAndTouchNothing) {
+    MakeCart("single-32M", "64K");
+    const Bytes flash = Flash();
+    const Bytes save = Save();
+    WriteFile(dir / "empty.gba", {});
+    WriteFile(dir / "one.gba", {0x2E});
+    WriteFile(dir / "short.gba", Bytes(511, 0));
+    fs::create_directory(dir / "folder.gba");
+    WriteFile(dir / "huge.gba", {});
+    fs::resize_file(dir / "huge.gba", (4u << 20) + 1);  // one byte more than the cart
+    for (const char* image : {"empty.gba", "one.gba", "short.gba", "folder.gba", "huge.gba", "none.gba"}) {
+        for (const char* cmd : {"write", "verify"}) {
+            SCOPED_TRACE(std::string(cmd) + " " + image);
+            RunResult r = OnCart({cmd, image});
+            EXPECT_EQ(r.status, 1) << r.out << r.err;
+            EXPECT_TRUE(Contains(r.err + r.out, "rombolt: ") || Contains(r.out, "Error!!!"))
+                << r.out << r.err;
+        }
+    }
+    for (std::size_t size : {std::size_t{0}, std::size_t{100}, std::size_t{12288}, std::size_t{270336}}) {
+        SCOPED_TRACE(size);
+        WriteFile(dir / "bad.sav", Bytes(size, 0x77));
+        RunResult r = OnCart({"save-restore", "bad.sav", "--size", "64K"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(Contains(r.out, "File Size Error!!!") || Contains(r.err, "rombolt: ")) << r.out << r.err;
+    }
+    // A list file of garbage.
+    std::mt19937 rng(94);
+    Bytes junk(5000);
+    for (auto& b : junk) b = static_cast<std::uint8_t>(rng());
+    WriteFile(dir / "junk.txt", junk);
+    EXPECT_EQ(OnCart({"write", "--list", "junk.txt"}).status, 1);
+    EXPECT_TRUE(Flash() == flash);
+    EXPECT_TRUE(Save() == save);
+}
+
+TEST_F(CliRobust, ARandomConfigFileNeitherCrashesNorStopsAWrite) {
+    MakeCart("single-32M", "64K");
+    const Bytes image = MakeGbaImage(2 * kChunk, "CONFIG", 95);
+    WriteFile(dir / "game.gba", image);
+    std::mt19937 rng(96);
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE(round);
+        Bytes cfg(1340 + round * 7);
+        for (auto& b : cfg) b = static_cast<std::uint8_t>(rng());
+        WriteFile(dir / "config.sav", cfg);
+        RunResult r = OnCart({"--fix", "write", "game.gba"});
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_TRUE(Contains(r.out, "Write To Cart Ok")) << r.out;
+        EXPECT_TRUE(ReadFile(dir / "config.sav") == cfg);  // read, never written
+        EXPECT_TRUE(std::equal(image.begin() + 0x200, image.end(), Flash().begin() + 0x200));
+    }
+}
+
+}  // namespace
