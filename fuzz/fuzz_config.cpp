@@ -18,6 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     designed.CurrentDirectory = dir;
     StartupResult r = StartupConfig(s, designed, dir);
     if (s.Link.DataPort != 0x378 && s.Link.DataPort != 0x278 && s.Link.DataPort != 0x3BC) __builtin_trap();
+    // Whatever the file says, the window gets a size it can take.
+    if (r.Window.Height < kMinWindowSize || r.Window.Height > kMaxWindowSize ||
+        r.Window.Width < kMinWindowSize || r.Window.Width > kMaxWindowSize)
+        __builtin_trap();
+    for (std::int32_t c : r.Window.ColumnWidths)
+        if (c < 0 || c > kMaxColumnWidth) __builtin_trap();
     // Close with a changed window size: the record must be written whole.
     WindowState w = r.Window;
     w.Height += 1;
