@@ -417,6 +417,32 @@ TEST(StopAnywhere, SingleWriteWithVerify) {
                 }});
 }
 
+TEST(StopAnywhere, SkipUnchangedWriteOverAnOlderVersion) {
+    // The cart holds an older version whose first chunks equal the new one:
+    // those are skipped, and programmed again once a later chunk of their
+    // block needs the block erased.
+    auto older = [] {
+        auto v = StopImage();
+        for (std::size_t i = 2 * kChunk + 7; i < v.size(); i += 4096) v[i] ^= 0x5A;
+        return v;
+    };
+    SweepStops({[&] {
+                    SimConfig c = SlowEraseCart("single-32M");
+                    OpBench scratch(test::SimConfigFor("single-32M"));
+                    const auto prepared = scratch.Prepared(older());
+                    std::copy(prepared.begin(), prepared.end(), c.rom.begin());
+                    return c;
+                },
+                [](OpBench& b) {
+                    b.s.SkipUnchanged = true;
+                    b.OneGame("s.gba", StopImage());
+                },
+                [](OpBench& b) { return WriteClick(b.s); }, "Write To Cart Ok", "Write Error!!!",
+                [](OpBench& b, int r, const auto& flash, const auto&) {
+                    ExpectWritePrefix(b, r, flash, b.Prepared(StopImage()), 4);
+                }});
+}
+
 TEST(StopAnywhere, SingleVerifyAndRomBackup) {
     auto cart = [] {
         SimConfig c = test::SimConfigFor("single-32M");

@@ -111,6 +111,10 @@ struct AppState {
     std::int32_t SkippedBlock = -1;
     std::uint32_t SkippedChunks = 0;
     std::vector<std::uint8_t> SkippedData;
+    // The cart chunk whose programming failed in the last skip-unchanged
+    // chunk write (-1: none). It can be an earlier, skipped chunk of the
+    // block, programmed again after the block was erased.
+    std::int32_t SkipFailedChunk = -1;
 
     // --- chunk buffer and the one current file ---
     ChunkBufferT ChunkBuffer;

@@ -30,6 +30,7 @@ std::uint8_t* Slot(AppState& s, int k) {
 
 int ProgramChunkIfChanged(AppState& s, std::int32_t n, std::int32_t length) {
     NormalWrites normal(s);
+    s.SkipFailedChunk = -1;
     const int perBlock = s.Cart.Interleaved ? 8 : 4;
     const std::int32_t block = n & (s.Cart.Interleaved ? 0xFFF8 : 0xFFFC);
     const int k = n & (perBlock - 1);
@@ -64,7 +65,10 @@ int ProgramChunkIfChanged(AppState& s, std::int32_t n, std::int32_t length) {
     for (int j = 0; j < perBlock && result == 0; ++j) {
         if (!(pending & (1u << j))) continue;
         std::copy(Slot(s, j), Slot(s, j) + kChunkBytes, s.ChunkBuffer.bytes.begin());
-        if (ProgramFlashChunk(s, block + j, length) != 0) result = -1;
+        if (ProgramFlashChunk(s, block + j, length) != 0) {
+            result = -1;
+            s.SkipFailedChunk = block + j;
+        }
     }
     std::copy(Slot(s, k), Slot(s, k) + kChunkBytes, s.ChunkBuffer.bytes.begin());
     return result;

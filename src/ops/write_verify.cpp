@@ -121,7 +121,13 @@ int WriteImage(AppState& s, std::int32_t size, std::int32_t startChunk, std::uin
         // With "skip unchanged" a chunk of 0xFF compares equal to an adapter
         // that no longer answers and is never programmed: check it is there.
         if (ProgramFlashChunk(s, startChunk + i, kChunkBytes) != 0 || !AdapterStillAnswers(s)) {
-            LogLine(s, WithChunk("Write Flash Error!!!(", i));
+            // Skipping unchanged chunks, the failure can lie in an earlier
+            // chunk of the block, programmed again after its erase: name the
+            // first chunk that is not written.
+            std::int32_t failed = i;
+            if (s.SkipUnchanged && s.SkipFailedChunk >= startChunk && s.SkipFailedChunk < startChunk + i)
+                failed = s.SkipFailedChunk - startChunk;
+            LogLine(s, WithChunk("Write Flash Error!!!(", failed));
             CloseCurrentFile(s);
             return -1;
         }
