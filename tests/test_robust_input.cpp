@@ -2,6 +2,7 @@
 // and list files that are empty, short, huge, damaged, gone or not files at
 // all. Each gets a clear message and no crash, and nothing reaches the cart
 // that should not.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -219,6 +220,17 @@ TEST(BadSaveFiles, EveryBadLengthIsRefusedAndNothingIsWritten) {
         EXPECT_NE(SWriteClick(b.s), 0);
         EXPECT_EQ(b.ui.log.back(), "File Open Error!!!");
     }
+    // A pipe (here with a writer, so that nothing could block) is no save file either.
+    const std::string pipe = (b.dir.path() / "pipe.sav").string();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const int writer = ::open(pipe.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(writer, 0);
+    b.ui.log.clear();
+    b.ui.saverAnswer = {0, 4};
+    b.ui.files = {pipe};
+    EXPECT_NE(SWriteClick(b.s), 0);
+    EXPECT_EQ(b.ui.log.back(), "File Open Error!!!");
+    ::close(writer);
     EXPECT_TRUE(b.f.sim().Save() == before);
     // A backup into a directory, or into a folder that does not exist, fails
     // before anything is read and says so.

@@ -14,18 +14,22 @@ namespace rombolt {
 
 namespace {
 
-bool IsDirectory(const std::string& path) {
+// Whether path may be opened in `mode`. Images and save files are read only
+// from plain files: fopen opens a directory for reading, and every read then
+// fails half-way through an operation; a pipe with no writer would never
+// return. Output may also go to a device.
+bool Openable(const std::string& path, const char* mode) {
+    if (path.empty()) return false;
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (::stat(path.c_str(), &st) != 0) return true;  // let fopen say why
+    return mode[0] == 'r' ? S_ISREG(st.st_mode) : !S_ISDIR(st.st_mode);
 }
 
 // Opens path in the given mode as the current file. A file left open by an
-// earlier step is closed first, so at most one stream is ever held. A
-// directory is no file: fopen would open it for reading, and every read
-// would then fail half-way through an operation.
+// earlier step is closed first, so at most one stream is ever held.
 int OpenCurrent(AppState& s, const std::string& path, const char* mode) {
     CloseCurrentFile(s);
-    if (!path.empty() && !IsDirectory(path)) s.CurrentFile = std::fopen(path.c_str(), mode);
+    if (Openable(path, mode)) s.CurrentFile = std::fopen(path.c_str(), mode);
     if (s.CurrentFile == nullptr) {
         LogLine(s, "File Open Error!!!");
         return -1;
