@@ -135,6 +135,23 @@ TEST_F(BadConfig, RandomBytesAndOutOfRangeValuesGiveASaneStart) {
         EXPECT_EQ(s.Config.WindowHeight, z.height);
     }
 
+    // A directory named config.sav: defaults, and nothing is ever written.
+    fs::remove(file);
+    fs::create_directory(file);
+    {
+        AppState s;
+        test::FakeFrontend ui(s);
+        const StartupResult r = Start(s, ui);
+        EXPECT_FALSE(s.ConfigWritable);
+        EXPECT_EQ(r.Window.Height, designed.Height);
+        EXPECT_EQ(s.Config.FixRom, 1);
+        WindowState w = r.Window;
+        w.Height += 1;
+        CloseConfig(s, w);
+        EXPECT_TRUE(fs::is_directory(file));
+    }
+    fs::remove(file);
+
     // Port indexes above 2 act as LPT1.
     for (int port = 0; port < 256; ++port) {
         ConfigRecord rec = DefaultConfig(dir.str());
