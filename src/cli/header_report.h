@@ -1,5 +1,5 @@
 // What `rombolt header` says about an image file: console type, title, and
-// whether the parts of the header that the console checks are right. Nothing
+// whether the fields of the header that the console checks are right. Nothing
 // is repaired.
 #pragma once
 

@@ -158,6 +158,27 @@ int VerifyImage(AppState& s, std::int32_t size, std::int32_t startChunk, std::ui
     return 0;
 }
 
+namespace {
+
+// Runs one game's pipeline from chunk 0 in the busy state and reports its
+// verdict: the error text in the status panel, or the success line in the log.
+int RunSingleGame(AppState& s, int (*pipeline)(AppState&, std::int32_t, std::int32_t, std::uint8_t),
+                  std::int32_t size, const char* errorStatus, const char* okLine) {
+    BeginOperation(s);
+    s.MessagePrefix = "[" + s.GameList[0].Name + "] ";
+    const int r = pipeline(s, size, 0, 1);
+    if ((r & 0xFF) != 0) {
+        SetStatusText(s, errorStatus);
+    } else {
+        LogLine(s, okLine);
+    }
+    EndOperation(s);
+    LogElapsedTime(s);
+    return (r & 0xFF) != 0 ? -1 : 0;
+}
+
+}  // namespace
+
 int WriteClick(AppState& s) {
     s.MessagePrefix.clear();
     if (NeedsMultiGamePath(s)) return WriteMultiGames(s, 0);
@@ -189,17 +210,7 @@ int WriteClick(AppState& s) {
         EndOperation(s);
         return -1;
     }
-    BeginOperation(s);
-    s.MessagePrefix = "[" + s.GameList[0].Name + "] ";
-    const int r = WriteImage(s, *size, 0, 1);
-    if ((r & 0xFF) != 0) {
-        SetStatusText(s, "Write Error!!!");
-    } else {
-        LogLine(s, "Write To Cart Ok");
-    }
-    EndOperation(s);
-    LogElapsedTime(s);
-    return (r & 0xFF) != 0 ? -1 : 0;
+    return RunSingleGame(s, WriteImage, *size, "Write Error!!!", "Write To Cart Ok");
 }
 
 int VerifyClick(AppState& s) {
@@ -221,17 +232,7 @@ int VerifyClick(AppState& s) {
         CloseCurrentFile(s);
         return -1;
     }
-    BeginOperation(s);
-    s.MessagePrefix = "[" + s.GameList[0].Name + "] ";
-    const int r = VerifyImage(s, *size, 0, 1);
-    if ((r & 0xFF) != 0) {
-        SetStatusText(s, "Verify Error!!!");
-    } else {
-        LogLine(s, "Verify Cart with File Ok");
-    }
-    EndOperation(s);
-    LogElapsedTime(s);
-    return (r & 0xFF) != 0 ? -1 : 0;
+    return RunSingleGame(s, VerifyImage, *size, "Verify Error!!!", "Verify Cart with File Ok");
 }
 
 }  // namespace rombolt
