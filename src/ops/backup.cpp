@@ -124,14 +124,7 @@ int BackupCart(AppState& s) {
 int ReadClick(AppState& s) {
     BeginLogSection(s);
     if (DetectAdapter(s) != 0) return -1;
-    std::optional<std::string> file = s.UI->ChooseFile(FileDialog::SaveFile);
-    if (!file) {
-        LogLine(s, "Backup Game Cancel");
-        return -1;
-    }
-    s.SaveDialogFile = *file;
-    ResetProgress(s);
-    LogLine(s, "FileName = " + *file);
+    if (!ChooseBackupFile(s, "Backup Game Cancel")) return -1;
     const int r = BackupCart(s);
     if ((r & 0xFF) != 0) {
         // The file keeps the chunks written so far; say plainly that it is

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -50,6 +51,18 @@ bool CountInRange(std::int32_t n) { return n >= 0 && n <= kChunkBytes; }
 }  // namespace
 
 int OpenImageForRead(AppState& s) { return OpenCurrent(s, s.CurrentFilePath, "rb"); }
+
+bool ChooseBackupFile(AppState& s, const char* cancelText) {
+    std::optional<std::string> file = s.UI->ChooseFile(FileDialog::SaveFile);
+    if (!file) {
+        LogLine(s, cancelText);
+        return false;
+    }
+    s.SaveDialogFile = *file;
+    ResetProgress(s);
+    LogLine(s, "FileName = " + *file);
+    return true;
+}
 
 int OpenOutputFile(AppState& s) {
     CloseCurrentFile(s);

@@ -9,6 +9,10 @@ namespace rombolt {
 
 // Opens CurrentFilePath "rb" as the current file; logs "File Open Error!!!" and returns -1 on failure.
 int OpenImageForRead(AppState& s);
+// Runs SaveDialog1 for a backup: on cancel logs cancelText and returns false;
+// otherwise stores the name in SaveDialogFile, resets the progress display and
+// logs "FileName = " with the name.
+bool ChooseBackupFile(AppState& s, const char* cancelText);
 // Opens SaveDialogFile "w+b" as the current file; logs "File Open Error!!!" and returns -1 on failure.
 // An existing regular file is not touched until the output is complete: the
 // data go to a file "NAME.XXXXXX" beside it, which FinishOutputFile (or

@@ -235,14 +235,7 @@ int RestoreSave(AppState& s, std::int32_t size) {
 
 int SReadClick(AppState& s) {
     if (SelectSaver(s) != 0) return -1;
-    std::optional<std::string> file = s.UI->ChooseFile(FileDialog::SaveFile);
-    if (!file) {
-        LogLine(s, "Backup Saver Cancel");
-        return -1;
-    }
-    s.SaveDialogFile = *file;
-    ResetProgress(s);
-    LogLine(s, "FileName = " + *file);
+    if (!ChooseBackupFile(s, "Backup Saver Cancel")) return -1;
     const int r = BackupSave(s);
     if ((r & 0xFF) != 0) {
         LogLine(s, "Backup Saver Error!!!");
