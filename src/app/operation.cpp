@@ -42,6 +42,13 @@ void EndOperation(AppState& s) {
     IdlePort(s);
 }
 
+void ReportCompleted(AppState& s, std::string_view status) {
+    SetStatusText(s, status);
+    s.ProgressPercent = 100;
+    ShowProgress(s);
+    ProcessMessages(s);
+}
+
 void LogElapsedTime(AppState& s) { LogLine(s, "Time = " + std::to_string(s.ElapsedSeconds) + " Sec"); }
 
 void ReportStop(AppState& s) {

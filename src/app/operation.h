@@ -29,6 +29,10 @@ void BeginOperation(AppState& s);
 // 0x04 to the control register. Safe to run more than once.
 void EndOperation(AppState& s);
 
+// End of a transfer that completed: the result text in the status panel, the
+// progress bar at 100, one event pump.
+void ReportCompleted(AppState& s, std::string_view status);
+
 // "Time = 37 Sec"
 void LogElapsedTime(AppState& s);
 // "Stop process !!!", then EndOperation.

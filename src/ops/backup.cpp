@@ -114,10 +114,7 @@ int BackupCart(AppState& s) {
         }
     }
     if (!FinishOutputFile(s)) return -1;
-    SetStatusText(s, "Read ok");
-    s.ProgressPercent = 100;
-    ShowProgress(s);
-    ProcessMessages(s);
+    ReportCompleted(s, "Read ok");
     return 0;
 }
 

@@ -194,10 +194,7 @@ int BackupSave(AppState& s) {
         }
     }
     if (!FinishOutputFile(s)) return -1;
-    SetStatusText(s, "Read ok");
-    s.ProgressPercent = 100;
-    ShowProgress(s);
-    ProcessMessages(s);
+    ReportCompleted(s, "Read ok");
     return 0;
 }
 
@@ -226,10 +223,7 @@ int RestoreSave(AppState& s, std::int32_t size) {
         }
     }
     CloseCurrentFile(s);
-    SetStatusText(s, "Write ok");
-    s.ProgressPercent = 100;
-    ShowProgress(s);
-    ProcessMessages(s);
+    ReportCompleted(s, "Write ok");
     return 0;
 }
 

@@ -91,13 +91,6 @@ int VerifyPass(AppState& s, std::int32_t size, std::int32_t startChunk, bool log
     return 0;
 }
 
-void FinishPipeline(AppState& s, const char* status) {
-    SetStatusText(s, status);
-    s.ProgressPercent = 100;
-    ShowProgress(s);
-    ProcessMessages(s);
-}
-
 bool NeedsMultiGamePath(const AppState& s) {
     return s.GameList.size() > 1 || s.GbRowCount != 0 ||
            (!s.GameList.empty() && IsGbClass(s.GameList[0].GType));
@@ -141,7 +134,7 @@ int WriteImage(AppState& s, std::int32_t size, std::int32_t startChunk, std::uin
         SetStatusText(s, "Verifying...");
         if (int r = VerifyPass(s, size, startChunk, false); r != 0) return r;
     }
-    FinishPipeline(s, "Write ok");
+    ReportCompleted(s, "Write ok");
     return 0;
 }
 
@@ -154,7 +147,7 @@ int VerifyImage(AppState& s, std::int32_t size, std::int32_t startChunk, std::ui
     ChooseIpsPatch(s, allowIps);
     SetStatusText(s, "Verifying...");
     if (int r = VerifyPass(s, size, startChunk, true); r != 0) return r;
-    FinishPipeline(s, "Verify ok");
+    ReportCompleted(s, "Verify ok");
     return 0;
 }
 
