@@ -110,15 +110,8 @@ void TListView::startDrag(Qt::DropActions) {
     drag->exec(Qt::CopyAction);
 }
 
-void TListView::dragEnterEvent(QDragEnterEvent* e) {
-    QString src = DragSourceName(e->mimeData());
-    if (src == "FileListBox1" || src == objectName()) {
-        e->setDropAction(Qt::CopyAction);
-        e->accept();
-    } else {
-        e->ignore();
-    }
-}
+// An enter event is a move event: the same sources are accepted.
+void TListView::dragEnterEvent(QDragEnterEvent* e) { dragMoveEvent(e); }
 
 void TListView::dragMoveEvent(QDragMoveEvent* e) {
     QString src = DragSourceName(e->mimeData());
@@ -151,14 +144,7 @@ void TListView::keyPressEvent(QKeyEvent* e) {
 
 TDropImage::TDropImage(QWidget* parent) : QLabel(parent) { setAcceptDrops(true); }
 
-void TDropImage::dragEnterEvent(QDragEnterEvent* e) {
-    if (DragSourceName(e->mimeData()) == "ListView1") {
-        e->setDropAction(Qt::CopyAction);
-        e->accept();
-    } else {
-        e->ignore();
-    }
-}
+void TDropImage::dragEnterEvent(QDragEnterEvent* e) { dragMoveEvent(e); }
 
 void TDropImage::dragMoveEvent(QDragMoveEvent* e) {
     if (DragSourceName(e->mimeData()) == "ListView1") {
