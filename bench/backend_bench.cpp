@@ -10,11 +10,12 @@
 
 #include <memory>
 
+#include "app/app_state.h"
 #include "bench_sections.h"
 #include "port/platform.h"
 #include "port/ppdev.h"
 #if ROMBOLT_BENCH_TRACE
-#include "cli/trace_port.h"
+#include "port/trace_port.h"
 #endif
 
 namespace rombolt::bench {
@@ -158,7 +159,7 @@ void RunBackendSection(std::FILE* out, const BenchOptions& opt, Budgets& b) {
         ReadyFlashPort inner3;
         std::FILE* sink = std::fopen("/dev/null", "w");
         if (sink) {
-            cli::TracePort trace(inner3, sink);
+            TracePort trace(inner3, sink);
             row("trace to a file (`--trace`)", Run(trace, m, chunks, reps, accesses), base.ns,
                 "one text line per access, written to /dev/null");
         }

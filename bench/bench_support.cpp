@@ -1,3 +1,4 @@
+#include "app/app_state.h"
 #include "bench_support.h"
 
 #include <time.h>

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/frontend.h"
+#include "core/frontend.h"
 #include "port/ioport.h"
 
 namespace rombolt::bench {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "app/app_state.h"
 #include "bench_sections.h"
 #include "flash/flash.h"
 #include "link/cartbus.h"

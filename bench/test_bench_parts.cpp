@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "app/app_state.h"
 #include "bench_sections.h"
 #include "flash/flash.h"
 #include "link/cartbus.h"

@@ -1,6 +1,7 @@
 // The header check in every mode, with and without repair, on any first chunk.
 #include <cstring>
 
+#include "app/app_state.h"
 #include "fuzz_support.h"
 #include "image/header.h"
 

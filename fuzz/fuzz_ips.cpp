@@ -1,6 +1,7 @@
 // IPS loading, parsing and application to every chunk of an image.
 #include <cstring>
 
+#include "app/app_state.h"
 #include "fuzz_support.h"
 #include "image/ips.h"
 

@@ -1,5 +1,6 @@
 // The link, detection, identification and flash loops against a port that
 // answers with the fuzzer's bytes (and 0xFF once they run out).
+#include "app/app_state.h"
 #include "flash/flash.h"
 #include "flash/identify.h"
 #include "fuzz_support.h"

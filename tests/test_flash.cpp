@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/app_state.h"
 #include "flash/flash.h"
 #include "flash/identify.h"
 #include "link/detect.h"

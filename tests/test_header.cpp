@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/app_state.h"
 #include "image/header.h"
 #include "support/fake_frontend.h"
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/app_state.h"
 #include "flash/identify.h"
 #include "link/cartbus.h"
 #include "link/detect.h"

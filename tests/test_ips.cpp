@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/app_state.h"
 #include "image/ips.h"
 #include "support/fake_frontend.h"
 

@@ -4,6 +4,7 @@
 #include <random>
 #include <vector>
 
+#include "app/app_state.h"
 #include "ops/layout.h"
 
 using namespace rombolt;

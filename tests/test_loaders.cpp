@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/app_state.h"
 #include "image/header.h"
 #include "ops/loaders.h"
 #include "support/fake_frontend.h"

@@ -2,7 +2,8 @@
 // separator lines and progress arithmetic.
 #include <gtest/gtest.h>
 
-#include "app/operation.h"
+#include "app/app_state.h"
+#include "core/operation.h"
 #include "support/fake_frontend.h"
 
 using namespace rombolt;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <thread>
 
+#include "app/app_state.h"
 #include "link/detect.h"
 #include "port/direct_io.h"
 #include "port/port_list.h"

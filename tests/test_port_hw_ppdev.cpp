@@ -11,6 +11,7 @@
 #include <array>
 #include <cerrno>
 
+#include "app/app_state.h"
 #include "link/detect.h"
 #include "link/link.h"
 #include "port/ppdev.h"

@@ -4,7 +4,8 @@
 
 #include <vector>
 
-#include "app/operation.h"
+#include "app/app_state.h"
+#include "core/operation.h"
 #include "link/cartbus.h"
 #include "link/detect.h"
 #include "link/link.h"

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <vector>
 
+#include "app/app_state.h"
 #include "link/cartbus.h"
 #include "link/detect.h"
 #include "link/link.h"

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "app/app_state.h"
 #include "link/cartbus.h"
 #include "link/detect.h"
 #include "link/link.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/operation.h"
+#include "core/operation.h"
 #include "flash/identify.h"
 #include "link/detect.h"
 #include "ops/chunk_file.h"

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/operation.h"
+#include "core/operation.h"
 #include "port/ioport.h"
 
 namespace rombolt {

@@ -8,7 +8,7 @@
 #include <iterator>
 #include <system_error>
 
-#include "app/operation.h"
+#include "core/operation.h"
 #include "image/header.h"
 #include "ops/chunk_file.h"
 #include "ops/layout.h"
@@ -26,12 +26,6 @@ constexpr std::int64_t kOversizedRow = 0x7FFF8000;
 bool AllBytesAre(const AppState& s, std::uint8_t v) {
     const auto& b = s.ChunkBuffer.bytes;
     return std::all_of(b.begin(), b.end(), [v](std::uint8_t x) { return x == v; });
-}
-
-std::string JoinPath(const std::string& directory, const std::string& name) {
-    std::string p = directory;
-    if (p.empty() || p.back() != '/') p += '/';
-    return p + name;
 }
 
 // Opens path "rb" as the current file; a directory counts as not openable.
@@ -166,11 +160,6 @@ int AddSelectedFiles(AppState& s, const std::string& directory, const std::vecto
     return added;
 }
 
-void BuildRowPath(AppState& s, int row) {
-    const GameRow& r = s.GameList.at(static_cast<std::size_t>(row));
-    s.CurrentFilePath = JoinPath(r.DirectoryPath, r.Name);
-}
-
 void DeleteRows(AppState& s, std::vector<int> rows) {
     std::sort(rows.begin(), rows.end(), std::greater<int>());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
@@ -215,20 +204,6 @@ int CompareRows(const AppState& s, const GameRow& a, const GameRow& b) {
     }
     return s.SortDescending ? -r : r;
 }
-
-std::optional<std::int32_t> ParseRowSize(const std::string& text) {
-    if (text.empty() || text.size() > 10) return std::nullopt;
-    std::int64_t v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        v = v * 10 + (c - '0');
-    }
-    if (v > 0x7FFFFFFF) return std::nullopt;
-    return static_cast<std::int32_t>(v);
-}
-
-bool IsGbaClass(const std::string& t) { return t.empty() || t == "GBA" || t == "GBA#"; }
-bool IsGbClass(const std::string& t) { return t == "GB" || t == "GBC" || t == "GB#" || t == "GBC#"; }
 
 void UpdateListSize(AppState& s) {
     s.GbaRowCount = 0;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "ops/game_rows.h"
 
 namespace rombolt {
 
@@ -16,9 +17,6 @@ namespace rombolt {
 // bytes are skipped; a file that cannot be opened (or whose header cannot be
 // read) ends the routine. Runs UpdateListSize. Returns the rows added.
 int AddSelectedFiles(AppState& s, const std::string& directory, const std::vector<std::string>& names);
-
-// s.CurrentFilePath := row's directory, "/" unless it ends in one, name.
-void BuildRowPath(AppState& s, int row);
 
 // Deletes the given rows (any order, duplicates ignored), last first; then UpdateListSize.
 void DeleteRows(AppState& s, std::vector<int> rows);
@@ -31,13 +29,6 @@ bool ClearAllClick(AppState& s);
 void SortByColumn(AppState& s, int column);
 // Negative, zero or positive by s.SortColumn and s.SortDescending.
 int CompareRows(const AppState& s, const GameRow& a, const GameRow& b);
-
-// A "Size" text as a byte count: only plain decimal digits (0..2147483647).
-std::optional<std::int32_t> ParseRowSize(const std::string& text);
-
-// Row classes by GType.
-bool IsGbaClass(const std::string& gtype);
-bool IsGbClass(const std::string& gtype);
 
 // Recomputes the list summary, s.FitNote and status panel 4.
 void UpdateListSize(AppState& s);

@@ -1,3 +1,4 @@
+#include "app/app_state.h"
 #include "cli/cli_frontend.h"
 
 #include <poll.h>

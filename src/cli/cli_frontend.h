@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/frontend.h"
+#include "core/frontend.h"
 
 namespace rombolt::cli {
 

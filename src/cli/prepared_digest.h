@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "app/config_record.h"
+#include "core/settings.h"
 #include "cli/digest.h"
 
 namespace rombolt::cli {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/operation.h"
+#include "core/operation.h"
 #include "flash/skip_unchanged.h"
 #include "link/cartbus.h"
 #include "link/link.h"
@@ -27,7 +27,7 @@ constexpr int kWordsPerChipBuffer = 16;
 constexpr int kPagesPerChunk = 64;
 constexpr int kPageWords = 256;
 
-bool Interleaved(const AppState& s) { return s.Cart.Interleaved != 0; }
+bool Interleaved(const FlashState& s) { return s.Cart.Interleaved != 0; }
 
 // Word address at which status, read-array and clear-status commands reach the
 // chips that hold `address`. Word 0 for a single chip and for the first 8 MiB
@@ -35,7 +35,7 @@ bool Interleaved(const AppState& s) { return s.Cart.Interleaved != 0; }
 // at word 0x400000, which commands at word 0 never reach: there the commands
 // go to the start of the 8 MiB quarter that holds the address (on a cart of
 // one large pair that is the same pair again, so nothing changes).
-std::uint32_t CommandBase(const AppState& s, std::uint32_t address) {
+std::uint32_t CommandBase(const FlashState& s, std::uint32_t address) {
     return Interleaved(s) ? (address & 0xC00000) : 0;
 }
 
@@ -45,7 +45,7 @@ bool PollIsStopPoint(int budgetLeft) { return budgetLeft % kPumpEvery == 0; }
 
 // Puts the chip(s) back into read-array mode, the word written to `base` and,
 // when asked, a second word that follows it (the second chip of a pair).
-void ReadArray(AppState& s, std::uint32_t base, bool secondWord) {
+void ReadArray(FlashState& s, std::uint32_t base, bool secondWord) {
     WriteCartWord(s, base, kCmdReadArray);
     if (secondWord) WriteDataWord(s, kCmdReadArray);
 }
@@ -55,7 +55,7 @@ void ReadArray(AppState& s, std::uint32_t base, bool secondWord) {
 // but "read status": read array written then is lost, and the chip goes on
 // answering status once it finishes. Only for chips that were sent a complete
 // command (a 0x70 would be taken as part of an unfinished one).
-void LetChipsFinish(AppState& s, std::uint32_t base) {
+void LetChipsFinish(FlashState& s, std::uint32_t base) {
     const bool pair = Interleaved(s);
     const std::uint16_t readyMask = pair ? kBothReady : kReady;
     for (int budget = kEraseBudget; budget > 0; --budget) {
@@ -76,7 +76,7 @@ void LetChipsFinish(AppState& s, std::uint32_t base) {
 // has been stopped (the caller then returns kStopResult). `mayBeBusy`: the
 // chips may be running a program or erase, which cannot be called back; the
 // stop then waits for it to end so that read array takes.
-bool StopTest(AppState& s, int budgetLeft, std::uint32_t base, bool secondReadArray, bool mayBeBusy = false) {
+bool StopTest(FlashState& s, int budgetLeft, std::uint32_t base, bool secondReadArray, bool mayBeBusy = false) {
     if (!PollIsStopPoint(budgetLeft)) return false;
     ProcessMessages(s);
     if (!s.StopRequested) return false;
@@ -88,14 +88,14 @@ bool StopTest(AppState& s, int budgetLeft, std::uint32_t base, bool secondReadAr
 
 // Status after the read run has been set up: both chips combined when
 // interleaved, otherwise the whole word the chip presents.
-std::uint16_t ReadStatus(AppState& s) { return Interleaved(s) ? ReadStatusPair(s) : ReadDataWord(s); }
+std::uint16_t ReadStatus(FlashState& s) { return Interleaved(s) ? ReadStatusPair(s) : ReadDataWord(s); }
 
-bool StatusReady(const AppState& s, std::uint16_t status) {
+bool StatusReady(const FlashState& s, std::uint16_t status) {
     return Interleaved(s) ? (status & kBothReady) == kBothReady : (status & kReady) != 0;
 }
 
 // Loads the address of page p of chunk n with the registers written 0, 1, 2.
-void SelectChunkPage(AppState& s, std::int32_t chunk, int page) {
+void SelectChunkPage(FlashState& s, std::int32_t chunk, int page) {
     WriteRegister(s, kRegAddr0, 0x00);
     WriteRegister(s, kRegAddr1, static_cast<std::uint8_t>(((chunk << 6) & 0xC0) + page));
     WriteRegister(s, kRegAddr2, static_cast<std::uint8_t>((chunk >> 2) & 0xFF));
@@ -105,7 +105,7 @@ void SelectChunkPage(AppState& s, std::int32_t chunk, int page) {
 
 }  // namespace
 
-std::uint16_t ReadStatusPair(AppState& s) {
+std::uint16_t ReadStatusPair(FlashState& s) {
     WriteControl(s, kCtlRead);
     const std::uint16_t w1 = ReadDataWord(s);
     const std::uint16_t w2 = ReadDataWord(s);
@@ -115,7 +115,7 @@ std::uint16_t ReadStatusPair(AppState& s) {
 namespace {
 
 // The ready wait on the chips whose commands go to `base`.
-int WaitReadyAt(AppState& s, std::uint32_t base) {
+int WaitReadyAt(FlashState& s, std::uint32_t base) {
     const bool pair = Interleaved(s);
     const std::uint16_t readyMask = pair ? kBothReady : kReady;
     int budget = kReadyBudget;
@@ -150,9 +150,9 @@ int WaitReadyAt(AppState& s, std::uint32_t base) {
 
 }  // namespace
 
-int WaitFlashReady(AppState& s) { return WaitReadyAt(s, 0); }
+int WaitFlashReady(FlashState& s) { return WaitReadyAt(s, 0); }
 
-int EraseFlashBlock(AppState& s, std::uint32_t d) {
+int EraseFlashBlock(FlashState& s, std::uint32_t d) {
     const std::uint32_t base = CommandBase(s, d);
     // A stop inside this wait is reported there; the erase itself did not start.
     if (WaitReadyAt(s, base) & 0xFF) return -1;
@@ -193,7 +193,7 @@ int EraseFlashBlock(AppState& s, std::uint32_t d) {
     return -1;
 }
 
-int ProgramBuffer(AppState& s, std::uint32_t chunkStart, std::uint32_t offset) {
+int ProgramBuffer(FlashState& s, std::uint32_t chunkStart, std::uint32_t offset) {
     const bool pair = Interleaved(s);
     const std::uint32_t at = chunkStart + offset;
     const std::uint32_t base = CommandBase(s, chunkStart);
@@ -230,7 +230,7 @@ int ProgramBuffer(AppState& s, std::uint32_t chunkStart, std::uint32_t offset) {
     return WaitReadyAt(s, base);
 }
 
-int ProgramFlashChunk(AppState& s, std::int32_t n, std::int32_t length) {
+int ProgramFlashChunk(FlashState& s, std::int32_t n, std::int32_t length) {
     // With "skip unchanged blocks" on, the chunk is compared before anything is erased.
     if (s.SkipUnchanged) return ProgramChunkIfChanged(s, n, length);
     SetRomAccess(s);
@@ -265,7 +265,7 @@ int ProgramFlashChunk(AppState& s, std::int32_t n, std::int32_t length) {
     return 0;
 }
 
-void ReadFlashChunk(AppState& s, std::int32_t n) {
+void ReadFlashChunk(FlashState& s, std::int32_t n) {
     SetRomAccess(s);
     for (int p = 0; p < kPagesPerChunk; ++p) {
         SelectChunkPage(s, n, p);
@@ -273,7 +273,7 @@ void ReadFlashChunk(AppState& s, std::int32_t n) {
     }
 }
 
-int VerifyFlashChunk(AppState& s, std::int32_t n, std::int32_t length) {
+int VerifyFlashChunk(FlashState& s, std::int32_t n, std::int32_t length) {
     // One page per 512 bytes of the low 16 bits of the length, at most a chunk.
     const int pages = std::min((length & 0xFFFF) >> 9, kPagesPerChunk);
     SetRomAccess(s);

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/app_state.h"
+#include "flash/flash_state.h"
 
 namespace rombolt {
 
@@ -12,18 +12,18 @@ inline constexpr int kReadyBudget = 16384;
 inline constexpr int kEraseBudget = 524288;
 
 // Combined status of an interleaved pair: first chip bits 0-7, second 8-15.
-std::uint16_t ReadStatusPair(AppState& s);
+std::uint16_t ReadStatusPair(FlashState& s);
 // 0 ready without error; 254 stopped; -1 otherwise.
-int WaitFlashReady(AppState& s);
+int WaitFlashReady(FlashState& s);
 // 0 erased; 254 stopped during the erase itself; -1 otherwise.
-int EraseFlashBlock(AppState& s, std::uint32_t wordAddress);
+int EraseFlashBlock(FlashState& s, std::uint32_t wordAddress);
 // 0; 254; -1.
-int ProgramBuffer(AppState& s, std::uint32_t chunkStart, std::uint32_t offset);
+int ProgramBuffer(FlashState& s, std::uint32_t chunkStart, std::uint32_t offset);
 // 0 success; -1 failure or stop. Only the low 16 bits of length count.
-int ProgramFlashChunk(AppState& s, std::int32_t chunk, std::int32_t length);
+int ProgramFlashChunk(FlashState& s, std::int32_t chunk, std::int32_t length);
 // Fills all of ChunkBuffer from cart chunk n.
-void ReadFlashChunk(AppState& s, std::int32_t chunk);
+void ReadFlashChunk(FlashState& s, std::int32_t chunk);
 // 0 equal; -1 at the first difference.
-int VerifyFlashChunk(AppState& s, std::int32_t chunk, std::int32_t length);
+int VerifyFlashChunk(FlashState& s, std::int32_t chunk, std::int32_t length);
 
 }  // namespace rombolt

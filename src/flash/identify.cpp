@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include "app/operation.h"
+#include "core/operation.h"
 #include "flash/flash.h"
 #include "link/cartbus.h"
 #include "link/link.h"
@@ -27,7 +27,7 @@ constexpr std::uint32_t k32M = 0x02000000;
 
 // Reads a run of query words from word address `from` into buffer words
 // first..first+255.
-void ReadQueryRun(AppState& s, std::uint32_t from, int first) {
+void ReadQueryRun(FlashState& s, std::uint32_t from, int first) {
     SetCartAddress(s, from);
     SelectRegister(s, kRegData);
     WriteControl(s, kCtlRead);
@@ -36,16 +36,16 @@ void ReadQueryRun(AppState& s, std::uint32_t from, int first) {
 
 // "QRY" in the low bytes of three query words (given as buffer byte offsets)
 // and the Intel manufacturer code in byte 0.
-bool QuerySignature(const AppState& s, int q, int r, int y) {
+bool QuerySignature(const FlashState& s, int q, int r, int y) {
     const auto& b = s.ChunkBuffer.bytes;
     return b[q] == 'Q' && b[r] == 'R' && b[y] == 'Y' && b[0] == kIntel;
 }
 
-void SendSerialBit(AppState& s, int bit) { WriteDataWord(s, static_cast<std::uint16_t>(bit & 1)); }
-int ReadSerialBit(AppState& s) { return ReadDataWord(s) & 1; }
+void SendSerialBit(FlashState& s, int bit) { WriteDataWord(s, static_cast<std::uint16_t>(bit & 1)); }
+int ReadSerialBit(FlashState& s) { return ReadDataWord(s) & 1; }
 
 // Serial window at 0x800000 through register 3.
-void OpenSerialWindow(AppState& s, bool fromRomAccess) {
+void OpenSerialWindow(FlashState& s, bool fromRomAccess) {
     if (fromRomAccess)
         SetRomAccess(s);
     else
@@ -56,7 +56,7 @@ void OpenSerialWindow(AppState& s, bool fromRomAccess) {
 }
 
 // 8 bytes of 8 bits each, the first bit read being bit 7.
-std::array<std::uint8_t, 8> ReadSerialBytes(AppState& s) {
+std::array<std::uint8_t, 8> ReadSerialBytes(FlashState& s) {
     std::array<std::uint8_t, 8> out{};
     for (auto& byte : out) {
         for (int bit = 0; bit < 8; ++bit) byte = static_cast<std::uint8_t>((byte << 1) | ReadSerialBit(s));
@@ -91,7 +91,7 @@ const char* SizePiece(const CartInfo& c) {
 
 }  // namespace
 
-int IdentifyFlash(AppState& s) {
+int IdentifyFlash(FlashState& s) {
     OpenFlashAccess(s);
     s.StopRequested = 0;
     s.Cart.Interleaved = 0;
@@ -152,7 +152,7 @@ int IdentifyFlash(AppState& s) {
     return -1;
 }
 
-int CheckVelaLine(AppState& s) {
+int CheckVelaLine(FlashState& s) {
     // Ask the cart's serial line for block 0: two 1 bits, the 6-bit block number, a closing 0.
     OpenSerialWindow(s, false);
     const int request = 0x180 | ((0 & 0x3F) << 1);
@@ -180,7 +180,7 @@ int CheckVelaLine(AppState& s) {
     return ShowCartModel(s);
 }
 
-int ShowCartModel(AppState& s) {
+int ShowCartModel(FlashState& s) {
     const CartInfo& c = s.Cart;
     int n = 0;
     if (c.CapacityBytes == k16M) n = 1;
@@ -200,9 +200,9 @@ int ShowCartModel(AppState& s) {
     return 0;
 }
 
-void HideCartPicture(AppState& s) { s.UI->ShowCartPicture(0); }
+void HideCartPicture(FlashState& s) { s.UI->ShowCartPicture(0); }
 
-void LoadCartPicture(AppState& s, int number) {
+void LoadCartPicture(FlashState& s, int number) {
     if (number < 1 || number > 6) {
         s.UI->Beep();
         return;

@@ -12,23 +12,23 @@ namespace {
 // verify) while this lives.
 class NormalWrites {
 public:
-    explicit NormalWrites(AppState& s) : s_(s), was_(s.SkipUnchanged) { s_.SkipUnchanged = false; }
+    explicit NormalWrites(FlashState& s) : s_(s), was_(s.SkipUnchanged) { s_.SkipUnchanged = false; }
     ~NormalWrites() { s_.SkipUnchanged = was_; }
     NormalWrites(const NormalWrites&) = delete;
     NormalWrites& operator=(const NormalWrites&) = delete;
 
 private:
-    AppState& s_;
+    FlashState& s_;
     bool was_;
 };
 
-std::uint8_t* Slot(AppState& s, int k) {
+std::uint8_t* Slot(FlashState& s, int k) {
     return s.SkippedData.data() + static_cast<std::size_t>(k) * kChunkBytes;
 }
 
 }  // namespace
 
-int ProgramChunkIfChanged(AppState& s, std::int32_t n, std::int32_t length) {
+int ProgramChunkIfChanged(FlashState& s, std::int32_t n, std::int32_t length) {
     NormalWrites normal(s);
     s.SkipFailedChunk = -1;
     const int perBlock = s.Cart.Interleaved ? 8 : 4;

@@ -1,4 +1,4 @@
-// Writing with "skip unchanged blocks" (AppState::SkipUnchanged): a chunk whose
+// Writing with "skip unchanged blocks" (SkipUnchanged): a chunk whose
 // flash content already equals the prepared data in ChunkBuffer is neither
 // erased nor programmed, so rewriting a game that changed in one place costs
 // one erase block instead of the whole cart.
@@ -16,13 +16,13 @@
 
 #include <cstdint>
 
-#include "app/app_state.h"
+#include "flash/flash_state.h"
 
 namespace rombolt {
 
 // The skip-unchanged form of ProgramFlashChunk, which hands over to it when
 // SkipUnchanged is set. Same arguments and results: 0 success, -1 failure or
 // stop. With "Verify" on, a skipped chunk counts as verified by its comparison.
-int ProgramChunkIfChanged(AppState& s, std::int32_t chunk, std::int32_t length);
+int ProgramChunkIfChanged(FlashState& s, std::int32_t chunk, std::int32_t length);
 
 }  // namespace rombolt

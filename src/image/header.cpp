@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "app/operation.h"
+#include "core/operation.h"
 
 namespace rombolt {
 
@@ -40,7 +40,7 @@ std::uint8_t ComplementSum(const std::uint8_t* b) {
 
 }  // namespace
 
-int CheckCartHeader(AppState& s, int modeArg) {
+int CheckCartHeader(ImageState& s, int modeArg) {
     const auto mode = static_cast<std::int8_t>(modeArg);
     const bool fix = s.Config.FixRom != 0;
     const bool mayRepair = fix && mode >= 2;

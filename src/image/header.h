@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "app/app_state.h"
+#include "image/image_state.h"
 
 namespace rombolt {
 
@@ -32,6 +32,6 @@ inline constexpr std::array<std::uint8_t, 48> kGbLogo = {
 
 // Works on ChunkBuffer in place. 2 = GB image; 0 = valid GBA header (possibly
 // repaired); -1 = GBA header wrong and not repaired.
-int CheckCartHeader(AppState& s, int mode);
+int CheckCartHeader(ImageState& s, int mode);
 
 }  // namespace rombolt

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/operation.h"
+#include "core/operation.h"
 
 namespace rombolt {
 
@@ -17,7 +17,7 @@ constexpr int kIpsMaxRecords = 1024;  // table size; a full table is rejected
 
 }  // namespace
 
-int LoadIpsPatch(AppState& s) {
+int LoadIpsPatch(ImageState& s) {
     s.RecordCount = 0;
     std::FILE* f = std::fopen(s.IpsFileName.c_str(), "rb");
     if (!f) return -1;
@@ -52,7 +52,7 @@ int LoadIpsPatch(AppState& s) {
     return 0;
 }
 
-int ParseIpsRecords(AppState& s) {
+int ParseIpsRecords(ImageState& s) {
     const std::uint32_t length = s.PatchLength;
     s.RecordCount = 0;
     // Nothing sensible was loaded: refuse instead of walking outside the buffer.
@@ -93,7 +93,7 @@ int ParseIpsRecords(AppState& s) {
     return 0;
 }
 
-void ApplyIpsToChunk(AppState& s, std::int32_t chunkIndex) {
+void ApplyIpsToChunk(ImageState& s, std::int32_t chunkIndex) {
     for (int i = 0; i < s.RecordCount; ++i) {
         const IpsRecord& r = s.IpsRecords[i];
         if (r.RemainingLength != 0 && static_cast<std::int32_t>((r.TargetOffset >> 15) & 0x1FF) == chunkIndex)
@@ -101,7 +101,7 @@ void ApplyIpsToChunk(AppState& s, std::int32_t chunkIndex) {
     }
 }
 
-void ApplyIpsRecord(AppState& s, int index) {
+void ApplyIpsRecord(ImageState& s, int index) {
     if (index < 0 || index >= s.RecordCount) return;
     IpsRecord& r = s.IpsRecords[index];
     while (r.RemainingLength != 0) {

@@ -3,13 +3,13 @@
 
 #include <cstdint>
 
-#include "app/app_state.h"
+#include "image/image_state.h"
 
 namespace rombolt {
 
-int LoadIpsPatch(AppState& s);
-int ParseIpsRecords(AppState& s);
-void ApplyIpsToChunk(AppState& s, std::int32_t chunkIndex);
-void ApplyIpsRecord(AppState& s, int index);
+int LoadIpsPatch(ImageState& s);
+int ParseIpsRecords(ImageState& s);
+void ApplyIpsToChunk(ImageState& s, std::int32_t chunkIndex);
+void ApplyIpsRecord(ImageState& s, int index);
 
 }  // namespace rombolt

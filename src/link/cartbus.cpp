@@ -4,36 +4,35 @@
 
 namespace rombolt {
 
-void SetCartAddress(AppState& s, std::uint32_t address) {
+void SetCartAddress(CoreState& s, std::uint32_t address) {
     WriteRegister(s, kRegAddr2, static_cast<std::uint8_t>((address >> 16) & 0xFF));
     WriteRegister(s, kRegAddr1, static_cast<std::uint8_t>((address >> 8) & 0xFF));
     WriteRegister(s, kRegAddr0, static_cast<std::uint8_t>(address & 0xFF));
 }
 
-void WriteCartWord(AppState& s, std::uint32_t address, std::uint16_t word) {
+void WriteCartWord(CoreState& s, std::uint32_t address, std::uint16_t word) {
     SetCartAddress(s, address);
     SelectRegister(s, kRegData);
     WriteDataWord(s, word);
 }
 
 namespace {
-void SetMode(AppState& s, std::uint8_t eppValue) {
+void SetMode(CoreState& s, std::uint8_t eppValue) {
     WriteRegister(s, kRegMode, s.Link.SppMode ? static_cast<std::uint8_t>(eppValue | kSppModeBit) : eppValue);
 }
 }  // namespace
 
-void SetRomAccess(AppState& s) { SetMode(s, kRomAccess); }
-void SetSaveAccess(AppState& s) { SetMode(s, kSaveAccess); }
-void SetSerialAccess(AppState& s) { SetMode(s, kSerialAccess); }
+void SetRomAccess(CoreState& s) { SetMode(s, kRomAccess); }
+void SetSaveAccess(CoreState& s) { SetMode(s, kSaveAccess); }
+void SetSerialAccess(CoreState& s) { SetMode(s, kSerialAccess); }
 
-void PrepareAdapter(AppState& s) {
+void PrepareAdapter(CoreState& s) {
     outportb(*s.Port, s.Link.StatusPort, 0x01);
     SetRomAccess(s);
 }
 
-void IdlePort(AppState& s) { outportb(*s.Port, s.Link.ControlPort, kCtlIdle); }
 
-void CartUnlockSequence(AppState& s) {
+void CartUnlockSequence(CoreState& s) {
     SetRomAccess(s);
     WriteCartWord(s, 0x987654, 0x5354);
     for (int i = 0; i < 500; ++i) WriteCartWord(s, 0x012345, 0x1234);
@@ -48,12 +47,12 @@ void CartUnlockSequence(AppState& s) {
     WriteCartWord(s, 0x987654, 0x5354);
 }
 
-void OpenFlashAccess(AppState& s) {
+void OpenFlashAccess(CoreState& s) {
     CartUnlockSequence(s);
     WriteCartWord(s, kFlashAccessAddr, kFlashAccessWord);
 }
 
-void SelectSaveBank(AppState& s, std::int8_t b) {
+void SelectSaveBank(CoreState& s, std::int8_t b) {
     if (b > 7 || b < 0) return;
     CartUnlockSequence(s);
     WriteCartWord(s, kSaveBankAddr, static_cast<std::uint16_t>(b >> 1));

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/app_state.h"
+#include "core/state.h"
 
 namespace rombolt {
 
@@ -26,24 +26,23 @@ inline constexpr std::uint16_t kFlashAccessWord = 0x9413;
 inline constexpr std::uint32_t kSaveBankAddr = 0xA12345;
 
 // Registers 2, 1, 0 in that order; bits 24 and up are ignored.
-void SetCartAddress(AppState& s, std::uint32_t address);
-void WriteCartWord(AppState& s, std::uint32_t address, std::uint16_t word);
+void SetCartAddress(CoreState& s, std::uint32_t address);
+void WriteCartWord(CoreState& s, std::uint32_t address, std::uint16_t word);
 
-void SetRomAccess(AppState& s);
-void SetSaveAccess(AppState& s);
-void SetSerialAccess(AppState& s);
+void SetRomAccess(CoreState& s);
+void SetSaveAccess(CoreState& s);
+void SetSerialAccess(CoreState& s);
 
 // Status register := 0x01 (clears a latched EPP time-out), then RomAccess.
-void PrepareAdapter(AppState& s);
-// Control register := 0x04.
-void IdlePort(AppState& s);
+void PrepareAdapter(CoreState& s);
+// IdlePort (control register := 0x04) is the operation frame's, in core/state.h.
 
 // The 1,508 cart writes that must precede a cartridge control command.
-void CartUnlockSequence(AppState& s);
+void CartUnlockSequence(CoreState& s);
 // Unlock, then 0xF12345 := 0x9413. Leaves RomAccess set.
-void OpenFlashAccess(AppState& s);
+void OpenFlashAccess(CoreState& s);
 // Save bank for a 32 KiB half index 0..7 (bank = b / 2); no port access at all
 // for b outside 0..7. Leaves RomAccess set.
-void SelectSaveBank(AppState& s, std::int8_t b);
+void SelectSaveBank(CoreState& s, std::int8_t b);
 
 }  // namespace rombolt

@@ -1,6 +1,6 @@
 #include "link/detect.h"
 
-#include "app/operation.h"
+#include "core/operation.h"
 #include "link/cartbus.h"
 #include "link/link.h"
 
@@ -8,7 +8,7 @@ namespace rombolt {
 
 namespace {
 // Reads back registers 2, 1, 0 and compares them with what was written.
-int ReadBack(AppState& s, std::uint8_t r2, std::uint8_t r1, std::uint8_t r0) {
+int ReadBack(CoreState& s, std::uint8_t r2, std::uint8_t r1, std::uint8_t r0) {
     const std::uint8_t expect[3] = {r2, r1, r0};
     for (int i = 0; i < 3; ++i) {
         SelectRegister(s, static_cast<std::uint8_t>(2 - i));
@@ -19,7 +19,7 @@ int ReadBack(AppState& s, std::uint8_t r2, std::uint8_t r1, std::uint8_t r0) {
 }
 }  // namespace
 
-int EchoTest(AppState& s) {
+int EchoTest(CoreState& s) {
     PrepareAdapter(s);
     WriteRegister(s, kRegAddr2, 0x12);
     WriteRegister(s, kRegAddr1, 0x34);
@@ -33,7 +33,7 @@ int EchoTest(AppState& s) {
     return 0;
 }
 
-int DetectLink(AppState& s) {
+int DetectLink(CoreState& s) {
     bool sppEcho = false;
     s.Link.SppMode = 1;
     if (EchoTest(s) == 0) {
@@ -51,7 +51,7 @@ int DetectLink(AppState& s) {
     return 1;
 }
 
-bool AdapterStillAnswers(AppState& s) {
+bool AdapterStillAnswers(CoreState& s) {
     WriteRegister(s, kRegAddr2, 0x5A);
     WriteRegister(s, kRegAddr1, 0xC3);
     WriteRegister(s, kRegAddr0, 0x0F);
@@ -66,10 +66,8 @@ bool AdapterStillAnswers(AppState& s) {
     return answers;
 }
 
-int DetectAdapter(AppState& s) {
-    s.LastErasedBlock = -1;
-    s.SkippedBlock = -1;
-    s.SkippedChunks = 0;
+int DetectAdapter(CoreState& s) {
+    s.BeginAdapterSession();
     if (DetectLink(s) != 0) {
         LogLine(s, "No Adaptor Found!");
         return 1;

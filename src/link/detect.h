@@ -1,16 +1,16 @@
 // Adapter detection: echo test in SPP and in EPP, and the choice of transfer mode.
 #pragma once
 
-#include "app/app_state.h"
+#include "core/state.h"
 
 namespace rombolt {
 
 // 0 when the adapter echoed all six bytes in the current mode, 1 at the first mismatch.
-int EchoTest(AppState& s);
+int EchoTest(CoreState& s);
 // 0 when a mode was chosen (SppMode set accordingly), 1 when neither works.
-int DetectLink(AppState& s);
+int DetectLink(CoreState& s);
 // Entry point of every cart operation: 0 found, 1 not (logs "No Adaptor Found!").
-int DetectAdapter(AppState& s);
+int DetectAdapter(CoreState& s);
 
 // Whether the adapter still answers, checked between blocks of a running
 // operation: address registers 2, 1, 0 take two patterns and must read them
@@ -19,6 +19,6 @@ int DetectAdapter(AppState& s);
 // compared equal proves nothing until this passes. Only the address registers
 // change (every transfer loads its own address); access mode, save bank and
 // flash state are left as they are. Logs "No Adaptor Found!" when it fails.
-bool AdapterStillAnswers(AppState& s);
+bool AdapterStillAnswers(CoreState& s);
 
 }  // namespace rombolt

@@ -3,27 +3,27 @@
 namespace rombolt {
 
 namespace {
-inline void C(AppState& s, std::uint8_t v) { outportb(*s.Port, s.Link.ControlPort, v); }
-inline void D(AppState& s, std::uint8_t v) { outportb(*s.Port, s.Link.DataPort, v); }
+inline void C(CoreState& s, std::uint8_t v) { outportb(*s.Port, s.Link.ControlPort, v); }
+inline void D(CoreState& s, std::uint8_t v) { outportb(*s.Port, s.Link.DataPort, v); }
 // Register and data writes take the SPP form in SPP mode, and in EPP mode at
 // speeds "2" and "1" (SpeedIndex above 1).
-inline bool SppWrites(const AppState& s) { return s.Link.SppMode != 0 || s.Config.SpeedIndex > 1; }
+inline bool SppWrites(const CoreState& s) { return s.Link.SppMode != 0 || s.Config.SpeedIndex > 1; }
 }  // namespace
 
-void SppWriteAddress(AppState& s, std::uint8_t reg) {
+void SppWriteAddress(CoreState& s, std::uint8_t reg) {
     C(s, kCtlSelect);
     D(s, reg);
     C(s, kCtlAddrStrobe);
     C(s, kCtlSelect);
 }
 
-void SppWriteData(AppState& s, std::uint8_t value) {
+void SppWriteData(CoreState& s, std::uint8_t value) {
     D(s, value);
     C(s, kCtlDataStrobe);
     C(s, kCtlSelect);
 }
 
-std::uint8_t SppReadByte(AppState& s) {
+std::uint8_t SppReadByte(CoreState& s) {
     C(s, kCtlRead);
     C(s, kCtlNibbleLow);
     const std::uint8_t s1 = inportb(*s.Port, s.Link.StatusPort);
@@ -33,12 +33,12 @@ std::uint8_t SppReadByte(AppState& s) {
     return static_cast<std::uint8_t>(((s2 << 1) & 0xF0) | ((s1 >> 3) & 0x0F));
 }
 
-void EppWriteAddress(AppState& s, std::uint8_t reg) {
+void EppWriteAddress(CoreState& s, std::uint8_t reg) {
     C(s, kCtlSelect);
     outportb(*s.Port, s.Link.EppAddressPort, reg);
 }
 
-void SelectRegister(AppState& s, std::uint8_t reg) {
+void SelectRegister(CoreState& s, std::uint8_t reg) {
     C(s, kCtlSelect);
     if (s.Link.SppMode)
         SppWriteAddress(s, reg);
@@ -46,7 +46,7 @@ void SelectRegister(AppState& s, std::uint8_t reg) {
         EppWriteAddress(s, reg);
 }
 
-void WriteRegister(AppState& s, std::uint8_t reg, std::uint8_t value) {
+void WriteRegister(CoreState& s, std::uint8_t reg, std::uint8_t value) {
     if (SppWrites(s)) {
         SppWriteAddress(s, reg);
         SppWriteData(s, value);
@@ -56,14 +56,14 @@ void WriteRegister(AppState& s, std::uint8_t reg, std::uint8_t value) {
     }
 }
 
-void WriteDataByte(AppState& s, std::uint8_t value) {
+void WriteDataByte(CoreState& s, std::uint8_t value) {
     if (SppWrites(s))
         SppWriteData(s, value);
     else
         outportb(*s.Port, s.Link.EppDataPort, value);
 }
 
-void WriteDataWord(AppState& s, std::uint16_t word) {
+void WriteDataWord(CoreState& s, std::uint16_t word) {
     const auto lo = static_cast<std::uint8_t>(word & 0xFF);
     const auto hi = static_cast<std::uint8_t>(word >> 8);
     if (SppWrites(s)) {
@@ -77,12 +77,12 @@ void WriteDataWord(AppState& s, std::uint16_t word) {
     }
 }
 
-std::uint8_t ReadDataByte(AppState& s) {
+std::uint8_t ReadDataByte(CoreState& s) {
     if (s.Link.SppMode) return SppReadByte(s);
     return inportb(*s.Port, s.Link.EppDataPort);
 }
 
-std::uint16_t ReadDataWord(AppState& s) {
+std::uint16_t ReadDataWord(CoreState& s) {
     if (s.Link.SppMode) {
         const std::uint8_t lo = SppReadByte(s);
         const std::uint8_t hi = SppReadByte(s);

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "app/app_state.h"
+#include "core/state.h"
 
 namespace rombolt {
 
@@ -17,23 +17,22 @@ inline constexpr std::uint8_t kCtlDataStrobe = 0x03;  // SPP data strobe
 inline constexpr std::uint8_t kCtlRead = 0x00;        // before/after reads
 inline constexpr std::uint8_t kCtlNibbleLow = 0x02;   // low half on status bits 3-6
 inline constexpr std::uint8_t kCtlNibbleHigh = 0x06;  // high half on status bits 3-6
-inline constexpr std::uint8_t kCtlIdle = 0x04;        // port idle
 
 // Cycles.
-void SppWriteAddress(AppState& s, std::uint8_t reg);
-void SppWriteData(AppState& s, std::uint8_t value);
-std::uint8_t SppReadByte(AppState& s);
-void EppWriteAddress(AppState& s, std::uint8_t reg);
+void SppWriteAddress(CoreState& s, std::uint8_t reg);
+void SppWriteData(CoreState& s, std::uint8_t value);
+std::uint8_t SppReadByte(CoreState& s);
+void EppWriteAddress(CoreState& s, std::uint8_t reg);
 
 // The six operations every higher layer uses.
-void SelectRegister(AppState& s, std::uint8_t reg);
-void WriteRegister(AppState& s, std::uint8_t reg, std::uint8_t value);
-void WriteDataByte(AppState& s, std::uint8_t value);
-void WriteDataWord(AppState& s, std::uint16_t word);
-std::uint8_t ReadDataByte(AppState& s);
-std::uint16_t ReadDataWord(AppState& s);
+void SelectRegister(CoreState& s, std::uint8_t reg);
+void WriteRegister(CoreState& s, std::uint8_t reg, std::uint8_t value);
+void WriteDataByte(CoreState& s, std::uint8_t value);
+void WriteDataWord(CoreState& s, std::uint16_t word);
+std::uint8_t ReadDataByte(CoreState& s);
+std::uint16_t ReadDataWord(CoreState& s);
 
 // Direct control register write (callers write 0x00 before a run of reads).
-inline void WriteControl(AppState& s, std::uint8_t value) { outportb(*s.Port, s.Link.ControlPort, value); }
+inline void WriteControl(CoreState& s, std::uint8_t value) { outportb(*s.Port, s.Link.ControlPort, value); }
 
 }  // namespace rombolt

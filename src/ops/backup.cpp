@@ -3,7 +3,7 @@
 // written.
 #include <string>
 
-#include "app/operation.h"
+#include "core/operation.h"
 #include "flash/flash.h"
 #include "flash/identify.h"
 #include "image/header.h"
@@ -18,7 +18,7 @@ namespace {
 
 // Cart word address into registers 0, 1, 2 (low byte first), then the data
 // window selected and the port set for reads.
-void StartWordReads(AppState& s, std::uint32_t wordAddress) {
+void StartWordReads(OpsState& s, std::uint32_t wordAddress) {
     WriteRegister(s, 0, static_cast<std::uint8_t>(wordAddress));
     WriteRegister(s, 1, static_cast<std::uint8_t>(wordAddress >> 8));
     WriteRegister(s, 2, static_cast<std::uint8_t>(wordAddress >> 16));
@@ -40,7 +40,7 @@ int CartSizeIndexOfItem(std::string_view item) {
     return -1;
 }
 
-bool ChunkIsEmpty(AppState& s, std::int32_t chunk) {
+bool ChunkIsEmpty(OpsState& s, std::int32_t chunk) {
     for (int w = 0; w < kChunkWords; ++w) s.ChunkBuffer.setWord(w, static_cast<std::uint16_t>(w));
     const std::uint32_t base = static_cast<std::uint32_t>(chunk) * kChunkWords;
     for (int k = 0; k < 64; ++k) {
@@ -51,13 +51,13 @@ bool ChunkIsEmpty(AppState& s, std::int32_t chunk) {
     return true;
 }
 
-int ProbeRomSize(AppState& s) {
+int ProbeRomSize(OpsState& s) {
     for (std::int32_t c : {32, 64, 128, 256})
         if (ChunkIsEmpty(s, c)) return c;
     return 512;
 }
 
-int BackupCart(AppState& s) {
+int BackupCart(OpsState& s) {
     // The header: the first 256 words of the cart.
     StartWordReads(s, 0);
     for (int w = 0; w < 256; ++w) s.ChunkBuffer.setWord(w, ReadDataWord(s));
@@ -118,7 +118,7 @@ int BackupCart(AppState& s) {
     return 0;
 }
 
-int ReadClick(AppState& s) {
+int ReadClick(OpsState& s) {
     BeginLogSection(s);
     if (DetectAdapter(s) != 0) return -1;
     if (!ChooseBackupFile(s, "Backup Game Cancel")) return -1;

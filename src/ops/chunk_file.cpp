@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "app/operation.h"
+#include "core/operation.h"
 
 namespace rombolt {
 
@@ -28,7 +28,7 @@ bool Openable(const std::string& path, const char* mode) {
 
 // Opens path in the given mode as the current file. A file left open by an
 // earlier step is closed first, so at most one stream is ever held.
-int OpenCurrent(AppState& s, const std::string& path, const char* mode) {
+int OpenCurrent(OpsState& s, const std::string& path, const char* mode) {
     CloseCurrentFile(s);
     if (Openable(path, mode)) s.CurrentFile = std::fopen(path.c_str(), mode);
     if (s.CurrentFile == nullptr) {
@@ -50,9 +50,9 @@ bool CountInRange(std::int32_t n) { return n >= 0 && n <= kChunkBytes; }
 
 }  // namespace
 
-int OpenImageForRead(AppState& s) { return OpenCurrent(s, s.CurrentFilePath, "rb"); }
+int OpenImageForRead(OpsState& s) { return OpenCurrent(s, s.CurrentFilePath, "rb"); }
 
-bool ChooseBackupFile(AppState& s, const char* cancelText) {
+bool ChooseBackupFile(OpsState& s, const char* cancelText) {
     std::optional<std::string> file = s.UI->ChooseFile(FileDialog::SaveFile);
     if (!file) {
         LogLine(s, cancelText);
@@ -64,7 +64,7 @@ bool ChooseBackupFile(AppState& s, const char* cancelText) {
     return true;
 }
 
-int OpenOutputFile(AppState& s) {
+int OpenOutputFile(OpsState& s) {
     CloseCurrentFile(s);
     const std::string& path = s.SaveDialogFile;
     struct stat st {};
@@ -88,7 +88,7 @@ int OpenOutputFile(AppState& s) {
     return OpenCurrent(s, path, "w+b");
 }
 
-bool FinishOutputFile(AppState& s) {
+bool FinishOutputFile(OpsState& s) {
     int err = s.CurrentFile == nullptr ? EBADF : 0;
     if (s.CurrentFile != nullptr) {
         if (std::fflush(s.CurrentFile) != 0) err = errno;
@@ -106,7 +106,7 @@ bool FinishOutputFile(AppState& s) {
     return false;
 }
 
-void AbandonOutputFile(AppState& s) {
+void AbandonOutputFile(OpsState& s) {
     if (s.CurrentFile != nullptr) {
         std::fclose(s.CurrentFile);
         s.CurrentFile = nullptr;
@@ -114,7 +114,7 @@ void AbandonOutputFile(AppState& s) {
     if (!s.OutputTempPath.empty()) ::unlink(std::exchange(s.OutputTempPath, {}).c_str());
 }
 
-bool ReadChunk(AppState& s, std::int32_t n) {
+bool ReadChunk(OpsState& s, std::int32_t n) {
     int err = 0;
     if (s.CurrentFile == nullptr) {
         err = EBADF;
@@ -131,7 +131,7 @@ bool ReadChunk(AppState& s, std::int32_t n) {
     return false;
 }
 
-bool WriteChunk(AppState& s, std::int32_t n) {
+bool WriteChunk(OpsState& s, std::int32_t n) {
     int err = 0;
     if (s.CurrentFile == nullptr) {
         err = EBADF;
@@ -150,13 +150,13 @@ bool WriteChunk(AppState& s, std::int32_t n) {
     return false;
 }
 
-void PadChunk(AppState& s, std::int32_t k) {
+void PadChunk(OpsState& s, std::int32_t k) {
     if (k < 0) k = 0;
     if (k >= kChunkBytes) return;
     std::memset(s.ChunkBuffer.data() + k, 0xFF, static_cast<std::size_t>(kChunkBytes - k));
 }
 
-void CloseCurrentFile(AppState& s) {
+void CloseCurrentFile(OpsState& s) {
     if (!s.OutputTempPath.empty()) {
         const std::string temp = std::exchange(s.OutputTempPath, {});
         const bool closed = s.CurrentFile == nullptr || std::fclose(s.CurrentFile) == 0;
@@ -171,7 +171,7 @@ void CloseCurrentFile(AppState& s) {
     }
 }
 
-long long CurrentFileLength(AppState& s) {
+long long CurrentFileLength(OpsState& s) {
     std::FILE* f = s.CurrentFile;
     if (f == nullptr) return -1;
     const off_t here = ftello(f);
@@ -181,7 +181,7 @@ long long CurrentFileLength(AppState& s) {
     return end;
 }
 
-bool CurrentFileHasListedSize(AppState& s, long long listed) {
+bool CurrentFileHasListedSize(OpsState& s, long long listed) {
     const long long length = CurrentFileLength(s);
     if (length == listed) return true;
     LogLine(s, "FileSize = " + std::to_string(length));

@@ -3,42 +3,42 @@
 
 #include <cstdint>
 
-#include "app/app_state.h"
+#include "ops/ops_state.h"
 
 namespace rombolt {
 
 // Opens CurrentFilePath "rb" as the current file; logs "File Open Error!!!" and returns -1 on failure.
-int OpenImageForRead(AppState& s);
+int OpenImageForRead(OpsState& s);
 // Runs SaveDialog1 for a backup: on cancel logs cancelText and returns false;
 // otherwise stores the name in SaveDialogFile, resets the progress display and
 // logs "FileName = " with the name.
-bool ChooseBackupFile(AppState& s, const char* cancelText);
+bool ChooseBackupFile(OpsState& s, const char* cancelText);
 // Opens SaveDialogFile "w+b" as the current file; logs "File Open Error!!!" and returns -1 on failure.
 // An existing regular file is not touched until the output is complete: the
 // data go to a file "NAME.XXXXXX" beside it, which FinishOutputFile (or
 // CloseCurrentFile) renames over it and AbandonOutputFile removes. So a
 // backup that fails or is stopped never costs the user an older backup.
-int OpenOutputFile(AppState& s);
+int OpenOutputFile(OpsState& s);
 // Closes a complete output file and puts it in place; false, with
 // "Write ErrNo=" and the reason logged, when that fails.
-bool FinishOutputFile(AppState& s);
+bool FinishOutputFile(OpsState& s);
 // Closes an output file that did not get all its data: a file that existed
 // under its name keeps its old contents; a new one keeps what was written.
-void AbandonOutputFile(AppState& s);
+void AbandonOutputFile(OpsState& s);
 // Reads exactly n bytes to the start of ChunkBuffer; logs "Read ErrNo=..." on failure.
-bool ReadChunk(AppState& s, std::int32_t n);
+bool ReadChunk(OpsState& s, std::int32_t n);
 // Writes the first n bytes of ChunkBuffer; logs "Write ErrNo=..." on failure.
-bool WriteChunk(AppState& s, std::int32_t n);
+bool WriteChunk(OpsState& s, std::int32_t n);
 // ChunkBuffer bytes k..32767 := 0xFF.
-void PadChunk(AppState& s, std::int32_t k);
+void PadChunk(OpsState& s, std::int32_t k);
 // Closes the current file if one is open (an output file is put in place as
 // by FinishOutputFile, silently).
-void CloseCurrentFile(AppState& s);
+void CloseCurrentFile(OpsState& s);
 // Length of the open current file, or -1.
-long long CurrentFileLength(AppState& s);
+long long CurrentFileLength(OpsState& s);
 // Whether the open current file is exactly `listed` bytes long, as the game
 // list's "Size" says. Otherwise logs "FileSize = " with the real length and
 // "File Size Error!!!" and returns false (the file stays open).
-bool CurrentFileHasListedSize(AppState& s, long long listed);
+bool CurrentFileHasListedSize(OpsState& s, long long listed);
 
 }  // namespace rombolt

@@ -1,6 +1,6 @@
 // The command bodies behind the main window's buttons. The window and the
 // command-line tool both call these; they talk to the user only through
-// AppState::UI. Each returns 0 when the command did its job and nonzero when
+// the state's UI. Each returns 0 when the command did its job and nonzero when
 // it failed, was cancelled or was stopped (the log and status say which).
 #pragma once
 
@@ -8,16 +8,16 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/app_state.h"
+#include "ops/ops_state.h"
 
 namespace rombolt {
 
 // ROM write and verify of one image (row 0 of the game list); hand over to the
 // multi-game path when the list has more than one row or any GB-class row.
-int WriteClick(AppState& s);
-int VerifyClick(AppState& s);
-int WriteImage(AppState& s, std::int32_t size, std::int32_t startChunk, std::uint8_t allowIps);
-int VerifyImage(AppState& s, std::int32_t size, std::int32_t startChunk, std::uint8_t allowIps);
+int WriteClick(OpsState& s);
+int VerifyClick(OpsState& s);
+int WriteImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::uint8_t allowIps);
+int VerifyImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::uint8_t allowIps);
 
 // ROM backup. Cart sizes are offered in megabits and held as 32 KiB chunks.
 struct CartSize {
@@ -38,21 +38,21 @@ int CartSizeIndexOfChunks(std::int32_t chunks);
 // Dialog item of an item text ("8M".."256M"), or -1.
 int CartSizeIndexOfItem(std::string_view item);
 
-int ReadClick(AppState& s);
-int BackupCart(AppState& s);
-int ProbeRomSize(AppState& s);
-bool ChunkIsEmpty(AppState& s, std::int32_t chunk);
+int ReadClick(OpsState& s);
+int BackupCart(OpsState& s);
+int ProbeRomSize(OpsState& s);
+bool ChunkIsEmpty(OpsState& s, std::int32_t chunk);
 
 // Save memory (the transfer routines are in ops/saver.h).
-int SReadClick(AppState& s);
-int SWriteClick(AppState& s);
+int SReadClick(OpsState& s);
+int SWriteClick(OpsState& s);
 
 // Whole-flash erase.
-int EraseFlashClick(AppState& s);
-int EraseAllFlash(AppState& s);
+int EraseFlashClick(OpsState& s);
+int EraseAllFlash(OpsState& s);
 
 // Several games behind boot loaders; mode 0 write, 1 verify. 0 when every
 // item was written or verified; 254 when stopped; -1 otherwise.
-int WriteMultiGames(AppState& s, int mode);
+int WriteMultiGames(OpsState& s, int mode);
 
 }  // namespace rombolt

@@ -1,5 +1,5 @@
 // Erasing the whole flash of the cartridge after the user confirms.
-#include "app/operation.h"
+#include "core/operation.h"
 #include "flash/flash.h"
 #include "flash/identify.h"
 #include "link/detect.h"
@@ -16,7 +16,7 @@ constexpr std::uint32_t kPairBlockBytes = 262144;
 
 }  // namespace
 
-int EraseAllFlash(AppState& s) {
+int EraseAllFlash(OpsState& s) {
     const std::uint32_t blockBytes = s.Cart.Interleaved ? kPairBlockBytes : kSingleBlockBytes;
     const std::uint32_t blockWords = blockBytes / 2;
     const std::int32_t blocks = static_cast<std::int32_t>(s.Cart.CapacityBytes / blockBytes);
@@ -38,7 +38,7 @@ int EraseAllFlash(AppState& s) {
     return 0;
 }
 
-int EraseFlashClick(AppState& s) {
+int EraseFlashClick(OpsState& s) {
     BeginLogSection(s);
     if (DetectAdapter(s) != 0) return -1;
     if (IdentifyFlash(s) != 0) {

@@ -10,26 +10,26 @@ int ChunksOf(std::int32_t size) { return size / kChunkBytes; }
 
 // First chunk at or past which nothing may be placed: the ChunkEnd entry, or
 // the end of the map.
-int UsableEnd(const AppState& s) {
+int UsableEnd(const OpsState& s) {
     for (int c = 0; c < kMapChunks; ++c)
         if (s.ChunkMap[c] == ChunkEnd) return c;
     return kMapChunks;
 }
 
-void Fill(AppState& s, int c, int n, int row) {
+void Fill(OpsState& s, int c, int n, int row) {
     for (int i = 0; i < n; ++i) s.ChunkMap[c + i] = static_cast<std::uint8_t>(row);
 }
 
 }  // namespace
 
-int FreeRunLength(const AppState& s, int c) {
+int FreeRunLength(const OpsState& s, int c) {
     if (c < 0) return 0;
     int k = 0;
     while (c + k < kMapChunks && s.ChunkMap[c + k] == ChunkFree) ++k;
     return k;
 }
 
-int PlaceAt(AppState& s, int row, std::int32_t size, int c) {
+int PlaceAt(OpsState& s, int row, std::int32_t size, int c) {
     int n = ChunksOf(size);
     // A start at or past the end marker would put the game beyond the cart's
     // capacity even though the map has free entries there.
@@ -39,7 +39,7 @@ int PlaceAt(AppState& s, int row, std::int32_t size, int c) {
     return 0;
 }
 
-int PlaceFirstFit(AppState& s, int row, std::int32_t size) {
+int PlaceFirstFit(OpsState& s, int row, std::int32_t size) {
     int n = ChunksOf(size);
     for (int c = 0; c < kMapChunks; ++c) {
         if (s.ChunkMap[c] == ChunkEnd) return -1;
@@ -51,7 +51,7 @@ int PlaceFirstFit(AppState& s, int row, std::int32_t size) {
     return kLayoutTooManyGba;
 }
 
-int LayoutPlainCart(AppState& s, int a) {
+int LayoutPlainCart(OpsState& s, int a) {
     if (s.ListRowCount > 99) return -1;
     s.ChunkMap.fill(ChunkFree);
     if (a == 1) {
@@ -99,7 +99,7 @@ int LayoutPlainCart(AppState& s, int a) {
     return 0;
 }
 
-int LayoutVelaCart(AppState& s, int a) {
+int LayoutVelaCart(OpsState& s, int a) {
     if (static_cast<std::uint64_t>(std::max(a, 0)) * 0x800000u < s.ListTotalSize) return -1;
     if (s.ListRowCount > 99) return -1;
     s.ChunkMap.fill(ChunkFree);

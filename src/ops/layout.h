@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/app_state.h"
+#include "ops/ops_state.h"
 
 namespace rombolt {
 
@@ -16,14 +16,14 @@ inline constexpr int kLayoutTooManyGba = 254;
 inline constexpr int kLayoutNoPlace = 253;
 
 // Consecutive ChunkFree entries from chunk c on, never past chunk 1023.
-int FreeRunLength(const AppState& s, int c);
+int FreeRunLength(const OpsState& s, int c);
 // The item at chunk c when the free run there holds size bytes: 0, else 254.
-int PlaceAt(AppState& s, int row, std::int32_t size, int c);
+int PlaceAt(OpsState& s, int row, std::int32_t size, int c);
 // First free run that holds the item: 0; -1 on reaching ChunkEnd; 254 past chunk 1023.
-int PlaceFirstFit(AppState& s, int row, std::int32_t size);
+int PlaceFirstFit(OpsState& s, int row, std::int32_t size);
 // Carts outside the Vela line; a = capacity / 8 MiB (1, else handled as 16 MiB).
-int LayoutPlainCart(AppState& s, int a);
+int LayoutPlainCart(OpsState& s, int a);
 // Vela line carts; a = capacity / 8 MiB (1, 2 or 4).
-int LayoutVelaCart(AppState& s, int a);
+int LayoutVelaCart(OpsState& s, int a);
 
 }  // namespace rombolt

@@ -7,8 +7,8 @@
 #include <string>
 #include <system_error>
 
-#include "app/game_list.h"
-#include "app/operation.h"
+#include "ops/game_rows.h"
+#include "core/operation.h"
 #include "flash/flash.h"
 #include "flash/identify.h"
 #include "image/header.h"
@@ -26,7 +26,7 @@ std::string Prefix(int k, int t, const std::string& name) {
     return std::to_string(k) + "/" + std::to_string(t) + "[" + name + "] ";
 }
 
-void FailOperation(AppState& s, int mode) {
+void FailOperation(OpsState& s, int mode) {
     SetStatusText(s, mode == 0 ? "Write Error!!!" : "Verify Error!!!");
     EndOperation(s);
     LogElapsedTime(s);
@@ -34,7 +34,7 @@ void FailOperation(AppState& s, int mode) {
 
 // Whether the planned map uses a chunk beyond the detected capacity (a cart
 // of a size the layouts do not know, such as a 4 MiB one).
-bool MapExceedsCapacity(const AppState& s) {
+bool MapExceedsCapacity(const OpsState& s) {
     const std::uint32_t chunks = s.Cart.CapacityBytes / kChunkBytes;
     for (int c = static_cast<int>(chunks); c < kMapChunks; ++c) {
         const std::uint8_t v = s.ChunkMap[c];
@@ -46,7 +46,7 @@ bool MapExceedsCapacity(const AppState& s) {
 
 }  // namespace
 
-int CountMapItems(const AppState& s) {
+int CountMapItems(const OpsState& s) {
     int t = 0;
     std::uint8_t last = ChunkFree;
     for (int c = 0; c < kMapChunks; ++c) {
@@ -59,7 +59,7 @@ int CountMapItems(const AppState& s) {
     return t;
 }
 
-int WriteLoader(AppState& s, int mode, std::int32_t chunk) {
+int WriteLoader(OpsState& s, int mode, std::int32_t chunk) {
     CloseCurrentFile(s);
     std::error_code ec;
     // A directory (the default before a loader file is chosen) is no loader file.
@@ -93,7 +93,7 @@ int WriteLoader(AppState& s, int mode, std::int32_t chunk) {
     return -1;
 }
 
-int WriteMultiGames(AppState& s, int mode) {
+int WriteMultiGames(OpsState& s, int mode) {
     BeginLogSection(s);
     ResetProgress(s);
     if (DetectAdapter(s) != 0) return -1;

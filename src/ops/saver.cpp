@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/operation.h"
+#include "core/operation.h"
 #include "link/cartbus.h"
 #include "link/detect.h"
 #include "link/link.h"
@@ -16,7 +16,7 @@ namespace {
 // Save memory is addressed in 256-byte blocks inside the selected 64 KiB bank:
 // register 1 holds the block, registers 0 and 2 stay 0, and the adapter steps
 // through the block's bytes on its own.
-void StartBlock(AppState& s, std::uint8_t block, bool writing) {
+void StartBlock(OpsState& s, std::uint8_t block, bool writing) {
     WriteRegister(s, 0, 0);
     WriteRegister(s, 1, block);
     WriteRegister(s, 2, 0);
@@ -26,7 +26,7 @@ void StartBlock(AppState& s, std::uint8_t block, bool writing) {
 
 // The bank choice costs a whole unlock sequence (1,508 cart writes), as long
 // as an 8 KiB transfer; the window gets its turn before and after it.
-void OpenSaveWindow(AppState& s, int half) {
+void OpenSaveWindow(OpsState& s, int half) {
     ProcessMessages(s);
     SelectSaveBank(s, static_cast<std::int8_t>(half));
     SetSaveAccess(s);
@@ -37,7 +37,7 @@ void OpenSaveWindow(AppState& s, int half) {
 // of them (8 KiB, the size of a unit), so that a half transfer keeps it no
 // longer than a unit transfer does.
 constexpr int kBlocksPerPump = 32;
-void PumpBetweenBlocks(AppState& s, int k) {
+void PumpBetweenBlocks(OpsState& s, int k) {
     if (k % kBlocksPerPump == kBlocksPerPump - 1) ProcessMessages(s);
 }
 
@@ -84,7 +84,7 @@ bool ParseBankCode(const std::string& code, int sizeIndex, int& startUnit) {
     return true;
 }
 
-int CompareSaveUnit(AppState& s, int unit) {
+int CompareSaveUnit(OpsState& s, int unit) {
     OpenSaveWindow(s, unit >> 2);
     for (int k = 0; k < 32; ++k) {
         StartBlock(s, UnitBlock(unit, k), false);
@@ -94,7 +94,7 @@ int CompareSaveUnit(AppState& s, int unit) {
     return 0;
 }
 
-int ReadSaveUnit(AppState& s, int unit) {
+int ReadSaveUnit(OpsState& s, int unit) {
     OpenSaveWindow(s, unit >> 2);
     for (int k = 0; k < 32; ++k) {
         StartBlock(s, UnitBlock(unit, k), false);
@@ -103,7 +103,7 @@ int ReadSaveUnit(AppState& s, int unit) {
     return CompareSaveUnit(s, unit);
 }
 
-int WriteSaveUnit(AppState& s, int unit) {
+int WriteSaveUnit(OpsState& s, int unit) {
     OpenSaveWindow(s, unit >> 2);
     for (int k = 0; k < 32; ++k) {
         StartBlock(s, UnitBlock(unit, k), true);
@@ -112,7 +112,7 @@ int WriteSaveUnit(AppState& s, int unit) {
     return CompareSaveUnit(s, unit);
 }
 
-int CompareSaveHalf(AppState& s, int half) {
+int CompareSaveHalf(OpsState& s, int half) {
     OpenSaveWindow(s, half);
     for (int k = 0; k < 128; ++k) {
         StartBlock(s, HalfBlock(half, k), false);
@@ -123,7 +123,7 @@ int CompareSaveHalf(AppState& s, int half) {
     return 0;
 }
 
-int ReadSaveHalf(AppState& s, int half) {
+int ReadSaveHalf(OpsState& s, int half) {
     OpenSaveWindow(s, half);
     for (int k = 0; k < 128; ++k) {
         StartBlock(s, HalfBlock(half, k), false);
@@ -133,7 +133,7 @@ int ReadSaveHalf(AppState& s, int half) {
     return CompareSaveHalf(s, half);
 }
 
-int ProbeSaveMemory(AppState& s) {
+int ProbeSaveMemory(OpsState& s) {
     ReadSaveHalf(s, 0);
     if (CompareSaveHalf(s, 0) != 0) return -1;
     if (CompareSaveHalf(s, 1) == 0) {
@@ -144,7 +144,7 @@ int ProbeSaveMemory(AppState& s) {
     return 2;
 }
 
-int SelectSaver(AppState& s) {
+int SelectSaver(OpsState& s) {
     BeginLogSection(s);
     if (DetectAdapter(s) != 0) return -1;
     if (ProbeSaveMemory(s) <= 0) {
@@ -167,7 +167,7 @@ int SelectSaver(AppState& s) {
     return 0;
 }
 
-int BackupSave(AppState& s) {
+int BackupSave(OpsState& s) {
     SetStatusText(s, "Reading...");
     if (OpenOutputFile(s) != 0) return kStopResult;
     BeginOperation(s);
@@ -198,7 +198,7 @@ int BackupSave(AppState& s) {
     return 0;
 }
 
-int RestoreSave(AppState& s, std::int32_t size) {
+int RestoreSave(OpsState& s, std::int32_t size) {
     const std::uint8_t count = static_cast<std::uint8_t>(size / kSaveUnitBytes);
     SetStatusText(s, "Writing...");
     for (int i = 0; i < count; ++i) {
@@ -227,7 +227,7 @@ int RestoreSave(AppState& s, std::int32_t size) {
     return 0;
 }
 
-int SReadClick(AppState& s) {
+int SReadClick(OpsState& s) {
     if (SelectSaver(s) != 0) return -1;
     if (!ChooseBackupFile(s, "Backup Saver Cancel")) return -1;
     const int r = BackupSave(s);
@@ -243,7 +243,7 @@ int SReadClick(AppState& s) {
     return (r & 0xFF) != 0 ? -1 : 0;
 }
 
-int SWriteClick(AppState& s) {
+int SWriteClick(OpsState& s) {
     if (SelectSaver(s) != 0) return -1;
     std::optional<std::string> file = s.UI->ChooseFile(FileDialog::OpenFile);
     if (!file) return -1;

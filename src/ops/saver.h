@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/app_state.h"
+#include "ops/ops_state.h"
 
 namespace rombolt {
 
@@ -51,20 +51,20 @@ bool ParseBankCode(const std::string& code, int sizeIndex, int& startUnit);
 
 // Access routines; each returns 0 or -1. A unit moves through the first 8 KiB
 // of ChunkBuffer, a half through all of it.
-int CompareSaveUnit(AppState& s, int unit);
-int ReadSaveUnit(AppState& s, int unit);
-int WriteSaveUnit(AppState& s, int unit);
-int CompareSaveHalf(AppState& s, int half);
-int ReadSaveHalf(AppState& s, int half);
+int CompareSaveUnit(OpsState& s, int unit);
+int ReadSaveUnit(OpsState& s, int unit);
+int WriteSaveUnit(OpsState& s, int unit);
+int CompareSaveHalf(OpsState& s, int half);
+int ReadSaveHalf(OpsState& s, int half);
 
 // -1 when no save memory answers; 1 when half B mirrors half A; 2 otherwise.
-int ProbeSaveMemory(AppState& s);
+int ProbeSaveMemory(OpsState& s);
 // Separator line, adapter, probe, dialog, range checks: 0 when a usable range
 // is in s.Saver, -1 otherwise (reason logged).
-int SelectSaver(AppState& s);
+int SelectSaver(OpsState& s);
 // Transfer loops: 0, -1, or 254 when stopped (BackupSave also 254 when the
 // output file cannot be created).
-int BackupSave(AppState& s);
-int RestoreSave(AppState& s, std::int32_t size);
+int BackupSave(OpsState& s);
+int RestoreSave(OpsState& s, std::int32_t size);
 
 }  // namespace rombolt

@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "app/game_list.h"
-#include "app/operation.h"
+#include "ops/game_rows.h"
+#include "core/operation.h"
 #include "flash/flash.h"
 #include "flash/identify.h"
 #include "image/header.h"
@@ -22,7 +22,7 @@ std::int32_t ChunkCount(std::int32_t size) { return (size >> 15) + ((size & 0x7F
 // Offers the IPS file dialog when the option is on and the caller allows it.
 // The patch is used only when it loads; a cancelled dialog or a bad patch
 // leaves the image unpatched.
-void ChooseIpsPatch(AppState& s, std::uint8_t allowIps) {
+void ChooseIpsPatch(OpsState& s, std::uint8_t allowIps) {
     if (s.Config.IpsApply != 1 || allowIps == 0) return;
     s.UI->PauseTimer(true);
     std::optional<std::string> file = s.UI->ChooseFile(FileDialog::IpsFile);
@@ -37,7 +37,7 @@ void ChooseIpsPatch(AppState& s, std::uint8_t allowIps) {
 // One chunk of the image into ChunkBuffer: stop test, progress, read and pad,
 // header repair on chunk 0, patch. 0 to go on; 254 (stopped) or -1 (read
 // failed) with the file closed.
-int PrepareChunk(AppState& s, std::int32_t i, std::int32_t count, std::int32_t& remaining, bool logName) {
+int PrepareChunk(OpsState& s, std::int32_t i, std::int32_t count, std::int32_t& remaining, bool logName) {
     ProcessMessages(s);
     if (s.StopRequested) {
         ReportStop(s);
@@ -75,7 +75,7 @@ std::string WithChunk(const char* text, std::int32_t i) { return text + std::to_
 
 // Compares the whole image with the flash from startChunk on. The file must
 // be open at its start; it is closed on every return.
-int VerifyPass(AppState& s, std::int32_t size, std::int32_t startChunk, bool logName) {
+int VerifyPass(OpsState& s, std::int32_t size, std::int32_t startChunk, bool logName) {
     const std::int32_t count = ChunkCount(size);
     std::int32_t remaining = size;
     for (std::int32_t i = 0; i < count; ++i) {
@@ -91,14 +91,14 @@ int VerifyPass(AppState& s, std::int32_t size, std::int32_t startChunk, bool log
     return 0;
 }
 
-bool NeedsMultiGamePath(const AppState& s) {
+bool NeedsMultiGamePath(const OpsState& s) {
     return s.GameList.size() > 1 || s.GbRowCount != 0 ||
            (!s.GameList.empty() && IsGbClass(s.GameList[0].GType));
 }
 
 }  // namespace
 
-int WriteImage(AppState& s, std::int32_t size, std::int32_t startChunk, std::uint8_t allowIps) {
+int WriteImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::uint8_t allowIps) {
     const std::int32_t count = ChunkCount(size);
     s.IpsActive = 0;
     if (size < 0) {
@@ -138,7 +138,7 @@ int WriteImage(AppState& s, std::int32_t size, std::int32_t startChunk, std::uin
     return 0;
 }
 
-int VerifyImage(AppState& s, std::int32_t size, std::int32_t startChunk, std::uint8_t allowIps) {
+int VerifyImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::uint8_t allowIps) {
     s.IpsActive = 0;
     if (size < 0) {
         CloseCurrentFile(s);
@@ -155,7 +155,7 @@ namespace {
 
 // Runs one game's pipeline from chunk 0 in the busy state and reports its
 // verdict: the error text in the status panel, or the success line in the log.
-int RunSingleGame(AppState& s, int (*pipeline)(AppState&, std::int32_t, std::int32_t, std::uint8_t),
+int RunSingleGame(OpsState& s, int (*pipeline)(OpsState&, std::int32_t, std::int32_t, std::uint8_t),
                   std::int32_t size, const char* errorStatus, const char* okLine) {
     BeginOperation(s);
     s.MessagePrefix = "[" + s.GameList[0].Name + "] ";
@@ -172,7 +172,7 @@ int RunSingleGame(AppState& s, int (*pipeline)(AppState&, std::int32_t, std::int
 
 }  // namespace
 
-int WriteClick(AppState& s) {
+int WriteClick(OpsState& s) {
     s.MessagePrefix.clear();
     if (NeedsMultiGamePath(s)) return WriteMultiGames(s, 0);
     if (s.GameList.empty()) return -1;
@@ -206,7 +206,7 @@ int WriteClick(AppState& s) {
     return RunSingleGame(s, WriteImage, *size, "Write Error!!!", "Write To Cart Ok");
 }
 
-int VerifyClick(AppState& s) {
+int VerifyClick(OpsState& s) {
     s.MessagePrefix.clear();
     if (NeedsMultiGamePath(s)) return WriteMultiGames(s, 1);
     if (s.GameList.empty()) return -1;

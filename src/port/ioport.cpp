@@ -1,7 +1,5 @@
 #include "port/ioport.h"
 
-#include "app/app_state.h"
-
 namespace rombolt {
 
 int PortBaseForIndex(int portIndex) {
@@ -10,15 +8,6 @@ int PortBaseForIndex(int portIndex) {
         case 2: return 0x3BC;
         default: return 0x378;
     }
-}
-
-void ApplyPortSelection(AppState& s) {
-    const int base = s.PortBaseOverride != 0 ? s.PortBaseOverride : PortBaseForIndex(s.Config.PortIndex);
-    s.Link.DataPort = base;
-    s.Link.StatusPort = base + 1;
-    s.Link.ControlPort = base + 2;
-    s.Link.EppAddressPort = base + 3;
-    s.Link.EppDataPort = base + 4;
 }
 
 }  // namespace rombolt

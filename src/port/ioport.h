@@ -9,8 +9,6 @@
 
 namespace rombolt {
 
-struct AppState;
-
 // One port back end: the simulated adapter, direct I/O, ppdev, "no hardware",
 // or a wrapper (recording, counting, tracing) around another back end.
 // The four calls sit in the innermost loop of every transfer: implementations
@@ -89,10 +87,5 @@ inline void outport(PortBackend& p, int port, int value) {
 
 // Base address for a PortIndex: 0 -> 0x378, 1 -> 0x278, 2 -> 0x3BC, anything else 0x378.
 int PortBaseForIndex(int portIndex);
-
-// Fills the five LinkPort addresses from ConfigRecord::PortIndex (or from
-// AppState::PortBaseOverride when a base was given on the command line).
-// No port I/O.
-void ApplyPortSelection(AppState& s);
 
 }  // namespace rombolt

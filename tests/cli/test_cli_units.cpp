@@ -11,7 +11,7 @@
 #include "cli/header_report.h"
 #include "cli/options.h"
 #include "cli/prepared_digest.h"
-#include "cli/trace_port.h"
+#include "port/trace_port.h"
 #include "cli_test_util.h"
 #include "image/header.h"
 

@@ -1,3 +1,4 @@
+#include "app/app_state.h"
 #include "gui_support.h"
 
 #include <gtest/gtest.h>

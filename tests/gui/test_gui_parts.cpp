@@ -6,7 +6,8 @@
 #include <QTest>
 #include <fstream>
 
-#include "app/operation.h"
+#include "app/app_state.h"
+#include "core/operation.h"
 #include "command_line.h"
 #include "file_browser.h"
 #include "gui_support.h"

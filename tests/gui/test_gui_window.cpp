@@ -9,7 +9,8 @@
 #include <QTimer>
 #include <regex>
 
-#include "app/operation.h"
+#include "app/app_state.h"
+#include "core/operation.h"
 #include "gui_support.h"
 
 namespace rombolt::test::gui {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/app_state.h"
 #include "image/header.h"
 #include "support/game_images.h"
 #include "support/sim_fixture.h"

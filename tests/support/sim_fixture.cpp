@@ -1,5 +1,6 @@
 #include "support/sim_fixture.h"
 
+#include "app/app_state.h"
 #include "link/cartbus.h"
 #include "link/link.h"
 

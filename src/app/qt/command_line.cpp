@@ -7,7 +7,7 @@
 #include "sim/cart_dir.h"
 #include "sim/sim_port.h"
 #ifdef ROMBOLT_HAVE_TRACE
-#include "cli/trace_port.h"
+#include "port/trace_port.h"
 #endif
 
 namespace rombolt::qt {
@@ -120,7 +120,7 @@ PortChain OpenPortChain(const WindowOptions& options, int configBase, HardwareOp
             c.fatal = "cannot write the trace file " + options.trace;
             return c;
         }
-        auto trace = std::make_unique<cli::TracePort>(*c.backend, f);
+        auto trace = std::make_unique<TracePort>(*c.backend, f);
         c.backend = trace.get();
         c.owned.push_back(std::move(trace));
 #else

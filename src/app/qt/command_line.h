@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/app_state.h"
 #include "port/ioport.h"
 #include "port/port_open.h"
 

@@ -15,7 +15,7 @@
 #include <filesystem>
 
 #include "app/game_list.h"
-#include "app/operation.h"
+#include "core/operation.h"
 #include "ops/commands.h"
 #include "pictures.h"
 #include "port/ioport.h"

@@ -20,7 +20,7 @@
 
 #include "app/app_state.h"
 #include "app/config.h"
-#include "app/frontend.h"
+#include "core/frontend.h"
 #include "command_line.h"
 #include "dialogs.h"
 #include "file_browser.h"

@@ -26,7 +26,7 @@ public:
     // Progress bar position 0..100.
     virtual void ShowProgress(int percent) = 0;
     // Lets the front end handle pending events (Stop button, timer, repaint).
-    // A pressed Stop sets AppState::StopRequested from inside this call.
+    // A pressed Stop sets StopRequested from inside this call.
     virtual void ProcessMessages() = 0;
     // Busy (true): action controls off, Stop on, elapsed-time timer started.
     // Idle (false): the reverse; list-dependent buttons follow the game list.

@@ -9,7 +9,7 @@
 
 #include "port/ioport.h"
 
-namespace rombolt::cli {
+namespace rombolt {
 
 class TracePort final : public PortBackend {
 public:
@@ -39,4 +39,4 @@ private:
 // Exposed for the tests.
 int FormatTraceLine(char* buf, const char* op, std::uint16_t port, unsigned value, int digits);
 
-}  // namespace rombolt::cli
+}  // namespace rombolt

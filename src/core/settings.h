@@ -1,6 +1,8 @@
-// The settings record stored whole in "config.sav" (1340 bytes, little-endian).
+// The settings record: what the user chose (port, speed, options, loader files)
+// and the window's remembered state. Every layer reads its fields; the
+// application layer stores it whole in "config.sav" (1340 bytes, little-endian).
 // Field order and sizes mirror the file; the byte image is produced field by
-// field by SerializeConfig/ParseConfig (config.h), never by struct layout.
+// field by SerializeConfig/ParseConfig (app/config.h), never by struct layout.
 #pragma once
 
 #include <array>

@@ -1,21 +1,19 @@
-#include "app/operation.h"
-
-#include "link/cartbus.h"
+#include "core/operation.h"
 
 namespace rombolt {
 
-void LogLine(AppState& s, std::string_view text) { s.UI->LogLine(text); }
+void LogLine(CoreState& s, std::string_view text) { s.UI->LogLine(text); }
 
-void SetPanelText(AppState& s, int index, std::string_view text) { s.UI->SetPanelText(index, text); }
+void SetPanelText(CoreState& s, int index, std::string_view text) { s.UI->SetPanelText(index, text); }
 
-void ResetProgress(AppState& s) {
+void ResetProgress(CoreState& s) {
     s.ProgressPercent = 0;
     s.UI->ShowProgress(0);
     SetPanelText(s, 1, "");
     SetPanelText(s, 3, "");
 }
 
-void ShowProgress(AppState& s) { s.UI->ShowProgress(s.ProgressPercent); }
+void ShowProgress(CoreState& s) { s.UI->ShowProgress(s.ProgressPercent); }
 
 std::uint8_t PercentOf(long long done, long long total) {
     if (total <= 0) return 0;
@@ -25,9 +23,9 @@ std::uint8_t PercentOf(long long done, long long total) {
     return static_cast<std::uint8_t>(p);  // truncation toward zero
 }
 
-void ProcessMessages(AppState& s) { s.UI->ProcessMessages(); }
+void ProcessMessages(CoreState& s) { s.UI->ProcessMessages(); }
 
-void BeginOperation(AppState& s) {
+void BeginOperation(CoreState& s) {
     s.StopRequested = 0;
     s.UI->SetBusy(true);
     s.ElapsedSeconds = 0;
@@ -35,34 +33,34 @@ void BeginOperation(AppState& s) {
     ProcessMessages(s);
 }
 
-void EndOperation(AppState& s) {
+void EndOperation(CoreState& s) {
     s.StopRequested = 1;
     s.UI->SetBusy(false);
     ProcessMessages(s);
     IdlePort(s);
 }
 
-void ReportCompleted(AppState& s, std::string_view status) {
+void ReportCompleted(CoreState& s, std::string_view status) {
     SetStatusText(s, status);
     s.ProgressPercent = 100;
     ShowProgress(s);
     ProcessMessages(s);
 }
 
-void LogElapsedTime(AppState& s) { LogLine(s, "Time = " + std::to_string(s.ElapsedSeconds) + " Sec"); }
+void LogElapsedTime(CoreState& s) { LogLine(s, "Time = " + std::to_string(s.ElapsedSeconds) + " Sec"); }
 
-void ReportStop(AppState& s) {
+void ReportStop(CoreState& s) {
     LogLine(s, "Stop process !!!");
     EndOperation(s);
 }
 
-void TimerTick(AppState& s) {
+void TimerTick(CoreState& s) {
     s.ElapsedSeconds += 1;
     SetPanelText(s, 3, std::to_string(s.ElapsedSeconds) + " Sec");
     ProcessMessages(s);
 }
 
-void BeginLogSection(AppState& s) {
+void BeginLogSection(CoreState& s) {
     if (s.FirstOperation) {
         s.FirstOperation = 0;
     } else {

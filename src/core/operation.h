@@ -5,48 +5,48 @@
 #include <string>
 #include <string_view>
 
-#include "app/app_state.h"
+#include "core/state.h"
 
 namespace rombolt {
 
-void LogLine(AppState& s, std::string_view text);
-void SetPanelText(AppState& s, int index, std::string_view text);
-inline void SetStatusText(AppState& s, std::string_view text) { SetPanelText(s, 1, text); }
+void LogLine(CoreState& s, std::string_view text);
+void SetPanelText(CoreState& s, int index, std::string_view text);
+inline void SetStatusText(CoreState& s, std::string_view text) { SetPanelText(s, 1, text); }
 
 // Progress bar to 0, status and time panels emptied.
-void ResetProgress(AppState& s);
+void ResetProgress(CoreState& s);
 // Progress bar := ProgressPercent.
-void ShowProgress(AppState& s);
+void ShowProgress(CoreState& s);
 // trunc(done * 100.0 / total), the percentage shown before block `done`.
 std::uint8_t PercentOf(long long done, long long total);
 
 // Lets the front end process pending events; Stop sets StopRequested in here.
-void ProcessMessages(AppState& s);
+void ProcessMessages(CoreState& s);
 
 // Busy state: StopRequested := 0, controls off, Stop on, timer from 0 ("0 Sec").
-void BeginOperation(AppState& s);
+void BeginOperation(CoreState& s);
 // Idle state: StopRequested := 1, controls back, timer off, then the idle value
 // 0x04 to the control register. Safe to run more than once.
-void EndOperation(AppState& s);
+void EndOperation(CoreState& s);
 
 // End of a transfer that completed: the result text in the status panel, the
 // progress bar at 100, one event pump.
-void ReportCompleted(AppState& s, std::string_view status);
+void ReportCompleted(CoreState& s, std::string_view status);
 
 // "Time = 37 Sec"
-void LogElapsedTime(AppState& s);
+void LogElapsedTime(CoreState& s);
 // "Stop process !!!", then EndOperation.
-void ReportStop(AppState& s);
+void ReportStop(CoreState& s);
 
 // The elapsed-time timer's one-second tick: ElapsedSeconds + 1, panel 3 "N Sec",
 // then a nested event pump. Front ends call it from their timer.
-void TimerTick(AppState& s);
+void TimerTick(CoreState& s);
 
 // Stop button: StopRequested := 1, nothing else.
-inline void StopClick(AppState& s) { s.StopRequested = 1; }
+inline void StopClick(CoreState& s) { s.StopRequested = 1; }
 
 // Opening line of every operation: the first one after start-up logs nothing,
 // every later one an empty separator line.
-void BeginLogSection(AppState& s);
+void BeginLogSection(CoreState& s);
 
 }  // namespace rombolt

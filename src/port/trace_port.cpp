@@ -1,8 +1,8 @@
-#include "cli/trace_port.h"
+#include "port/trace_port.h"
 
 #include <cstring>
 
-namespace rombolt::cli {
+namespace rombolt {
 
 namespace {
 constexpr std::size_t kTraceBuffer = 1 << 20;
@@ -77,4 +77,4 @@ void TracePort::outw(std::uint16_t port, std::uint16_t value) {
     inner_.outw(port, value);
 }
 
-}  // namespace rombolt::cli
+}  // namespace rombolt

@@ -1,0 +1,45 @@
+// What the flash layer knows of the cart: the identified chips and capacity,
+// and what it did to them in this adapter session (the block erased last, the
+// chunks a skip-unchanged write left alone).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "core/state.h"
+
+namespace rombolt {
+
+struct CartInfo {
+    std::uint32_t CapacityBytes = 0;  // 4, 8, 16 or 32 MiB
+    std::uint8_t Interleaved = 0;     // two chips, even words in the first
+    std::uint8_t VelaLine = 0;        // interleaved cart that passed the line test
+};
+
+struct FlashState : CoreState {
+    CartInfo Cart;
+    std::int32_t LastErasedBlock = -1;
+    // Skip-unchanged writes: the block whose chunks were last found equal to
+    // the prepared data and skipped in this operation (-1: none), which of its
+    // chunks those are (bit k: chunk k of the block), and copies of their data,
+    // kept so that they can be programmed again when a later chunk of the same
+    // block needs it erased. Reset by adapter detection like LastErasedBlock.
+    std::int32_t SkippedBlock = -1;
+    std::uint32_t SkippedChunks = 0;
+    std::vector<std::uint8_t> SkippedData;
+    // The cart chunk whose programming failed in the last skip-unchanged
+    // chunk write (-1: none). It can be an earlier, skipped chunk of the
+    // block, programmed again after the block was erased.
+    std::int32_t SkipFailedChunk = -1;
+
+    void BeginAdapterSession() override {
+        LastErasedBlock = -1;
+        SkippedBlock = -1;
+        SkippedChunks = 0;
+    }
+
+protected:
+    ~FlashState() = default;
+};
+
+}  // namespace rombolt

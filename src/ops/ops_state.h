@@ -1,0 +1,61 @@
+// The cart operations' state: the one current file, the game list's rows with
+// their summary, the multi-game chunk map, and the sizes chosen in the backup
+// and save-memory dialogs.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "image/image_state.h"
+#include "ops/game_rows.h"
+
+namespace rombolt {
+
+// The chosen save memory range.
+struct SaverSelection {
+    std::int8_t StartUnit = 0;   // 0..31, -1 after a cancelled dialog
+    std::int8_t SizeIndex = 1;   // 0..4 ("8K".."256K"), -1 after cancel
+    std::uint8_t UnitCount = 0;  // 8 KiB units to transfer
+};
+
+// Values of ChunkMap entries besides row numbers 0..99.
+inline constexpr std::uint8_t ChunkFree = 0x9D;
+inline constexpr std::uint8_t ChunkEnd = 0x9C;
+inline constexpr std::uint8_t ChunkGbaLoader = 0xFF;
+inline constexpr std::uint8_t ChunkGbLoader = 0xFE;
+
+struct OpsState : ImageState {
+    // --- the one current file ---
+    std::FILE* CurrentFile = nullptr;
+    std::string CurrentFilePath;
+    std::string SaveDialogFile;  // name last chosen in SaveDialog1
+    // A backup written beside the file it is to replace, "NAME.XXXXXX"; empty
+    // when the current output file is written in place (ops/chunk_file.h).
+    std::string OutputTempPath;
+
+    // --- game list and its summary (the summary is made by UpdateListSize) ---
+    std::vector<GameRow> GameList;
+    std::int32_t ListRowCount = 0;
+    std::array<std::int32_t, 100> RowSizes{};
+    std::array<std::uint8_t, 100> GbaRows{};
+    std::uint8_t GbaRowCount = 0;
+    std::array<std::uint8_t, 100> GbRows{};
+    std::uint8_t GbRowCount = 0;
+    std::uint32_t ListTotalSize = 0;
+    std::string FitNote;
+
+    // --- multi-game layout ---
+    std::array<std::uint8_t, 1024> ChunkMap{};
+
+    // --- backup and save memory ---
+    std::int32_t ChosenCartSize = 0;  // in 32 KiB chunks; 0 = cancelled
+    SaverSelection Saver;
+
+protected:
+    ~OpsState() = default;
+};
+
+}  // namespace rombolt
