@@ -108,7 +108,7 @@ TEST_F(CliRun, UsageHelpAndVersion) {
         std::regex_match(v.out, version, std::regex("Rombolt Writer 3\\.2(?: \\(commit ([^)]+)\\))?\n")))
         << v.out;
     const bool checkout = fs::exists(fs::path(ROMBOLT_SOURCE_DIR) / ".git") &&
-                          std::system("git --version >/dev/null 2>&1") == 0;
+                          std::system("git -C '" ROMBOLT_SOURCE_DIR "' rev-parse >/dev/null 2>&1") == 0;
     EXPECT_TRUE(version[1].matched || !checkout) << v.out;
     if (version[1].matched) {
         const std::string commit = std::regex_replace(version[1].str(), std::regex("-dirty$"), "");
