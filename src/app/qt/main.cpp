@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("rombolt-writer");
     QApplication::setApplicationVersion(ROMBOLT_VERSION);
+    QApplication::setDesktopFileName(ROMBOLT_APP_ID);
     QApplication::setStyle("Fusion");
 
     rombolt::qt::WindowOptions options = rombolt::qt::ParseWindowOptions(QApplication::arguments());
