@@ -3,12 +3,9 @@
 #include <cctype>
 #include <map>
 
+#include "app/version.h"
 #include "ops/commands.h"
 #include "ops/saver.h"
-
-#ifndef ROMBOLT_VERSION
-#define ROMBOLT_VERSION "3.2"
-#endif
 
 namespace rombolt::cli {
 
@@ -249,7 +246,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& argv) {
     return r;
 }
 
-const char* VersionText() { return "Rombolt Writer " ROMBOLT_VERSION; }
+const char* VersionText() { return ProductVersionText(); }
 
 const char* HelpText() {
     return R"(Usage: rombolt [OPTIONS] COMMAND [ARGS]

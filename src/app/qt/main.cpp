@@ -8,13 +8,42 @@
 
 #include "app/app_state.h"
 #include "app/config.h"
+#include "app/version.h"
 #include "command_line.h"
 #include "form_main.h"
 
+namespace {
+
+// --help and --version: prints the answer and returns true.
+bool AnswerInfoOption(const rombolt::qt::WindowOptions& options) {
+    if (options.help) {
+        std::fputs(rombolt::qt::WindowUsage().c_str(), stdout);
+        return true;
+    }
+    if (options.version) {
+        std::puts(rombolt::ProductVersionText());
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    // --help and --version answer before the window system starts, so that
+    // they work without a display. Anything else, including options the
+    // window system takes for itself, waits for QApplication.
+    {
+        QStringList args;
+        for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+        const rombolt::qt::WindowOptions early = rombolt::qt::ParseWindowOptions(args);
+        if (early.error.empty() && AnswerInfoOption(early)) return 0;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName("rombolt-writer");
-    QApplication::setApplicationVersion("3.2");
+    QApplication::setApplicationVersion(ROMBOLT_VERSION);
+    QApplication::setDesktopFileName(ROMBOLT_APP_ID);
     QApplication::setStyle("Fusion");
 
     rombolt::qt::WindowOptions options = rombolt::qt::ParseWindowOptions(QApplication::arguments());
@@ -23,14 +52,7 @@ int main(int argc, char** argv) {
                      rombolt::qt::WindowUsage().c_str());
         return 2;
     }
-    if (options.help) {
-        std::fputs(rombolt::qt::WindowUsage().c_str(), stdout);
-        return 0;
-    }
-    if (options.version) {
-        std::puts("Rombolt Writer 3.2");
-        return 0;
-    }
+    if (AnswerInfoOption(options)) return 0;
 
     auto state = std::make_unique<rombolt::AppState>();
     rombolt::AppState& s = *state;

@@ -1,10 +1,11 @@
 // Draws the window's pictures (the six cart-model pictures and the start-up
 // picture shown in the empty log), encodes them as JPEG with libjpeg and
 // stores each one scrambled: every byte XOR-ed with a one-byte key, the key
-// byte appended after the data.
+// byte appended after the data. Given a second folder, it also draws the
+// program's icon there as PNG files, one per size (16x16.png .. 256x256.png).
 //
 //   cmake --build <build dir> --target rombolt-draw-pictures
-//   <build dir>/src/app/qt/rombolt-draw-pictures src/app/qt/pictures
+//   <build dir>/src/app/qt/rombolt-draw-pictures src/app/qt/pictures packaging/icons
 // jpeglib.h needs FILE declared first.
 #include <cstdio>
 // clang-format off
@@ -207,6 +208,71 @@ QImage DrawStartup() {
     return img;
 }
 
+// The program's icon: a cartridge with a lightning bolt on its label, drawn
+// on a 256-unit square and scaled to size x size pixels. Small sizes leave
+// out the details that would only blur.
+QImage DrawIcon(int size) {
+    QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 256.0, size / 256.0);
+    const bool detailed = size >= 48;
+    const QColor body(30, 130, 120);
+
+    // shell, the connector cut out at the bottom
+    QPainterPath shell;
+    shell.addRoundedRect(QRectF(8, 36, 240, 188), 24, 24);
+    QPainterPath cut;
+    cut.addRect(QRectF(60, 204, 136, 24));
+    shell = shell.subtracted(cut);
+    if (detailed) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0, 0, 0, 60));
+        p.drawPath(shell.translated(4, 6));
+    }
+    QLinearGradient g(0, 36, 0, 224);
+    g.setColorAt(0, body.lighter(135));
+    g.setColorAt(1, body.darker(125));
+    p.setBrush(g);
+    p.setPen(QPen(body.darker(200), size >= 32 ? 6 : 12));
+    p.drawPath(shell);
+    if (detailed) {
+        p.setPen(QPen(body.darker(150), 5, Qt::SolidLine, Qt::RoundCap));
+        for (int i = 0; i < 5; ++i) p.drawLine(QPointF(70 + i * 26, 50), QPointF(84 + i * 26, 50));
+    }
+
+    // label
+    QRectF label = detailed ? QRectF(30, 64, 196, 104) : QRectF(28, 58, 200, 130);
+    QLinearGradient lg(label.topLeft(), label.bottomRight());
+    lg.setColorAt(0, QColor(60, 170, 210));
+    lg.setColorAt(1, QColor(10, 60, 90));
+    p.setBrush(lg);
+    p.setPen(detailed ? QPen(QColor(255, 255, 255, 170), 3) : Qt::NoPen);
+    p.drawRoundedRect(label, 10, 10);
+
+    // window onto the two flash chips
+    if (detailed) {
+        QRectF win(62, 178, 132, 30);
+        p.setBrush(QColor(20, 30, 25, 220));
+        p.setPen(QPen(body.darker(200), 3));
+        p.drawRoundedRect(win, 4, 4);
+        p.setBrush(QColor(35, 35, 40));
+        p.setPen(QPen(QColor(160, 160, 160), 2));
+        for (int c = 0; c < 2; ++c) p.drawRect(QRectF(win.left() + 10 + c * 60, win.top() + 7, 52, 16));
+    }
+
+    // the bolt, larger than the label
+    QRectF boltBox = detailed ? QRectF(76, 20, 104, 172) : QRectF(48, 20, 160, 204);
+    QLinearGradient bg(boltBox.topLeft(), boltBox.bottomRight());
+    bg.setColorAt(0, QColor(255, 244, 160));
+    bg.setColorAt(1, QColor(255, 170, 20));
+    p.setBrush(bg);
+    p.setPen(QPen(QColor(120, 60, 0), size >= 32 ? 6 : 10, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawPath(Bolt(boltBox));
+    return img;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -231,5 +297,15 @@ int main(int argc, char** argv) {
     }
     ok = WriteScrambled(dir + "/startup.jpx", EncodeJpeg(DrawStartup(), 90), keys[6]) && ok;
     if (!ok) std::fprintf(stderr, "could not write the pictures into %s\n", dir.c_str());
+    if (argc > 2) {
+        const std::string iconDir = argv[2];
+        bool iconsOk = true;
+        for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+            const std::string name = std::to_string(size) + "x" + std::to_string(size) + ".png";
+            iconsOk = DrawIcon(size).save(QString::fromStdString(iconDir + "/" + name), "PNG") && iconsOk;
+        }
+        if (!iconsOk) std::fprintf(stderr, "could not write the icons into %s\n", iconDir.c_str());
+        ok = ok && iconsOk;
+    }
     return ok ? 0 : 1;
 }
