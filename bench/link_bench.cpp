@@ -193,11 +193,10 @@ LinkResults RunLinkSection(std::FILE* out, const BenchOptions& opt, Budgets& b) 
         std::string per;
         for (LinkMode m : kLinkModes) {
             Rig rig(m, false);
-            const long long m0 = AllocationCount();
             const Timing t = Time(rig, reps, [&] {
                 for (int i = 0; i < calls; ++i) call(rig.s);
             });
-            b.linkLoopAllocations += AllocationCount() - m0;
+            b.linkLoopAllocations += t.allocations;
             row.push_back(FixedSpread(t.ns, 2));
             per += (per.empty() ? "" : " / ") + std::to_string(t.accesses / calls);
             NoteWorst(b, t.ns.median, std::string(name) + ", " + ModeName(m));

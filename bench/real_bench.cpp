@@ -110,6 +110,17 @@ std::string Percent(double part, double whole) {
 
 const char* kSpeedNames[] = {"4", "3", "2", "1"};
 
+// 'speed "4"', 'speeds "4" and "3"', 'speeds "4", "3" and "2"'; "no speed" for none.
+std::string SpeedList(const std::vector<int>& speeds) {
+    if (speeds.empty()) return "no speed";
+    std::string s = speeds.size() == 1 ? "speed " : "speeds ";
+    for (std::size_t i = 0; i < speeds.size(); ++i) {
+        if (i > 0) s += i + 1 == speeds.size() ? " and " : ", ";
+        s += std::string("\"") + kSpeedNames[speeds[i]] + "\"";
+    }
+    return s;
+}
+
 // Measures the poll periods on a fresh cart in this setting: one chunk
 // programmed (with its block erase) with chips ready at once, then again with
 // each program and then each erase kept busy for kBusy extra reads.
@@ -269,7 +280,7 @@ void RunRealSection(std::FILE* out, const BenchOptions& opt, Budgets& b) {
 
     // Summary: every command at every speed.
     Table sum({"Command", "block erases", "buffer programs", "speed \"4\"", "speed \"3\"", "speed \"2\"",
-               "speed \"1\" (SPP)", "waiting for the chips (typical)"});
+               "speed \"1\" (SPP)", "waiting for the chips, speed \"4\""});
     for (std::size_t i = 0; i < steps4.size(); ++i) {
         std::vector<std::string> row = {steps4[i].label, Thousands(steps4[i].eraseWaits),
                                         Thousands(steps4[i].programWaits)};
@@ -371,19 +382,18 @@ void RunRealSection(std::FILE* out, const BenchOptions& opt, Budgets& b) {
             if (st.label == label) return &st;
         return nullptr;
     };
-    std::string wv, wvRound, shares, chipSpeeds, portSpeeds;
+    std::string wv, wvRound, shares;
+    std::vector<int> chipSpeeds, portSpeeds;
     for (int speed = 0; speed < 4; ++speed) {
         const Step* st = find(bySpeed[static_cast<std::size_t>(speed)], "write + verify");
         if (!st) continue;
         const Modelled t = Model(*st, polls[static_cast<std::size_t>(speed)], kTypical);
         const Modelled r = Model(*st, polls[static_cast<std::size_t>(speed)], kRound);
         const std::string sep = speed ? " / " : "";
-        const std::string name = std::string("\"") + kSpeedNames[speed] + "\"";
         wv += sep + Seconds(t.total);
         wvRound += sep + Seconds(r.total);
         shares += sep + Percent(t.waits, t.total);
-        std::string& list = t.waits >= t.total / 2 ? chipSpeeds : portSpeeds;
-        list += (list.empty() ? "" : ", ") + name;
+        (t.waits >= t.total / 2 ? chipSpeeds : portSpeeds).push_back(speed);
     }
     const Step* wv4 = find(steps4, "write + verify");
     const Step* blank4 = find(steps4, "write + verify, skip unchanged, blank cart");
@@ -398,19 +408,20 @@ void RunRealSection(std::FILE* out, const BenchOptions& opt, Budgets& b) {
         std::fprintf(out,
                      "- A %zu MiB write with verify takes %s at speeds \"4\" / \"3\" / \"2\" / \"1\". "
                      "Waiting for the chips (%s of erases and %s of buffer programs, rounded up to whole "
-                     "polls) is %s of it: the chips dominate at speed %s, the port accesses at speed %s. "
+                     "polls) is %s of it: the chips dominate at %s, the port accesses at %s. "
                      "With a round 200 µs per buffer program the same model gives %s.\n",
                      bytes >> 20, wv.c_str(),
                      Seconds(static_cast<double>(wv4->eraseWaits) * kTypical.blockErase).c_str(),
                      Seconds(static_cast<double>(wv4->programWaits) * kTypical.bufferProgram).c_str(),
-                     shares.c_str(), chipSpeeds.empty() ? "none" : chipSpeeds.c_str(),
-                     portSpeeds.empty() ? "none" : portSpeeds.c_str(), wvRound.c_str());
+                     shares.c_str(), SpeedList(chipSpeeds).c_str(), SpeedList(portSpeeds).c_str(),
+                     wvRound.c_str());
         std::fprintf(out,
                      "- Its floor, the chips' time plus one access per word programmed and read back "
                      "twice, is %s at any speed; speed \"4\" comes within %s of it.\n",
                      Seconds(w.floor).c_str(), Seconds(w.total - w.floor).c_str());
         // Skip unchanged on a blank cart against a normal write, speed by speed.
-        std::string skipTimes, normalTimes, slower;
+        std::string skipTimes, normalTimes;
+        std::vector<int> slower;
         for (int speed = 0; speed < 4; ++speed) {
             const auto& v = bySpeed[static_cast<std::size_t>(speed)];
             const Step* n = find(v, "write + verify");
@@ -421,8 +432,7 @@ void RunRealSection(std::FILE* out, const BenchOptions& opt, Budgets& b) {
             const std::string sep = speed ? " / " : "";
             skipTimes += sep + Seconds(tk);
             normalTimes += sep + Seconds(tn);
-            if (tk >= tn)
-                slower += std::string(slower.empty() ? "" : ", ") + "\"" + kSpeedNames[speed] + "\"";
+            if (tk >= tn) slower.push_back(speed);
         }
         std::fprintf(out,
                      "- With \"Skip unchanged blocks\" a new or erased cart is written without a single "
@@ -431,9 +441,9 @@ void RunRealSection(std::FILE* out, const BenchOptions& opt, Budgets& b) {
                      "normal one%s. Rewriting the same game takes %s at speed \"4\", reading only.\n",
                      Thousands(blank4->eraseWaits).c_str(), skipTimes.c_str(), normalTimes.c_str(),
                      slower.empty() ? ""
-                                    : ("; at speed " + slower +
-                                       ", where reading a word takes 12 port accesses, that read costs more "
-                                       "than the erases save")
+                                    : ("; at " + SpeedList(slower) +
+                                       " that read costs more than the erases save, since reading is slow "
+                                       "there")
                                           .c_str(),
                      Seconds(sm.total).c_str());
         std::fprintf(out,
