@@ -31,10 +31,12 @@ Spread SpreadOf(std::vector<double> values) {
     s.median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
     s.min = values.front();
     s.max = values.back();
+    s.runs = static_cast<int>(n);
     return s;
 }
 
 std::string FixedSpread(const Spread& s, int decimals) {
+    if (s.runs <= 1) return Fixed(s.median, decimals);
     return Fixed(s.median, decimals) + " (" + Fixed(s.min, decimals) + "–" + Fixed(s.max, decimals) + ")";
 }
 

@@ -34,9 +34,11 @@ struct Spread {
     double median = 0;
     double min = 0;
     double max = 0;
+    int runs = 0;
 };
 Spread SpreadOf(std::vector<double> values);
-// "2.26 (2.20-2.40)": the median, then the range in parentheses.
+// "2.26 (2.20-2.40)": the median, then the range in parentheses; a single run
+// is shown alone.
 std::string FixedSpread(const Spread& s, int decimals);
 
 // ---------------------------------------------------------------- back ends

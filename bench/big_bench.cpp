@@ -41,9 +41,7 @@ void RunBigSection(std::FILE* out, const BenchOptions& opt, Budgets& b) {
         }
         const Spread w = SpreadOf(wall);
         const Spread c = SpreadOf(cpu);
-        auto shown = [runs](const Spread& s) {
-            return runs > 1 ? FixedSpread(s, 2) + " s" : Fixed(s.median, 2) + " s";
-        };
+        auto shown = [](const Spread& s) { return FixedSpread(s, 2) + " s"; };
         const double words = static_cast<double>(bytes / 2);
         t.Row({speed == 0 ? "4 (EPP, one 16-bit access per word)" : "1 (SPP cycles)", shown(w), shown(c),
                Thousands(r.accesses),
