@@ -76,14 +76,14 @@ private:
 };
 
 struct Measured {
-    double ns = 0;
+    Spread ns;
     long long allocations = 0;
 };
 
-// Write with verify of `chunks` chunks on a single chip over `port`, best of reps.
+// Write with verify of `chunks` chunks on a single chip over `port`, `reps` runs.
 Measured Run(PortBackend& port, LinkMode m, int chunks, int reps, long long accesses) {
-    Measured best;
-    best.ns = 1e30;
+    Measured res;
+    std::vector<double> ns;
     for (int r = 0; r < reps; ++r) {
         auto state = std::make_unique<AppState>();
         AppState& s = *state;
@@ -98,10 +98,11 @@ Measured Run(PortBackend& port, LinkMode m, int chunks, int reps, long long acce
         const double t0 = CpuSeconds();
         if (!RunTransfers(s, Op::WriteVerify, chunks)) std::fprintf(stderr, "bench: back end run failed\n");
         const double t = CpuSeconds() - t0;
-        best.allocations = AllocationCount() - a0;
-        best.ns = std::min(best.ns, t * 1e9 / static_cast<double>(accesses));
+        res.allocations = AllocationCount() - a0;
+        ns.push_back(t * 1e9 / static_cast<double>(accesses));
     }
-    return best;
+    res.ns = SpreadOf(ns);
+    return res;
 }
 
 }  // namespace
@@ -114,7 +115,8 @@ void RunBackendSection(std::FILE* out, const BenchOptions& opt, Budgets& b) {
     std::fprintf(out, "## Port back ends\n\n");
     std::fprintf(out,
                  "The transfer routines of a write with verify (%d chunks, single chip) over each back "
-                 "end; host ns per port access (best of %d), what it adds to the bare answering back "
+                 "end; host ns per port access (median of %d runs, range in parentheses), what the median "
+                 "adds to that of the bare answering back "
                  "end, and allocations per 1000 accesses.\n\n",
                  chunks, reps);
     Table t(
@@ -135,23 +137,24 @@ void RunBackendSection(std::FILE* out, const BenchOptions& opt, Budgets& b) {
         const long long accesses = bare.count;
         const double per1000 = 1000.0 / static_cast<double>(accesses);
         auto row = [&](const std::string& name, const Measured& r, double base, const std::string& note) {
-            t.Row({name, ModeName(m), Fixed(r.ns, 2), Fixed(r.ns - base, 2),
+            t.Row({name, ModeName(m), FixedSpread(r.ns, 2), Fixed(r.ns.median - base, 2),
                    Fixed(static_cast<double>(r.allocations) * per1000, 4), note});
         };
 
         ReadyFlashPort plain;
         const Measured base = Run(plain, m, chunks, reps, accesses);
-        row("answering back end alone", base, base.ns, "the link layer's own cost");
+        row("answering back end alone", base, base.ns.median, "the link layer's own cost");
 
         ReadyFlashPort inner1;
         CountingPort counting(inner1);
-        row("counting wrapper", Run(counting, m, chunks, reps, accesses), base.ns, "one more virtual call");
+        row("counting wrapper", Run(counting, m, chunks, reps, accesses), base.ns.median,
+            "one more virtual call");
 
         ReadyFlashPort inner2;
         {
             RecordingPort recording(inner2);
             const Measured r = Run(recording, m, chunks, 1, accesses);
-            row("recording wrapper (tests)", r, base.ns,
+            row("recording wrapper (tests)", r, base.ns.median,
                 Thousands(static_cast<long long>(recording.log.size())) + " accesses kept in memory");
         }
 
@@ -160,7 +163,7 @@ void RunBackendSection(std::FILE* out, const BenchOptions& opt, Budgets& b) {
         std::FILE* sink = std::fopen("/dev/null", "w");
         if (sink) {
             TracePort trace(inner3, sink);
-            row("trace to a file (`--trace`)", Run(trace, m, chunks, reps, accesses), base.ns,
+            row("trace to a file (`--trace`)", Run(trace, m, chunks, reps, accesses), base.ns.median,
                 "one text line per access, written to /dev/null");
         }
 #endif
@@ -173,7 +176,7 @@ void RunBackendSection(std::FILE* out, const BenchOptions& opt, Budgets& b) {
             const Measured r = Run(*ppdev, m, chunks, reps, accesses);
             const double callsPerAccess = static_cast<double>(platform.calls) / static_cast<double>(reps) /
                                           static_cast<double>(accesses);
-            row("ppdev, device answered in user space", r, base.ns,
+            row("ppdev, device answered in user space", r, base.ns.median,
                 Fixed(callsPerAccess, 2) + " device calls per access; each is a system call on a real port");
         }
     }
@@ -183,16 +186,16 @@ void RunBackendSection(std::FILE* out, const BenchOptions& opt, Budgets& b) {
     if (fd >= 0) {
         Platform& sys = SystemPlatform();
         const int n = opt.quick ? 100000 : 1000000;
-        double best = 1e30;
+        std::vector<double> ns;
         for (int r = 0; r < 3; ++r) {
             unsigned char v = 0;
             const double t0 = CpuSeconds();
             for (int i = 0; i < n; ++i) sys.Ioctl(fd, PPRSTATUS, &v);
-            best = std::min(best, (CpuSeconds() - t0) * 1e9 / n);
+            ns.push_back((CpuSeconds() - t0) * 1e9 / n);
         }
         ::close(fd);
-        t.Row({"kernel entry: one `ioctl` (refused by /dev/null)", "—", Fixed(best, 1), "—", "0",
-               "the least a ppdev device call costs before the port driver does any work"});
+        t.Row({"kernel entry: one `ioctl` (refused by /dev/null)", "—", FixedSpread(SpreadOf(ns), 1), "—",
+               "0", "the least a ppdev device call costs before the port driver does any work"});
     }
     t.Print(out);
     std::fprintf(out,

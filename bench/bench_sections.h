@@ -47,6 +47,12 @@ struct Budgets {
     std::string worstBusyAllocsWhere;
     double worstBusyLogsPer1000 = 0;
     long long linkLoopAllocations = 0;  // allocations inside the link-only loops
+    // Real-cart model: block erases of a skip-unchanged write to a blank cart
+    // (-1: not run), and the modelled times at speed "4" of a normal write
+    // with verify and of that skip-unchanged one, seconds.
+    long long realSkipBlankErases = -1;
+    double realWriteVerify4 = 0;
+    double realSkipBlank4 = 0;
 };
 
 struct LinkResults {
@@ -72,5 +78,6 @@ void RunOpsSection(std::FILE* out, const BenchOptions& opt, const LinkResults& l
 void RunBigSection(std::FILE* out, const BenchOptions& opt, Budgets& b);
 void RunBackendSection(std::FILE* out, const BenchOptions& opt, Budgets& b);
 void RunSkipSection(std::FILE* out, const BenchOptions& opt, Budgets& b);
+void RunRealSection(std::FILE* out, const BenchOptions& opt, Budgets& b);
 
 }  // namespace rombolt::bench

@@ -1,4 +1,3 @@
-#include "app/app_state.h"
 #include "bench_support.h"
 
 #include <time.h>
@@ -7,6 +6,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "app/app_state.h"
 #include "image/header.h"
 
 namespace rombolt::bench {
@@ -21,6 +21,23 @@ double WallSeconds() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+Spread SpreadOf(std::vector<double> values) {
+    Spread s;
+    if (values.empty()) return s;
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    s.median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    s.min = values.front();
+    s.max = values.back();
+    s.runs = static_cast<int>(n);
+    return s;
+}
+
+std::string FixedSpread(const Spread& s, int decimals) {
+    if (s.runs <= 1) return Fixed(s.median, decimals);
+    return Fixed(s.median, decimals) + " (" + Fixed(s.min, decimals) + "–" + Fixed(s.max, decimals) + ")";
 }
 
 LinkCost CostOf(const AppState& s) {
@@ -187,6 +204,9 @@ std::vector<std::uint8_t> MakeImage(std::size_t bytes, std::uint32_t seed) {
         b = static_cast<std::uint8_t>(x);
     }
     if (bytes < 0xC0) return img;
+    // A game starts with an ARM branch over its header to 0xC0.
+    const std::uint8_t branch[] = {0x2E, 0x00, 0x00, 0xEA};
+    std::memcpy(img.data(), branch, sizeof branch);
     std::memcpy(img.data() + 4, kGbaLogo.data(), kGbaLogo.size());
     std::memset(img.data() + 0xA0, 0, 0x1D);
     std::memcpy(img.data() + 0xA0, "BENCH", 5);

@@ -27,6 +27,20 @@ long long AllocationCount();
 double CpuSeconds();   // CPU time of this process
 double WallSeconds();  // monotonic wall clock
 
+// ---------------------------------------------------------------- repeated runs
+
+// Median and range of repeated measurements of one quantity.
+struct Spread {
+    double median = 0;
+    double min = 0;
+    double max = 0;
+    int runs = 0;
+};
+Spread SpreadOf(std::vector<double> values);
+// "2.26 (2.20-2.40)": the median, then the range in parentheses; a single run
+// is shown alone.
+std::string FixedSpread(const Spread& s, int decimals);
+
 // ---------------------------------------------------------------- back ends
 
 // Passes every access on to another back end and counts it.
@@ -251,8 +265,9 @@ private:
     std::vector<std::vector<std::string>> rows_;
 };
 
-// A GBA image of `bytes` bytes with a header the check accepts, filled with a
-// pseudo-random pattern that depends on `seed`.
+// A GBA image of `bytes` bytes with a header the check accepts and the branch
+// over it that games start with, filled with a pseudo-random pattern that
+// depends on `seed`.
 std::vector<std::uint8_t> MakeImage(std::size_t bytes, std::uint32_t seed);
 bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 

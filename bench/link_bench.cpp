@@ -91,19 +91,19 @@ struct Rig {
 volatile unsigned gSink = 0;
 
 struct Timing {
-    double ns = 0;
+    Spread ns;  // host ns per access over the runs
     long long accesses = 0;
     long long allocations = 0;
 };
 
-// Best of `reps` runs of f over the rig's back end. A run repeats f until it
-// has made at least a million accesses, so that reading the clock costs
-// nothing next to it. `accesses` is what one call of f made.
+// `reps` runs of f over the rig's back end. A run repeats f until it has made
+// at least a million accesses, so that reading the clock costs nothing next
+// to it. `accesses` is what one call of f made.
 template <typename F>
 Timing Time(Rig& rig, int reps, F f) {
     constexpr long long kMinAccesses = 1 << 20;
-    Timing best;
-    best.ns = 1e30;
+    Timing res;
+    std::vector<double> ns;
     for (int r = 0; r < reps; ++r) {
         const long long a0 = rig.port.count;
         const long long m0 = AllocationCount();
@@ -115,11 +115,12 @@ Timing Time(Rig& rig, int reps, F f) {
         } while (rig.port.count - a0 < kMinAccesses);
         const double t = CpuSeconds() - t0;
         const long long n = rig.port.count - a0;
-        best.allocations = std::max(best.allocations, AllocationCount() - m0);
-        best.accesses = n / calls;
-        if (n > 0) best.ns = std::min(best.ns, t * 1e9 / static_cast<double>(n));
+        res.allocations = std::max(res.allocations, AllocationCount() - m0);
+        res.accesses = n / calls;
+        if (n > 0) ns.push_back(t * 1e9 / static_cast<double>(n));
     }
-    return best;
+    res.ns = SpreadOf(ns);
+    return res;
 }
 
 void NoteWorst(Budgets& b, double ns, const std::string& where) {
@@ -179,8 +180,8 @@ LinkResults RunLinkSection(std::FILE* out, const BenchOptions& opt, Budgets& b) 
                  "The program's own layers — link cycles, cart bus, flash sequences and save memory "
                  "routines — running against a back end that answers like ready flash chips (status "
                  "\"ready\", buffer free, every data word equal to the chunk buffer) and does nothing "
-                 "per access but count it. Host CPU time per port access, best of %d runs; the "
-                 "budget is 5 ns.\n\n",
+                 "per access but count it. Host CPU time per port access: the median of %d runs, "
+                 "their range in parentheses; the budget (5 ns) holds for the median.\n\n",
                  reps);
 
     // Single operations of the link layer.
@@ -192,14 +193,13 @@ LinkResults RunLinkSection(std::FILE* out, const BenchOptions& opt, Budgets& b) 
         std::string per;
         for (LinkMode m : kLinkModes) {
             Rig rig(m, false);
-            const long long m0 = AllocationCount();
             const Timing t = Time(rig, reps, [&] {
                 for (int i = 0; i < calls; ++i) call(rig.s);
             });
-            b.linkLoopAllocations += AllocationCount() - m0;
-            row.push_back(Fixed(t.ns, 2));
+            b.linkLoopAllocations += t.allocations;
+            row.push_back(FixedSpread(t.ns, 2));
             per += (per.empty() ? "" : " / ") + std::to_string(t.accesses / calls);
-            NoteWorst(b, t.ns, std::string(name) + ", " + ModeName(m));
+            NoteWorst(b, t.ns.median, std::string(name) + ", " + ModeName(m));
         }
         row[1] = per;
         prim.Row(row);
@@ -230,10 +230,10 @@ LinkResults RunLinkSection(std::FILE* out, const BenchOptions& opt, Budgets& b) 
                 const Timing t = Time(rig, reps, [&] { ok = ok && RunTransfers(rig.s, op, chunks); });
                 allocs += t.allocations;
                 b.linkLoopAllocations += t.allocations;
-                res.opNs[{op, pair, m}] = t.ns;
-                if (op == Op::SaveBackup || op == Op::SaveRestore) res.opNs[{op, !pair, m}] = t.ns;
-                row.push_back(ok ? Fixed(t.ns, 2) : "failed");
-                NoteWorst(b, t.ns, std::string(OpName(op)) + ", " + row[1] + ", " + ModeName(m));
+                res.opNs[{op, pair, m}] = t.ns.median;
+                if (op == Op::SaveBackup || op == Op::SaveRestore) res.opNs[{op, !pair, m}] = t.ns.median;
+                row.push_back(ok ? FixedSpread(t.ns, 2) : "failed");
+                NoteWorst(b, t.ns.median, std::string(OpName(op)) + ", " + row[1] + ", " + ModeName(m));
             }
             row.push_back(std::to_string(allocs));
             ops.Row(row);

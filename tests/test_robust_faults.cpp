@@ -57,9 +57,12 @@ void ExpectFailed(OpBench& b, int r, const std::string& successLine, const std::
 // failed at chunk `failed` of a cart with erase blocks of `blockChunks`
 // chunks: the chunks before it hold the image, the failed chunk holds image
 // bytes or erased ones, the rest of its block is erased or untouched as a
-// whole, and nothing after that block changed.
+// whole, and nothing after that block changed. With `laterWritten` a chunk
+// after the failed one may also hold the image already (a skip-unchanged
+// write programs chunks over blank flash before their block needs an erase).
 void ExpectWrittenUpTo(const std::vector<std::uint8_t>& cart, const std::vector<std::uint8_t>& before,
-                       const std::vector<std::uint8_t>& want, std::size_t failed, std::size_t blockChunks) {
+                       const std::vector<std::uint8_t>& want, std::size_t failed, std::size_t blockChunks,
+                       bool laterWritten = false) {
     ASSERT_LE(failed * kChunk, want.size());
     EXPECT_TRUE(std::equal(want.begin(), want.begin() + failed * kChunk, cart.begin()))
         << "before " << failed;
@@ -73,7 +76,10 @@ void ExpectWrittenUpTo(const std::vector<std::uint8_t>& cart, const std::vector<
         const bool erased = std::all_of(from, from + kChunk, [](std::uint8_t v) { return v == 0xFF; });
         const bool kept =
             std::equal(from, from + kChunk, before.begin() + static_cast<std::ptrdiff_t>(c * kChunk));
-        EXPECT_TRUE(erased || kept) << "chunk " << c;
+        const bool written =
+            laterWritten && (c + 1) * kChunk <= want.size() &&
+            std::equal(from, from + kChunk, want.begin() + static_cast<std::ptrdiff_t>(c * kChunk));
+        EXPECT_TRUE(erased || kept || written) << "chunk " << c;
     }
     EXPECT_TRUE(std::equal(cart.begin() + static_cast<std::ptrdiff_t>(blockEnd), cart.end(),
                            before.begin() + static_cast<std::ptrdiff_t>(blockEnd)))
@@ -383,7 +389,8 @@ void SweepStops(const Scenario& sc) {
 // written, and the log names the chunk where it ended when a flash step was
 // stopped.
 void ExpectWritePrefix(OpBench& b, int r, const std::vector<std::uint8_t>& flash,
-                       const std::vector<std::uint8_t>& want, std::size_t blockChunks) {
+                       const std::vector<std::uint8_t>& want, std::size_t blockChunks,
+                       bool laterWritten = false) {
     if (r == 0) {
         EXPECT_TRUE(b.Cart(0, want.size()) == want);
         return;
@@ -391,7 +398,7 @@ void ExpectWritePrefix(OpBench& b, int r, const std::vector<std::uint8_t>& flash
     const int named = LoggedNumber(b.ui, "Write Flash Error!!!(");
     const std::size_t failed =
         named >= 0 ? static_cast<std::size_t>(named) : FirstDifferentChunk(b.Flash(), want);
-    ExpectWrittenUpTo(b.Flash(), flash, want, failed, blockChunks);
+    ExpectWrittenUpTo(b.Flash(), flash, want, failed, blockChunks, laterWritten);
 }
 
 const std::vector<std::uint8_t>& StopImage() {
@@ -440,6 +447,35 @@ TEST(StopAnywhere, SkipUnchangedWriteOverAnOlderVersion) {
                 [](OpBench& b) { return WriteClick(b.s); }, "Write To Cart Ok", "Write Error!!!",
                 [](OpBench& b, int r, const auto& flash, const auto&) {
                     ExpectWritePrefix(b, r, flash, b.Prepared(StopImage()), 4);
+                }});
+}
+
+TEST(StopAnywhere, SkipUnchangedWriteOverAPartlyBlankCart) {
+    // Chunk 0 equal (skipped), chunk 1 blank (programmed without an erase),
+    // chunk 2 different: the block is erased and chunks 0 and 1 programmed
+    // again. Block 4-7 is blank and never erased.
+    SweepStops({[] {
+                    SimConfig c = SlowEraseCart("single-32M");
+                    OpBench scratch(test::SimConfigFor("single-32M"));
+                    auto older = scratch.Prepared(StopImage());
+                    for (std::size_t i = 2 * kChunk + 7; i < 4 * kChunk; i += 4096) older[i] ^= 0x5A;
+                    std::fill(older.begin() + kChunk, older.begin() + 2 * kChunk, 0xFF);
+                    std::copy(older.begin(), older.end(), c.rom.begin());
+                    std::fill(c.rom.begin() + 4 * kChunk, c.rom.begin() + 8 * kChunk, 0xFF);
+                    return c;
+                },
+                [](OpBench& b) {
+                    b.s.SkipUnchanged = true;
+                    b.OneGame("s.gba", StopImage());
+                },
+                [](OpBench& b) { return WriteClick(b.s); }, "Write To Cart Ok", "Write Error!!!",
+                [](OpBench& b, int r, const auto& flash, const auto&) {
+                    // Stopped before the erase that chunk 2 needs, the write names
+                    // chunk 0 and chunk 1 already holds the image.
+                    ExpectWritePrefix(b, r, flash, b.Prepared(StopImage()), 4, true);
+                    if (r == 0) {
+                        EXPECT_EQ(b.f.sim().EraseCount(0, 1), 0);
+                    }
                 }});
 }
 

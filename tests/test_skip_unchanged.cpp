@@ -147,6 +147,54 @@ TEST(SkipUnchanged, SkippedChunksOfAnEarlierWriteAreNotProgrammedAgain) {
     EXPECT_EQ(w.b.Cart(0, want.size()), want);
 }
 
+TEST(SkipUnchanged, BlankFlashIsProgrammedWithoutAnErase) {
+    for (const char* model : {"single-32M", "strata-64M"}) {
+        SCOPED_TRACE(model);
+        // A cart that holds an older one-block image and is blank after it.
+        SimConfig c = test::SimConfigFor(model);
+        c.rom = test::MakeGbaImage(131072, "OLD", 13);
+        OpBench b(c, "skipblank");
+        b.s.Config.VerifyAfterWrite = 1;
+        b.s.SkipUnchanged = true;
+        const std::size_t block = b.f.sim().Model().interleaved ? 262144 : 131072;
+        const auto image = test::MakeGbaImage(3 * block + 5000, "NEW", 14);
+        b.OneGame("new.gba", image);
+
+        ASSERT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+        // Only the block with the older image is erased, in each chip.
+        EXPECT_EQ(b.f.sim().TotalEraseCount(), b.f.sim().ChipCount());
+        for (int chip = 0; chip < b.f.sim().ChipCount(); ++chip) EXPECT_EQ(b.f.sim().EraseCount(chip, 0), 1);
+        EXPECT_EQ(b.f.sim().BufferProgramCount(), static_cast<long>((3 * block + 32768) / 32));
+        const auto want = b.Prepared(image);
+        EXPECT_EQ(b.Cart(0, want.size()), want);
+        b.ui.log.clear();
+        EXPECT_EQ(VerifyClick(b.s), 0) << b.ui.LogText();
+    }
+}
+
+TEST(SkipUnchanged, ChunksProgrammedOverBlankFlashSurviveALaterEraseOfTheirBlock) {
+    for (const char* model : {"single-32M", "strata-64M"}) {
+        SCOPED_TRACE(model);
+        // The first two chunks of block 0 are blank, the rest of it is not:
+        // they are programmed without an erase, then the third chunk needs
+        // the block erased and they must be programmed again. "Verify" off,
+        // so that nothing but the write itself puts them back.
+        SimConfig c = DirtyCart(model);
+        std::fill(c.rom.begin(), c.rom.begin() + 2 * 32768, 0xFF);
+        OpBench b(c, "skipblank2");
+        b.s.SkipUnchanged = true;
+        const std::size_t block = b.f.sim().Model().interleaved ? 262144 : 131072;
+        const auto image = test::MakeGbaImage(block, "NEW", 15);
+        b.OneGame("new.gba", image);
+
+        ASSERT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+        EXPECT_EQ(b.f.sim().TotalEraseCount(), b.f.sim().ChipCount());
+        EXPECT_EQ(b.f.sim().BufferProgramCount(), static_cast<long>((block + 2 * 32768) / 32));
+        const auto want = b.Prepared(image);
+        EXPECT_EQ(b.Cart(0, want.size()), want);
+    }
+}
+
 TEST(SkipUnchanged, FailuresAndTheSettingItself) {
     // Chunk 4 matches and is skipped; chunk 5 differs, so block 4-7 is erased
     // and chunk 4 programmed again, which fails on this cart: the write fails,

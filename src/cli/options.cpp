@@ -268,8 +268,9 @@ override it for one run:
   --cut32k, --no-cut32k   leave out a game's last 32 KiB when they are padding
                           (multi-game write)
   --skip-unchanged, --no-skip-unchanged
-                          write: compare each flash block first and leave the
-                          blocks that already hold the image alone (default off)
+                          write: compare each flash block first, leave the
+                          blocks that already hold the image alone and program
+                          blank ones without erasing them (default off)
   --ips FILE              patch every game written or verified with FILE
                           ("IPS Apply" on)
   --gba-loader FILE       GBA boot loader file (32768 bytes) for multi-game writes

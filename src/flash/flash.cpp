@@ -230,9 +230,11 @@ int ProgramBuffer(FlashState& s, std::uint32_t chunkStart, std::uint32_t offset)
     return WaitReadyAt(s, base);
 }
 
-int ProgramFlashChunk(FlashState& s, std::int32_t n, std::int32_t length) {
-    // With "skip unchanged blocks" on, the chunk is compared before anything is erased.
-    if (s.SkipUnchanged) return ProgramChunkIfChanged(s, n, length);
+namespace {
+
+// Programs chunk n from ChunkBuffer, erasing its block first by the block rule
+// when `mayErase` is set.
+int ProgramChunk(FlashState& s, std::int32_t n, std::int32_t length, bool mayErase) {
     SetRomAccess(s);
     const bool pair = Interleaved(s);
     const auto start = static_cast<std::uint32_t>(n) << 14;
@@ -243,7 +245,7 @@ int ProgramFlashChunk(FlashState& s, std::int32_t n, std::int32_t length) {
     // Only the low 16 bits of the length count; never program past the buffer.
     const int buffers = std::min((length & 0xFFFF) / (2 * bufferWords), kChunkWords / bufferWords);
 
-    if (first || block != s.LastErasedBlock) {
+    if (mayErase && (first || block != s.LastErasedBlock)) {
         if (EraseFlashBlock(s, start) & 0xFF) return -1;
         s.LastErasedBlock = block;
     }
@@ -263,6 +265,18 @@ int ProgramFlashChunk(FlashState& s, std::int32_t n, std::int32_t length) {
         return VerifyFlashChunk(s, n, length);
     }
     return 0;
+}
+
+}  // namespace
+
+int ProgramFlashChunk(FlashState& s, std::int32_t n, std::int32_t length) {
+    // With "skip unchanged blocks" on, the chunk is compared before anything is erased.
+    if (s.SkipUnchanged) return ProgramChunkIfChanged(s, n, length);
+    return ProgramChunk(s, n, length, true);
+}
+
+int ProgramBlankChunk(FlashState& s, std::int32_t n, std::int32_t length) {
+    return ProgramChunk(s, n, length, false);
 }
 
 void ReadFlashChunk(FlashState& s, std::int32_t n) {
@@ -285,6 +299,24 @@ int VerifyFlashChunk(FlashState& s, std::int32_t n, std::int32_t length) {
         }
     }
     return 0;
+}
+
+ChunkContent CompareFlashChunk(FlashState& s, std::int32_t n, std::int32_t length) {
+    const int pages = std::min((length & 0xFFFF) >> 9, kPagesPerChunk);
+    SetRomAccess(s);
+    ShowProgress(s);
+    bool equal = true;
+    bool blank = true;
+    for (int p = 0; p < pages; ++p) {
+        SelectChunkPage(s, n, p);
+        for (int i = 0; i < kPageWords; ++i) {
+            const std::uint16_t w = ReadDataWord(s);
+            equal = equal && w == s.ChunkBuffer.word(p * kPageWords + i);
+            blank = blank && w == 0xFFFF;
+            if (!equal && !blank) return ChunkContent::Other;
+        }
+    }
+    return equal ? ChunkContent::Equal : ChunkContent::Blank;
 }
 
 }  // namespace rombolt

@@ -26,4 +26,13 @@ void ReadFlashChunk(FlashState& s, std::int32_t chunk);
 // 0 equal; -1 at the first difference.
 int VerifyFlashChunk(FlashState& s, std::int32_t chunk, std::int32_t length);
 
+// ProgramFlashChunk without the erase, for a chunk whose flash reads blank:
+// programming only clears bits, so blank flash takes the data exactly.
+int ProgramBlankChunk(FlashState& s, std::int32_t chunk, std::int32_t length);
+// What cart chunk n holds next to ChunkBuffer, in one read that stops as soon
+// as the answer is Other. Equal wins over Blank when ChunkBuffer is all 0xFF.
+// Only the low 16 bits of length count, as for VerifyFlashChunk.
+enum class ChunkContent { Equal, Blank, Other };
+ChunkContent CompareFlashChunk(FlashState& s, std::int32_t chunk, std::int32_t length);
+
 }  // namespace rombolt

@@ -1,6 +1,6 @@
 // What the flash layer knows of the cart: the identified chips and capacity,
 // and what it did to them in this adapter session (the block erased last, the
-// chunks a skip-unchanged write left alone).
+// chunks a skip-unchanged write put or left in a block it did not erase).
 #pragma once
 
 #include <cstdint>
@@ -20,13 +20,14 @@ struct FlashState : CoreState {
     CartInfo Cart;
     std::int32_t LastErasedBlock = -1;
     // Skip-unchanged writes: the block whose chunks were last found equal to
-    // the prepared data and skipped in this operation (-1: none), which of its
-    // chunks those are (bit k: chunk k of the block), and copies of their data,
-    // kept so that they can be programmed again when a later chunk of the same
-    // block needs it erased. Reset by adapter detection like LastErasedBlock.
-    std::int32_t SkippedBlock = -1;
-    std::uint32_t SkippedChunks = 0;
-    std::vector<std::uint8_t> SkippedData;
+    // the prepared data and skipped, or found blank and programmed without an
+    // erase, in this operation (-1: none); which of its chunks those are (bit
+    // k: chunk k of the block); and copies of their data, kept so that they
+    // can be programmed again when a later chunk of the same block needs it
+    // erased. Reset by adapter detection like LastErasedBlock.
+    std::int32_t KeptBlock = -1;
+    std::uint32_t KeptChunks = 0;
+    std::vector<std::uint8_t> KeptData;
     // The cart chunk whose programming failed in the last skip-unchanged
     // chunk write (-1: none). It can be an earlier, skipped chunk of the
     // block, programmed again after the block was erased.
@@ -34,8 +35,8 @@ struct FlashState : CoreState {
 
     void BeginAdapterSession() override {
         LastErasedBlock = -1;
-        SkippedBlock = -1;
-        SkippedChunks = 0;
+        KeptBlock = -1;
+        KeptChunks = 0;
     }
 
 protected:

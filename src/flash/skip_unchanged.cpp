@@ -23,7 +23,7 @@ private:
 };
 
 std::uint8_t* Slot(FlashState& s, int k) {
-    return s.SkippedData.data() + static_cast<std::size_t>(k) * kChunkBytes;
+    return s.KeptData.data() + static_cast<std::size_t>(k) * kChunkBytes;
 }
 
 }  // namespace
@@ -36,31 +36,36 @@ int ProgramChunkIfChanged(FlashState& s, std::int32_t n, std::int32_t length) {
     const int k = n & (perBlock - 1);
     const bool first = k == 0;
 
-    // Blank flash (the block was erased in this operation) is programmed as
-    // usual; so is a length too short to compare anything.
+    // A block erased in this operation is programmed as usual; so is a
+    // length too short to compare anything.
     if ((!first && block == s.LastErasedBlock) || ((length & 0xFFFF) >> 9) == 0)
         return ProgramFlashChunk(s, n, length);
 
-    if (s.SkippedBlock != block) {
-        s.SkippedBlock = block;
-        s.SkippedChunks = 0;
+    if (s.KeptBlock != block) {
+        s.KeptBlock = block;
+        s.KeptChunks = 0;
     }
-    s.SkippedData.resize(static_cast<std::size_t>(perBlock) * kChunkBytes);
+    s.KeptData.resize(static_cast<std::size_t>(perBlock) * kChunkBytes);
 
-    const bool equal = VerifyFlashChunk(s, n, length) == 0;
+    const ChunkContent found = CompareFlashChunk(s, n, length);
     std::copy(s.ChunkBuffer.bytes.begin(), s.ChunkBuffer.bytes.end(), Slot(s, k));
-    if (equal) {
-        s.SkippedChunks |= 1u << k;
+    if (found == ChunkContent::Equal) {
+        s.KeptChunks |= 1u << k;
+        return 0;
+    }
+    if (found == ChunkContent::Blank) {
+        if (ProgramBlankChunk(s, n, length) != 0) return -1;
+        s.KeptChunks |= 1u << k;
         return 0;
     }
 
-    // The block has to be erased. Program the skipped chunks and this one in
+    // The block has to be erased. Program the kept chunks and this one in
     // block order: the first of them erases the block (it is the block's first
     // chunk, or its block is not the one erased last), the others land in the
     // erased block. This chunk's data replaces any earlier copy of it.
-    const std::uint32_t pending = (s.SkippedChunks & ~(1u << k)) | (1u << k);
-    s.SkippedBlock = -1;
-    s.SkippedChunks = 0;
+    const std::uint32_t pending = s.KeptChunks | (1u << k);
+    s.KeptBlock = -1;
+    s.KeptChunks = 0;
     int result = 0;
     for (int j = 0; j < perBlock && result == 0; ++j) {
         if (!(pending & (1u << j))) continue;
