@@ -157,6 +157,7 @@ bool OpenCart(Session& ss) {
         }
         ss.backend = std::move(sim);
         ss.portText = "simulated cart in " + *o.simDir;
+        s.EraseTimeFloorMs = 0;  // simulated chips are busy for a number of reads, not a time
     } else {
         OpenedPort p = OpenHardwarePort(o.port.value_or(""), PortBaseForIndex(s.Config.PortIndex));
         ss.backend = std::move(p.backend);
