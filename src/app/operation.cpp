@@ -1,6 +1,7 @@
 #include "app/operation.h"
 
 #include "link/cartbus.h"
+#include "link/detect.h"
 
 namespace rombolt {
 
@@ -40,6 +41,9 @@ void EndOperation(AppState& s) {
     s.UI->SetBusy(false);
     ProcessMessages(s);
     IdlePort(s);
+    // A failed access not reported yet (the step that failed had its own
+    // message) is named before the operation's time line.
+    ReportPortFailure(s);
 }
 
 void ReportCompleted(AppState& s, std::string_view status) {

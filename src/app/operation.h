@@ -26,7 +26,8 @@ void ProcessMessages(AppState& s);
 // Busy state: StopRequested := 0, controls off, Stop on, timer from 0 ("0 Sec").
 void BeginOperation(AppState& s);
 // Idle state: StopRequested := 1, controls back, timer off, then the idle value
-// 0x04 to the control register. Safe to run more than once.
+// 0x04 to the control register, and a "Port error: " line for a failed port
+// access that nothing reported yet. Safe to run more than once.
 void EndOperation(AppState& s);
 
 // End of a transfer that completed: the result text in the status panel, the

@@ -222,6 +222,13 @@ bool ErrorStatusShown(const CliFrontend& ui) {
     return false;
 }
 
+// A failed port access (ppdev) during the run: whatever the operation said.
+bool PortErrorLogged(const CliFrontend& ui) {
+    for (const auto& l : ui.Log())
+        if (l.rfind("Port error: ", 0) == 0) return true;
+    return false;
+}
+
 bool EndsWithTimeLine(const CliFrontend& ui) {
     const auto& log = ui.Log();
     return !log.empty() && log.back().rfind("Time = ", 0) == 0;
@@ -588,7 +595,7 @@ int Run(Session& ss) {
             break;
     }
     ss.ui->ClearProgressLine();
-    if (g_interrupts) ok = false;
+    if (g_interrupts || PortErrorLogged(*ss.ui)) ok = false;
     if (ok) PrintItems(ss);
     if (!WriteReport(ss, ok)) ok = false;
     if (ss.trace && !ss.trace->Close()) {

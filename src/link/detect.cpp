@@ -51,7 +51,18 @@ int DetectLink(AppState& s) {
     return 1;
 }
 
+bool ReportPortFailure(AppState& s) {
+    const std::string failure = s.Port->Failure();
+    if (failure.empty()) return false;
+    s.Port->ClearFailure();
+    LogLine(s, "Port error: " + failure);
+    return true;
+}
+
 bool AdapterStillAnswers(AppState& s) {
+    // Reads of a port whose device calls fail look like an answering adapter
+    // over blank flash; the failure itself says more than the echo could.
+    if (ReportPortFailure(s)) return false;
     WriteRegister(s, kRegAddr2, 0x5A);
     WriteRegister(s, kRegAddr1, 0xC3);
     WriteRegister(s, kRegAddr0, 0x0F);
@@ -70,7 +81,10 @@ int DetectAdapter(AppState& s) {
     s.LastErasedBlock = -1;
     s.SkippedBlock = -1;
     s.SkippedChunks = 0;
+    // Each operation answers for its own accesses.
+    s.Port->ClearFailure();
     if (DetectLink(s) != 0) {
+        ReportPortFailure(s);
         LogLine(s, "No Adaptor Found!");
         return 1;
     }

@@ -19,6 +19,12 @@ int DetectAdapter(AppState& s);
 // compared equal proves nothing until this passes. Only the address registers
 // change (every transfer loads its own address); access mode, save bank and
 // flash state are left as they are. Logs "No Adaptor Found!" when it fails.
+// It fails too, without that line, when ReportPortFailure has something to say.
 bool AdapterStillAnswers(AppState& s);
 
+// When an access of the port back end failed since this operation's
+// detection (a ppdev device call the kernel refused), logs
+// "Port error: " and the failed call with its error, forgets it and
+// returns true. The operation must then not report success.
+bool ReportPortFailure(AppState& s);
 }  // namespace rombolt

@@ -44,7 +44,8 @@ public:
     bool HasEpp() const { return hasEpp_; }
     // The first device call that failed during transfers, e.g.
     // "PPWDATA on /dev/parport0 failed (No such device)"; empty while all went well.
-    const std::string& Failure() const { return failure_; }
+    std::string Failure() const override { return failure_; }
+    void ClearFailure() override { failure_.clear(); }
 
 private:
     PpdevPort(Platform& platform, std::string device, int fd, int base);

@@ -47,6 +47,8 @@ public:
     std::uint16_t inw(std::uint16_t port) override { return target_->inw(port); }
     void outw(std::uint16_t port, std::uint16_t value) override { target_->outw(port, value); }
     std::string Name() const override { return target_->Name(); }
+    std::string Failure() const override { return target_->Failure(); }
+    void ClearFailure() override { target_->ClearFailure(); }
 
 private:
     std::unique_ptr<PortBackend> target_;
