@@ -163,8 +163,8 @@ bool OpenCart(Session& ss) {
         ss.backend = std::move(p.backend);
         if (!ss.backend) ss.backend = std::make_unique<NullPort>();
         if (p.base != 0) s.PortBaseOverride = p.base;
-        if (!p.message.empty()) LogLine(s, p.message);
-        if (!p.note.empty()) LogLine(s, p.note);
+        for (const std::string* line : {&p.message, &p.warning, &p.note})
+            if (!line->empty()) LogLine(s, *line);
         ss.portText = ss.backend->Name();
     }
     s.Port = ss.backend.get();
@@ -526,7 +526,10 @@ bool CmdSimCreate(Session& ss) {
 bool CmdPorts() {
     auto ports = ListParallelPorts();
     if (ports.empty()) {
-        std::fprintf(stderr, "No parallel ports found (are the parport_pc and ppdev modules loaded?)\n");
+        std::fprintf(
+            stderr,
+            "No parallel ports found: load the drivers (`sudo modprobe parport_pc ppdev`), then look "
+            "again\n");
         return true;
     }
     for (const auto& p : ports)
