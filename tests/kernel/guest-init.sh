@@ -109,25 +109,36 @@ run setcap-user user /tmp/rombolt-cap info
 run lpt2-root root rombolt --port lpt2 info
 
 # ---- another program holds the port
-kernel_helper hold /dev/parport0 12 >/tmp/holder1 2>&1 &
-sleep 2
+# hold FILE: starts the holder, returns once it has the port.
+hold() {
+    kernel_helper hold /dev/parport0 60 >"$1" 2>&1 &
+    holder=$!
+    n=0
+    while ! grep -q holding "$1" && [ $n -lt 100 ]; do
+        sleep 0.1
+        n=$((n + 1))
+    done
+}
+unhold() {
+    kill "$holder"
+    wait "$holder"
+    sed "s/^/@@$1 /" "/tmp/$1"
+}
+hold /tmp/HOLDER1
 note "active: $(cat /proc/sys/dev/parport/parport0/devices/active)"
 run busy-ppdev root rombolt --port /dev/parport0 info
 run busy-lp-member lpuser rombolt info
 run busy-direct root rombolt --port lpt1 info
-wait
-sed 's/^/@@HOLDER1 /' /tmp/holder1
+unhold HOLDER1
 
-# The same holder, but the look before the claim is fooled (an empty
-# "active" file mounted over the kernel's, in a mount namespace of its own):
-# the claim itself must give up in time.
-kernel_helper hold /dev/parport0 10 >/tmp/holder2 2>&1 &
-sleep 2
+# The same, but the look before the claim is fooled (a "none" file mounted
+# over the kernel's, in a mount namespace of its own): the claim itself must
+# give up in time.
+hold /tmp/HOLDER2
 echo none >/tmp/none
 run busy-claim root unshare -m sh -c \
     "mount --bind /tmp/none /proc/sys/dev/parport/parport0/devices/active && rombolt --port /dev/parport0 info"
-wait
-sed 's/^/@@HOLDER2 /' /tmp/holder2
+unhold HOLDER2
 
 # ---- what a ppdev access costs
 run cost root kernel_helper cost /dev/parport0 2000

@@ -1,7 +1,7 @@
 // Runs inside the test guest of scripts/kernel-test, beside rombolt:
 //   kernel_helper hold DEVICE SECONDS   claims DEVICE through ppdev and keeps
-//       it for SECONDS, making a device call every 20 ms; prints how long
-//       the slowest call (the release included) took
+//       it for SECONDS or until SIGTERM, making a device call every 20 ms;
+//       prints how long the slowest call (the release included) took
 //   kernel_helper cost DEVICE COUNT     times COUNT status reads, EPP data
 //       reads and EPP address writes through ppdev, each run between two
 //       marker writes (0xE8..0xEB) to the data register through /dev/port,
@@ -18,6 +18,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +27,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+volatile std::sig_atomic_t g_stop = 0;
+void Stop(int) { g_stop = 1; }
 
 double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
@@ -50,10 +54,11 @@ int Hold(const char* device, double seconds) {
     std::fflush(stdout);
     double worst = 0;
     const auto start = Clock::now();
-    while (Since(start) < seconds) {
+    std::signal(SIGTERM, Stop);
+    while (!g_stop && Since(start) < seconds) {
         unsigned char status = 0;
         const auto t = Clock::now();
-        if (ioctl(fd, PPRSTATUS, &status) != 0) return Fail("PPRSTATUS");
+        if (ioctl(fd, PPRSTATUS, &status) != 0 && errno != EINTR) return Fail("PPRSTATUS");
         if (Since(t) > worst) worst = Since(t);
         usleep(20000);
     }
