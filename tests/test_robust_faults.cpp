@@ -463,8 +463,12 @@ TEST(PortErrors, AnOperationWhoseDeviceFailsMidwayNamesTheErrorAndNeverSaysOk) {
         ExpectFailed(b, WriteClick(b.s), "Write To Cart Ok", "Write Error!!!");
         EXPECT_TRUE(b.ui.Logged(line)) << b.ui.LogText();
         EXPECT_TRUE(LoggedPrefix(b.ui, "Write Flash Error!!!(")) << b.ui.LogText();
-        dev.gone = false;
+        // Failing from the start: detection names it before "No Adaptor Found!".
         b.ui.onPump = nullptr;
+        b.ui.log.clear();
+        EXPECT_NE(WriteClick(b.s), 0);
+        EXPECT_EQ(b.ui.log, (std::vector<std::string>{"", line, "No Adaptor Found!"}));
+        dev.gone = false;
         b.ui.log.clear();
         EXPECT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
         EXPECT_FALSE(LoggedPrefix(b.ui, "Port error: "));
