@@ -29,10 +29,16 @@ class InstantPlatform final : public Platform {
 public:
     int IoPerm(unsigned long, unsigned long, bool) override { return 0; }
     int IoPl(int) override { return 0; }
+    PortBackend& PortInstructions() override { return none_; }
     bool ReadFile(const std::string&, std::string&) override { return false; }
     std::vector<std::string> ListDir(const std::string&) override { return {}; }
     std::string ReadLink(const std::string&) override { return {}; }
+    bool Stat(const std::string&, FileStatus&) override { return false; }
+    bool InGroup(unsigned) override { return false; }
     int Open(const std::string&, int) override { return 3; }
+    int IoctlWithin(int fd, unsigned long request, void* arg, unsigned) override {
+        return Ioctl(fd, request, arg);
+    }
     int Ioctl(int, unsigned long request, void* arg) override {
         ++calls;
         auto* byte = static_cast<unsigned char*>(arg);
@@ -73,6 +79,7 @@ public:
 
 private:
     unsigned char ctl_ = 0;
+    NullPort none_;
 };
 
 struct Measured {

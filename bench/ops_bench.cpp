@@ -28,6 +28,7 @@ SimSession::SimSession(const std::string& model, const PortSetting& setting, boo
       s(*state),
       ui(s, [this] { return sim->PortAccesses(); }) {
     s.Port = sim.get();
+    s.EraseTimeFloorMs = 0;
     if (decode) {
         decoder = std::make_unique<DecodingPort>(*sim, 0x378);
         s.Port = decoder.get();

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -29,6 +31,7 @@ protected:
         s.Link.SppMode = 0;
         s.Config.SpeedIndex = 0;
         s.StopRequested = 0;
+        s.EraseTimeFloorMs = 0;  // budgets alone (the floor has its own test)
     }
     void Pair(bool on) { s.Cart.Interleaved = on ? 1 : 0; }
     // Same status for every read: `lo` from even addresses, `hi` from odd ones.
@@ -141,6 +144,70 @@ TEST_F(FlashSeqTest, EveryCommandOfAPairReachesBothChips) {
     ui.stopAfterPumps = ui.pumps + 1;
     EXPECT_EQ(WaitFlashReady(s), kStopResult);
     EXPECT_EQ(Writes(), ready);
+}
+
+// Status words the erase confirm phase reads: the erase goes on for
+// `busyPolls` polls after the confirm (0x70-free: nothing else is read then).
+struct EraseStatusRun {
+    BusTap& tap;
+    long busyReads;
+    std::vector<std::uint32_t> addresses;  // read after the confirm
+    std::uint16_t operator()(std::uint32_t a) {
+        const bool confirmed = std::any_of(tap.writes.begin(), tap.writes.end(),
+                                           [](const BusTap::Write& w) { return w.word == 0xD0; });
+        if (!confirmed) return 0x80;
+        addresses.push_back(a);
+        return static_cast<long>(addresses.size()) > busyReads ? 0x80 : 0x00;
+    }
+};
+
+TEST_F(FlashSeqTest, EraseStatusRunIsReloadedOnlyWhereItWouldLeaveATwoPairCartsPair) {
+    Pair(true);
+    // Chunk 248 ends the first pair: the run from its block would reach word
+    // 0x400000 after 65535 polls; this erase takes 70000.
+    const std::uint32_t d = 248u << 14;
+    for (const bool twoPairs : {false, true}) {
+        SCOPED_TRACE(twoPairs ? "two pairs" : "one pair");
+        s.Cart.TwoPairs = twoPairs;
+        EraseStatusRun run{tap, 2 * 70000, {}};
+        tap.answer = std::ref(run);
+        EXPECT_EQ(EraseFlashBlock(s, d), 0);
+        ASSERT_EQ(run.addresses.size(), 2u * 70000 + 2);
+        EXPECT_EQ(run.addresses.front(), d + 2);
+        const auto last = *std::max_element(run.addresses.begin(), run.addresses.end());
+        if (twoPairs) {
+            // Back to the block's first word once, just before leaving the quarter.
+            EXPECT_EQ(last, 0x3FFFFFu);
+            EXPECT_EQ(std::count(run.addresses.begin(), run.addresses.end(), d), 1);
+            EXPECT_EQ(run.addresses[2 * 65535], d);
+        } else {
+            // One pair of large chips: the run goes on unchanged.
+            EXPECT_EQ(last, d + 1 + 2 * 70001);
+        }
+        Writes();
+    }
+}
+
+TEST_F(FlashSeqTest, EraseOutlastingItsBudgetIsPolledUntilTheTimeFloor) {
+    // The erase ends 5000 polls after the budget: with a floor that is still
+    // success, and the window keeps its turn every 1024 polls.
+    s.EraseTimeFloorMs = 60000;
+    EraseStatusRun slow{tap, kEraseBudget + 5000, {}};
+    tap.answer = std::ref(slow);
+    EXPECT_EQ(EraseFlashBlock(s, 0), 0);
+    EXPECT_EQ(slow.addresses.size(), static_cast<std::size_t>(kEraseBudget) + 5001);
+    EXPECT_GE(ui.pumps, (kEraseBudget + 5000) / 1024);
+
+    // A block that never finishes fails once the floor has passed, not before.
+    Writes();
+    s.EraseTimeFloorMs = 300;
+    EraseStatusRun stuck{tap, 1L << 40, {}};
+    tap.answer = std::ref(stuck);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(EraseFlashBlock(s, 0), -1);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    EXPECT_GT(stuck.addresses.size(), static_cast<std::size_t>(kEraseBudget));
+    EXPECT_EQ(Writes().back(), (W{1, 0x50}));
 }
 
 TEST_F(FlashSeqTest, ChunkReadRegisterOrderAndVerifyLength) {
@@ -334,6 +401,23 @@ TEST(FlashOnSim, SecondPairOfATwoPairCartIsPolledAndLeftReadable) {
     EXPECT_EQ(EraseFlashBlock(f.s, 312u << 14), 0);
     f.s.ChunkBuffer.bytes.fill(0xFF);
     EXPECT_EQ(VerifyFlashChunk(f.s, 312, kChunkBytes), 0);
+}
+
+TEST(FlashOnSim, LongErasesAtTheEndOfEitherPairOfATwoPairCart) {
+    // An erase of 100000 polls from chunk 248 (or 504, which wraps to the
+    // first pair) once read the other pair's blank flash as "ready".
+    auto cfg = test::SimConfigFor("strata-128M");
+    cfg.busyErase = 100000;
+    test::SimFixture f(cfg);
+    Ready(f);
+    EXPECT_EQ(f.s.Cart.TwoPairs, 1);
+    f.s.Config.VerifyAfterWrite = 1;
+    for (int n : {248, 504}) {
+        FillChunk(f.s, static_cast<std::uint32_t>(n));
+        EXPECT_EQ(ProgramFlashChunk(f.s, n, kChunkBytes), 0) << n;
+        EXPECT_TRUE(FlashHoldsChunk(f, n)) << n;
+    }
+    EXPECT_TRUE(f.sim().AllChipsInReadArray());
 }
 
 TEST(FlashOnSim, StopDuringEraseSetupAndDuringBufferProgram) {

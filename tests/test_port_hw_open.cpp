@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <linux/parport.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <thread>
 
 #include "app/app_state.h"
 #include "link/detect.h"
 #include "port/direct_io.h"
+#include "port/ecr.h"
 #include "port/port_list.h"
 #include "port/port_open.h"
 #include "support/fake_frontend.h"
@@ -236,6 +238,108 @@ TEST_F(OpenFixture, ExplicitDevicesAndBadOptions) {
         EXPECT_FALSE(opened.message.empty()) << bad;
     }
     EXPECT_TRUE(Contains(OpenHardwarePort(os, "com1", 0x378).message, "Unknown port \"com1\""));
+}
+
+TEST(DirectIo, AKernelWithoutPortPermissionIsNotCalledANonX86Machine) {
+    if (!DirectIoSupported()) GTEST_SKIP() << "no port instructions on this processor";
+    test::FakePlatform os;
+    os.iopermError = ENOSYS;
+    std::string message;
+    EXPECT_FALSE(OpenDirectIo(os, 0x378, message));
+    EXPECT_EQ(message,
+              "Direct I/O at 0x378-0x37F is not available: this kernel has no I/O port permission support "
+              "(ioperm: Function not implemented); use the ppdev device (/dev/parportN)");
+}
+
+TEST(OpenDirect, WarnsWhenTheKernelKnowsNoPortThereOrSomeoneHoldsIt) {
+    if (!DirectIoSupported()) GTEST_SKIP() << "no port instructions on this processor";
+    test::FakePlatform os;
+    os.AddKernelPort(0, 0x378, "PCSPP,TRISTATE,EPP");
+    OpenedPort opened = OpenHardwarePort(os, "lpt2", 0x378);
+    EXPECT_EQ(opened.backend->Name(), "direct I/O at 0x278");
+    EXPECT_EQ(opened.warning,
+              "The kernel lists no parallel port at 0x278 (it has 0x378 (/dev/parport0)): nothing may answer "
+              "there; choose the port with --port");
+    opened = OpenHardwarePort(os, "lpt1", 0x378);
+    EXPECT_EQ(opened.warning, "");
+    os.files["/proc/sys/dev/parport/parport0/devices/active"] = "lp0\n";
+    opened = OpenHardwarePort(os, "lpt1", 0x378);
+    EXPECT_EQ(opened.backend->Name(), "direct I/O at 0x378");
+    EXPECT_EQ(
+        opened.warning,
+        "The port at 0x378 (parport0) is in use by lp0: driving it now garbles that program's transfers; "
+        "close it first");
+}
+
+// The control register of the port at 0x378 and what answers at 0x77A: the
+// extended control register of an ECP chip (bits 1-0 read 01, FIFO empty),
+// the control register again (a card that decodes ten address lines), or
+// nothing.
+class EcpChip final : public PortBackend {
+public:
+    enum class Kind { Ecr, Alias, None };
+    explicit EcpChip(Kind k) : kind(k) {}
+    std::uint8_t inb(std::uint16_t p) override {
+        if (p == 0x37A) return control;
+        if (p != 0x77A || kind == Kind::None) return 0xFF;
+        return kind == Kind::Alias ? control : static_cast<std::uint8_t>((ecr & 0xFC) | 0x01);
+    }
+    void outb(std::uint16_t p, std::uint8_t v) override {
+        if (p == 0x37A) control = v;
+        if (p == 0x77A && kind == Kind::Ecr) ecrWrites.push_back(ecr = v);
+        if (p == 0x77A && kind == Kind::Alias) control = v;
+    }
+    std::uint16_t inw(std::uint16_t) override { return 0xFFFF; }
+    void outw(std::uint16_t, std::uint16_t) override {}
+    Kind kind;
+    std::uint8_t control = 0x04;
+    std::uint8_t ecr = 0x75;  // the BIOS left it in ECP mode (011)
+    std::vector<std::uint8_t> ecrWrites;
+};
+
+TEST(Ecr, EppModeIsSelectedOnlyInARealEcrAndTheOldModeComesBack) {
+    EcpChip chip(EcpChip::Kind::Ecr);
+    EcrEppMode mode;
+    ASSERT_TRUE(mode.Select(chip, 0x378, 0x77A));
+    // The probe's test value, then EPP (100) with interrupts and DMA off.
+    EXPECT_EQ(chip.ecrWrites, (std::vector<std::uint8_t>{0x34, 0x94}));
+    EXPECT_EQ(chip.control, 0x04);  // as it was before the probe
+    mode.Restore(chip);
+    // From 100 back to 011 through 001, as ECP chips require.
+    EXPECT_EQ(chip.ecrWrites, (std::vector<std::uint8_t>{0x34, 0x94, 0x35, 0x75}));
+
+    for (auto kind : {EcpChip::Kind::Alias, EcpChip::Kind::None}) {
+        EcpChip other(kind);
+        EXPECT_FALSE(mode.Select(other, 0x378, 0x77A));
+        EXPECT_EQ(other.control, 0x04);
+        mode.Restore(other);
+        EXPECT_TRUE(other.ecrWrites.empty());
+    }
+}
+
+TEST(OpenDirect, EcpPortIsInEppModeWhileOpen) {
+    if (!DirectIoSupported()) GTEST_SKIP() << "no port instructions on this processor";
+    test::FakePlatform os;
+    EcpChip chip(EcpChip::Kind::Ecr);
+    os.ports = &chip;
+    // The kernel lists its ECP block at 0x778 ("888\t1912").
+    os.AddKernelPort(0, 0x378, "PCSPP,TRISTATE,COMPAT,EPP,ECP");
+    OpenedPort opened = OpenHardwarePort(os, "lpt1", 0x378);
+    EXPECT_EQ(opened.backend->Name(), "direct I/O at 0x378 (ECP port, EPP mode set in its ECR at 0x77A)");
+    EXPECT_EQ(chip.ecr & kEcrModeMask, kEcrModeEpp);
+    opened.backend.reset();
+    EXPECT_EQ(chip.ecr, 0x75);
+    EXPECT_EQ(os.permCalls.back(), (test::FakePlatform::PermCall{0x378, 8, false}));
+    EXPECT_NE(
+        std::find(os.permCalls.begin(), os.permCalls.end(), test::FakePlatform::PermCall{0x77A, 1, false}),
+        os.permCalls.end());
+
+    // A port the kernel found without an ECP block is not probed.
+    os.files["/proc/sys/dev/parport/parport0/base-addr"] = "888\t0\n";
+    chip.ecrWrites.clear();
+    opened = OpenHardwarePort(os, "lpt1", 0x378);
+    EXPECT_EQ(opened.backend->Name(), "direct I/O at 0x378");
+    EXPECT_TRUE(chip.ecrWrites.empty());
 }
 
 TEST(OpenDirect, GrantedDirectIoIsPreferredAndNotesMissingEpp) {

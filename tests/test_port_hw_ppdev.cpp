@@ -7,9 +7,11 @@
 // The ppdev header needs the ioctl number macros above.
 #include <linux/parport.h>
 #include <linux/ppdev.h>
+#include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <csignal>
 
 #include "app/app_state.h"
 #include "link/detect.h"
@@ -29,6 +31,9 @@ constexpr int kEppModes = PARPORT_MODE_PCSPP | PARPORT_MODE_TRISTATE | PARPORT_M
 constexpr int kAddrMode = IEEE1284_MODE_EPP | IEEE1284_ADDR;
 
 DeviceCall Ioctl(unsigned long request, int value = -1) { return {Op::Ioctl, request, value}; }
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 DeviceCall Write(int byte) { return {Op::Write, 0, byte}; }
 DeviceCall Read(int byte) { return {Op::Read, 0, byte}; }
 
@@ -243,9 +248,85 @@ TEST(PpdevOpen, FailuresNameTheCauseAndTheFix) {
     EXPECT_FALSE(noPort.open);
 
     auto& interrupted = os.devices["/dev/parport2"];
-    interrupted.claimError = EINTR;
+    interrupted.claimError = EBUSY;
     EXPECT_FALSE(PpdevPort::Open(os, "/dev/parport2", kBase, message));
-    EXPECT_EQ(message, "Cannot claim /dev/parport2 (Interrupted system call)");
+    EXPECT_EQ(message, "Cannot claim /dev/parport2 (Device or resource busy)");
+
+    // In the group, but the node's mode leaves the group out.
+    os.devices["/dev/parport0"].openError = EACCES;
+    os.stats["/dev/parport0"] = {020600, 0, 7};
+    os.files["/etc/group"] = "root:x:0:\nlp:x:7:someone\n";
+    os.groups = {7};
+    EXPECT_FALSE(PpdevPort::Open(os, "/dev/parport0", kBase, message));
+    EXPECT_EQ(
+        message,
+        "Permission denied on /dev/parport0: its mode 0600 lets only root open it, not its group lp that "
+        "you are in; make it group-writable (`sudo chmod 660 /dev/parport0`, and a udev rule to keep it "
+        "so)");
+
+    // A node without its driver names the modules that are missing.
+    auto& stale = os.devices["/dev/parport4"];
+    stale.openError = ENXIO;
+    EXPECT_FALSE(PpdevPort::Open(os, "/dev/parport4", kBase, message));
+    EXPECT_EQ(message,
+              "/dev/parport4 has no driver behind it (neither parport_pc nor ppdev is loaded): load them "
+              "(`sudo modprobe parport_pc ppdev`)");
+    os.AddKernelPort(0, 0x378, "PCSPP", false);
+    EXPECT_FALSE(PpdevPort::Open(os, "/dev/parport4", kBase, message));
+    EXPECT_EQ(message,
+              "/dev/parport4 has no driver behind it (ppdev is not loaded): load it (`sudo modprobe ppdev`)");
+    os.files["/proc/devices"] = "Character devices:\n  1 mem\n 99 ppdev\n";
+    EXPECT_FALSE(PpdevPort::Open(os, "/dev/parport4", kBase, message));
+    EXPECT_TRUE(Contains(message, "has no parallel port behind it")) << message;
+}
+
+TEST(PpdevOpen, APortSomeoneHoldsIsRefusedAndAClaimNeverWaitsLong) {
+    test::FakePlatform os;
+    auto* dev = os.AddKernelPort(0, kBase, "PCSPP,TRISTATE,EPP");
+    const std::string active = "/proc/sys/dev/parport/parport0/devices/active";
+    os.files[active] = "ppdev0\n";
+    os.links["/proc/self"] = "99";
+    os.links["/proc/57/fd/3"] = "/dev/parport0";
+    os.files["/proc/57/comm"] = "holder\n";
+    os.links["/proc/99/fd/4"] = "/dev/parport0";  // this program itself
+    std::string message;
+    EXPECT_FALSE(PpdevPort::Open(os, "/dev/parport0", kBase, message));
+    EXPECT_EQ(
+        message,
+        "/dev/parport0 is in use by ppdev0 (program holder, PID 57): close that program, then try again");
+    EXPECT_TRUE(dev->calls.empty());  // never opened, so never waiting in the kernel
+
+    // Free when looked at, taken before the claim: the claim gives up in time.
+    os.files[active] = "none\n";
+    dev->claimWaits = true;
+    EXPECT_FALSE(PpdevPort::Open(os, "/dev/parport0", kBase, message));
+    EXPECT_EQ(os.timeouts, std::vector<unsigned>{kPpdevClaimTimeoutMs});
+    EXPECT_EQ(
+        message,
+        "Cannot claim /dev/parport0: another program holds it and did not let go within 2 s; close that "
+        "program, then try again");
+    EXPECT_FALSE(dev->open);
+
+    dev->claimWaits = false;
+    EXPECT_TRUE(PpdevPort::Open(os, "/dev/parport0", kBase, message)) << message;
+}
+
+TEST(PpdevOpen, TheTimeoutInterruptsAWaitingCallAndPutsTheSignalBack) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    struct sigaction before {};
+    sigaction(SIGALRM, nullptr, &before);
+    char c;
+    // A read of an empty pipe waits for ever; here it returns EINTR.
+    EXPECT_EQ(CallWithTimeout(50, [&] { return read(fds[0], &c, 1) < 0 ? -errno : 0; }), -EINTR);
+    // A call that does not wait just returns, and no alarm comes later.
+    EXPECT_EQ(CallWithTimeout(50, [] { return 7; }), 7);
+    usleep(200000);
+    struct sigaction after {};
+    sigaction(SIGALRM, nullptr, &after);
+    EXPECT_EQ(after.sa_handler, before.sa_handler);
+    close(fds[0]);
+    close(fds[1]);
 }
 
 }  // namespace

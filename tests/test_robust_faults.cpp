@@ -412,6 +412,76 @@ SimConfig SlowEraseCart(const std::string& model) {
     return c;
 }
 
+// A ppdev device that stops working: once `gone`, every call fails (the
+// kernel's error is kept like PpdevPort keeps it), reads give 0xFF and writes
+// go nowhere.
+class DeviceThatFails final : public PortBackend {
+public:
+    explicit DeviceThatFails(PortBackend& inner) : inner_(inner) {}
+    std::uint8_t inb(std::uint16_t p) override { return Gone() ? 0xFF : inner_.inb(p); }
+    void outb(std::uint16_t p, std::uint8_t v) override {
+        if (!Gone()) inner_.outb(p, v);
+    }
+    std::uint16_t inw(std::uint16_t p) override { return Gone() ? 0xFFFF : inner_.inw(p); }
+    void outw(std::uint16_t p, std::uint16_t v) override {
+        if (!Gone()) inner_.outw(p, v);
+    }
+    std::string Failure() const override { return failure_; }
+    void ClearFailure() override { failure_.clear(); }
+    bool gone = false;
+
+private:
+    bool Gone() {
+        if (gone && failure_.empty()) failure_ = "PPWCONTROL on /dev/parport0 failed (No such device)";
+        return gone;
+    }
+    PortBackend& inner_;
+    std::string failure_;
+};
+
+TEST(PortErrors, AnOperationWhoseDeviceFailsMidwayNamesTheErrorAndNeverSaysOk) {
+    const std::string line = "Port error: PPWCONTROL on /dev/parport0 failed (No such device)";
+    {
+        // Erase: a dead device reads "ready" like a finished block.
+        OpBench b(test::SimConfigFor("single-32M"));
+        DeviceThatFails dev(b.f.sim());
+        b.s.Port = &dev;
+        b.ui.answerYes = true;
+        auto pumps = std::make_shared<int>(0);
+        b.ui.onPump = [&] {
+            if (b.ui.panels[1] == "Erasing..." && ++*pumps == 3) dev.gone = true;
+        };
+        ExpectFailed(b, EraseFlashClick(b.s), "Cart Erase Ok", "Erase Error!!!");
+        EXPECT_TRUE(b.ui.Logged(line)) << b.ui.LogText();
+        EXPECT_TRUE(b.ui.Logged("Cart Erase Error!!!"));
+    }
+    {
+        // Write without verify; the next operation, on a working device again,
+        // is not blamed for the old error.
+        OpBench b(test::SimConfigFor("single-32M"));
+        DeviceThatFails dev(b.f.sim());
+        b.s.Port = &dev;
+        b.s.Config.VerifyAfterWrite = 0;
+        b.OneGame("g.gba", test::MakeGbaImage(8 * kChunk, "GONE", 3));
+        auto pumps = std::make_shared<int>(0);
+        b.ui.onPump = [&] {
+            if (b.ui.panels[1] == "writing..." && ++*pumps == 6) dev.gone = true;
+        };
+        ExpectFailed(b, WriteClick(b.s), "Write To Cart Ok", "Write Error!!!");
+        EXPECT_TRUE(b.ui.Logged(line)) << b.ui.LogText();
+        EXPECT_TRUE(LoggedPrefix(b.ui, "Write Flash Error!!!(")) << b.ui.LogText();
+        // Failing from the start: detection names it before "No Adaptor Found!".
+        b.ui.onPump = nullptr;
+        b.ui.log.clear();
+        EXPECT_NE(WriteClick(b.s), 0);
+        EXPECT_EQ(b.ui.log, (std::vector<std::string>{"", line, "No Adaptor Found!"}));
+        dev.gone = false;
+        b.ui.log.clear();
+        EXPECT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+        EXPECT_FALSE(LoggedPrefix(b.ui, "Port error: "));
+    }
+}
+
 TEST(StopAnywhere, SingleWriteWithVerify) {
     SweepStops({[] { return SlowEraseCart("single-32M"); },
                 [](OpBench& b) {

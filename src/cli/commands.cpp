@@ -157,13 +157,14 @@ bool OpenCart(Session& ss) {
         }
         ss.backend = std::move(sim);
         ss.portText = "simulated cart in " + *o.simDir;
+        s.EraseTimeFloorMs = 0;  // simulated chips are busy for a number of reads, not a time
     } else {
         OpenedPort p = OpenHardwarePort(o.port.value_or(""), PortBaseForIndex(s.Config.PortIndex));
         ss.backend = std::move(p.backend);
         if (!ss.backend) ss.backend = std::make_unique<NullPort>();
         if (p.base != 0) s.PortBaseOverride = p.base;
-        if (!p.message.empty()) LogLine(s, p.message);
-        if (!p.note.empty()) LogLine(s, p.note);
+        for (const std::string* line : {&p.message, &p.warning, &p.note})
+            if (!line->empty()) LogLine(s, *line);
         ss.portText = ss.backend->Name();
     }
     s.Port = ss.backend.get();
@@ -218,6 +219,13 @@ bool LoadGameList(Session& ss) {
 bool ErrorStatusShown(const CliFrontend& ui) {
     for (const auto& t : ui.StatusHistory())
         if (t.find("Error") != std::string::npos) return true;
+    return false;
+}
+
+// A failed port access (ppdev) during the run: whatever the operation said.
+bool PortErrorLogged(const CliFrontend& ui) {
+    for (const auto& l : ui.Log())
+        if (l.rfind("Port error: ", 0) == 0) return true;
     return false;
 }
 
@@ -518,7 +526,10 @@ bool CmdSimCreate(Session& ss) {
 bool CmdPorts() {
     auto ports = ListParallelPorts();
     if (ports.empty()) {
-        std::fprintf(stderr, "No parallel ports found (are the parport_pc and ppdev modules loaded?)\n");
+        std::fprintf(
+            stderr,
+            "No parallel ports found: load the drivers (`sudo modprobe parport_pc ppdev`), then look "
+            "again\n");
         return true;
     }
     for (const auto& p : ports)
@@ -587,7 +598,7 @@ int Run(Session& ss) {
             break;
     }
     ss.ui->ClearProgressLine();
-    if (g_interrupts) ok = false;
+    if (g_interrupts || PortErrorLogged(*ss.ui)) ok = false;
     if (ok) PrintItems(ss);
     if (!WriteReport(ss, ok)) ok = false;
     if (ss.trace && !ss.trace->Close()) {

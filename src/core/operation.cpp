@@ -38,6 +38,17 @@ void EndOperation(CoreState& s) {
     s.UI->SetBusy(false);
     ProcessMessages(s);
     IdlePort(s);
+    // A failed access not reported yet (the step that failed had its own
+    // message) is named before the operation's time line.
+    ReportPortFailure(s);
+}
+
+bool ReportPortFailure(CoreState& s) {
+    const std::string failure = s.Port->Failure();
+    if (failure.empty()) return false;
+    s.Port->ClearFailure();
+    LogLine(s, "Port error: " + failure);
+    return true;
 }
 
 void ReportCompleted(CoreState& s, std::string_view status) {

@@ -26,8 +26,15 @@ void ProcessMessages(CoreState& s);
 // Busy state: StopRequested := 0, controls off, Stop on, timer from 0 ("0 Sec").
 void BeginOperation(CoreState& s);
 // Idle state: StopRequested := 1, controls back, timer off, then the idle value
-// 0x04 to the control register. Safe to run more than once.
+// 0x04 to the control register, and a "Port error: " line for a failed port
+// access that nothing reported yet. Safe to run more than once.
 void EndOperation(CoreState& s);
+
+// When an access of the port back end failed since this operation's adapter
+// detection (a ppdev device call the kernel refused), logs "Port error: " and
+// the failed call with its error, forgets it and returns true. The operation
+// must then not report success.
+bool ReportPortFailure(CoreState& s);
 
 // End of a transfer that completed: the result text in the status panel, the
 // progress bar at 100, one event pump.

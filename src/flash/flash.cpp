@@ -1,6 +1,7 @@
 #include "flash/flash.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "core/operation.h"
 #include "flash/skip_unchanged.h"
@@ -29,6 +30,11 @@ constexpr int kPageWords = 256;
 
 bool Interleaved(const FlashState& s) { return s.Cart.Interleaved != 0; }
 
+// Each pair of chips of a two-pair cart answers in one 8 MiB quarter of the
+// cart's word addresses.
+constexpr std::uint32_t kQuarterMask = 0xC00000;
+constexpr std::uint32_t kQuarterWords = 0x400000;
+
 // Word address at which status, read-array and clear-status commands reach the
 // chips that hold `address`. Word 0 for a single chip and for the first 8 MiB
 // of an interleaved cart. A 16 MiB cart made of two pairs has its second pair
@@ -36,12 +42,36 @@ bool Interleaved(const FlashState& s) { return s.Cart.Interleaved != 0; }
 // go to the start of the 8 MiB quarter that holds the address (on a cart of
 // one large pair that is the same pair again, so nothing changes).
 std::uint32_t CommandBase(const FlashState& s, std::uint32_t address) {
-    return Interleaved(s) ? (address & 0xC00000) : 0;
+    return Interleaved(s) ? (address & kQuarterMask) : 0;
 }
 
 // Whether this poll is one where the window gets its turn and a pressed Stop is
-// honoured: every 1024th poll counted down from the budget, the first included.
+// honoured: every 1024th poll counted down from the budget, the first included
+// (and on past zero when a time floor extends the loop).
 bool PollIsStopPoint(int budgetLeft) { return budgetLeft % kPumpEvery == 0; }
+
+// The end of a poll loop that waits for a block erase. The count budget is
+// the least it polls; on a fast port that is about a second of bus time, less
+// than a slow block takes, so with a time floor set the loop goes on until
+// the floor has passed since it began. The clock is read at the start and
+// then only at stop points past the budget; without a floor the budget alone
+// decides.
+class EraseDeadline {
+public:
+    explicit EraseDeadline(const FlashState& s) : floor_(s.EraseTimeFloorMs) {
+        if (floor_.count() > 0) start_ = std::chrono::steady_clock::now();
+    }
+    // Whether the poll with this much budget left (counting on below zero) is made.
+    bool Allows(int budgetLeft) const {
+        if (budgetLeft > 0) return true;
+        if (floor_.count() <= 0) return false;
+        return !PollIsStopPoint(budgetLeft) || std::chrono::steady_clock::now() - start_ < floor_;
+    }
+
+private:
+    std::chrono::milliseconds floor_;
+    std::chrono::steady_clock::time_point start_{};
+};
 
 // Puts the chip(s) back into read-array mode, the word written to `base` and,
 // when asked, a second word that follows it (the second chip of a pair).
@@ -58,7 +88,8 @@ void ReadArray(FlashState& s, std::uint32_t base, bool secondWord) {
 void LetChipsFinish(FlashState& s, std::uint32_t base) {
     const bool pair = Interleaved(s);
     const std::uint16_t readyMask = pair ? kBothReady : kReady;
-    for (int budget = kEraseBudget; budget > 0; --budget) {
+    const EraseDeadline deadline(s);  // the chips may be erasing
+    for (int budget = kEraseBudget; deadline.Allows(budget); --budget) {
         WriteCartWord(s, base, kCmdReadStatus);
         std::uint16_t status;
         if (pair) {
@@ -177,11 +208,23 @@ int EraseFlashBlock(FlashState& s, std::uint32_t d) {
         WriteCartWord(s, d, kCmdConfirm);
         if (pair) WriteDataWord(s, kCmdConfirm);
         // The reads run on from the word after the confirm word(s); any address
-        // in the block presents the status.
-        for (int budget = kEraseBudget; !done && budget > 0; --budget) {
+        // in the block presents the status. On a cart of two pairs the run
+        // would leave this pair's quarter after at most 65535 polls and read
+        // the other pair, whose erased flash in read-array mode looks
+        // "ready": the address goes back to the block before that happens.
+        std::uint32_t next = d + 2;
+        const std::uint32_t quarterEnd = (d & kQuarterMask) + kQuarterWords;
+        const EraseDeadline deadline(s);
+        for (int budget = kEraseBudget; !done && deadline.Allows(budget); --budget) {
             if (StopTest(s, budget, base, true, true)) return kStopResult;
+            if (s.Cart.TwoPairs && next + 2 > quarterEnd) {
+                SetCartAddress(s, d);
+                SelectRegister(s, kRegData);
+                next = d;
+            }
             WriteControl(s, kCtlRead);
             status = ReadStatus(s);
+            next += 2;
             done = StatusReady(s, status);
         }
     }

@@ -14,11 +14,20 @@ struct CartInfo {
     std::uint32_t CapacityBytes = 0;  // 4, 8, 16 or 32 MiB
     std::uint8_t Interleaved = 0;     // two chips, even words in the first
     std::uint8_t VelaLine = 0;        // interleaved cart that passed the line test
+    // Interleaved cart of two pairs of chips, the second pair at word
+    // 0x400000 (a 16 MiB cart of 4 MiB chips). A run of reads that leaves
+    // one pair's 8 MiB reaches the other pair, which does not answer status.
+    std::uint8_t TwoPairs = 0;
 };
 
 struct FlashState : CoreState {
     CartInfo Cart;
     std::int32_t LastErasedBlock = -1;
+    // A block erase is given up only when its poll budget is spent and this
+    // much wall time has passed since the erase began, so a slow block on a
+    // fast port is not reported as failed (chips take up to several seconds).
+    // 0 for a simulated cart, whose chips count reads rather than time.
+    int EraseTimeFloorMs = 8000;
     // Skip-unchanged writes: the block whose chunks were last found equal to
     // the prepared data and skipped, or found blank and programmed without an
     // erase, in this operation (-1: none); which of its chunks those are (bit

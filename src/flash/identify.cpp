@@ -96,6 +96,7 @@ int IdentifyFlash(FlashState& s) {
     s.StopRequested = 0;
     s.Cart.Interleaved = 0;
     s.Cart.VelaLine = 0;
+    s.Cart.TwoPairs = 0;
     WaitFlashReady(s);  // a chip that stays busy shows up in the query data below
 
     // Only the first chip of a pair receives the query command.
@@ -135,6 +136,7 @@ int IdentifyFlash(FlashState& s) {
                 for (int i = 0; i < kQueryWords; ++i) {
                     if (s.ChunkBuffer.word(kQueryWords + i) != s.ChunkBuffer.word(i)) {
                         s.Cart.CapacityBytes = k16M;
+                        s.Cart.TwoPairs = 1;
                         break;
                     }
                 }

@@ -52,6 +52,9 @@ int DetectLink(CoreState& s) {
 }
 
 bool AdapterStillAnswers(CoreState& s) {
+    // Reads of a port whose device calls fail look like an answering adapter
+    // over blank flash; the failure itself says more than the echo could.
+    if (ReportPortFailure(s)) return false;
     WriteRegister(s, kRegAddr2, 0x5A);
     WriteRegister(s, kRegAddr1, 0xC3);
     WriteRegister(s, kRegAddr0, 0x0F);
@@ -68,7 +71,10 @@ bool AdapterStillAnswers(CoreState& s) {
 
 int DetectAdapter(CoreState& s) {
     s.BeginAdapterSession();
+    // Each operation answers for its own accesses.
+    s.Port->ClearFailure();
     if (DetectLink(s) != 0) {
+        ReportPortFailure(s);
         LogLine(s, "No Adaptor Found!");
         return 1;
     }

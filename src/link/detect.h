@@ -19,6 +19,8 @@ int DetectAdapter(CoreState& s);
 // compared equal proves nothing until this passes. Only the address registers
 // change (every transfer loads its own address); access mode, save bank and
 // flash state are left as they are. Logs "No Adaptor Found!" when it fails.
+// It fails too, without that line, when ReportPortFailure (core/operation.h)
+// has something to say.
 bool AdapterStillAnswers(CoreState& s);
 
 }  // namespace rombolt

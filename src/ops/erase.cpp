@@ -33,7 +33,9 @@ int EraseAllFlash(OpsState& s) {
         s.ProgressPercent = PercentOf(b, blocks);
         ShowProgress(s);
         ProcessMessages(s);
-        if (EraseFlashBlock(s, static_cast<std::uint32_t>(b) * blockWords) != 0) return -1;
+        // A port whose device calls fail reads "ready" like a finished erase.
+        if (EraseFlashBlock(s, static_cast<std::uint32_t>(b) * blockWords) != 0 || ReportPortFailure(s))
+            return -1;
     }
     return 0;
 }

@@ -22,7 +22,22 @@ std::string HexAddress(int value) {
 DirectIoPort::DirectIoPort(Platform& platform, int base)
     : platform_(platform), base_(base), owner_(std::this_thread::get_id()) {}
 
-DirectIoPort::~DirectIoPort() { platform_.IoPerm(static_cast<unsigned long>(base_), kPortBlockSize, false); }
+DirectIoPort::~DirectIoPort() {
+    if (ecrMode_.Present()) {
+        const int ecr = ecrMode_.Address();
+        ecrMode_.Restore(platform_.PortInstructions());
+        platform_.IoPerm(static_cast<unsigned long>(ecr), 1, false);
+    }
+    platform_.IoPerm(static_cast<unsigned long>(base_), kPortBlockSize, false);
+}
+
+bool DirectIoPort::SelectEppInEcr(int ecr) {
+    if (ecr <= 0 || ecr > 0xFFFF || ecrMode_.Present() || std::this_thread::get_id() != owner_) return false;
+    if (platform_.IoPerm(static_cast<unsigned long>(ecr), 1, true) != 0) return false;
+    if (ecrMode_.Select(platform_.PortInstructions(), base_, ecr)) return true;
+    platform_.IoPerm(static_cast<unsigned long>(ecr), 1, false);
+    return false;
+}
 
 std::uint8_t DirectIoPort::inb(std::uint16_t port) { return Allowed(port, 1) ? portinsn::In8(port) : 0xFF; }
 
@@ -38,7 +53,12 @@ void DirectIoPort::outw(std::uint16_t port, std::uint16_t value) {
     if (Allowed(port, 2)) portinsn::Out16(port, value);
 }
 
-std::string DirectIoPort::Name() const { return "direct I/O at " + HexAddress(base_); }
+std::string DirectIoPort::Name() const {
+    std::string name = "direct I/O at " + HexAddress(base_);
+    if (ecrMode_.Present())
+        name += " (ECP port, EPP mode set in its ECR at " + HexAddress(ecrMode_.Address()) + ")";
+    return name;
+}
 
 bool KernelLockedDown(Platform& platform) {
     // The file reads like "none [integrity] confidentiality": the bracketed word is in force.
@@ -52,10 +72,13 @@ bool KernelLockedDown(Platform& platform) {
 
 std::string DirectIoRefusal(Platform& platform, int base, int err) {
     const std::string block = HexAddress(base) + "-" + HexAddress(base + kPortBlockSize - 1);
-    if (!DirectIoSupported() || err == ENOSYS)
+    if (!DirectIoSupported())
         return "Direct I/O is not available on this machine (it exists only on x86 PCs): use the ppdev "
-               "device "
-               "(/dev/parportN)";
+               "device (/dev/parportN)";
+    if (err == ENOSYS)
+        return "Direct I/O at " + block +
+               " is not available: this kernel has no I/O port permission support (ioperm: " +
+               ErrnoText(err) + "); use the ppdev device (/dev/parportN)";
     if (err == EPERM || err == EACCES) {
         if (KernelLockedDown(platform))
             return "Direct I/O at " + block +

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "port/ecr.h"
 #include "port/ioport.h"
 #include "port/platform.h"
 
@@ -43,6 +44,12 @@ public:
 
     int Base() const { return base_; }
 
+    // On a port with an ECP register block: asks for the extended control
+    // register at ecr, probes it and, when it answers, selects EPP mode there
+    // until the port is closed (the destructor puts the old mode back).
+    // Returns whether it did; ecr <= 0 does nothing.
+    bool SelectEppInEcr(int ecr);
+
 private:
     friend std::unique_ptr<DirectIoPort> OpenDirectIo(Platform&, int, std::string&);
     DirectIoPort(Platform& platform, int base);
@@ -55,6 +62,7 @@ private:
     Platform& platform_;
     int base_;
     std::thread::id owner_;
+    EcrEppMode ecrMode_;
 };
 
 // Asks the kernel for the block base..base+7. On refusal returns null and sets

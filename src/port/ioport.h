@@ -23,6 +23,12 @@ public:
     virtual void outw(std::uint16_t port, std::uint16_t value) = 0;
     // Human-readable name for logs and `rombolt info`.
     virtual std::string Name() const { return "port"; }
+    // The first access that failed since the last ClearFailure, as one line
+    // naming the call and the error (a ppdev device call the kernel refused);
+    // empty while every access went through. Back ends whose accesses cannot
+    // fail keep it empty. Looked at between blocks, never per access.
+    virtual std::string Failure() const { return {}; }
+    virtual void ClearFailure() {}
 };
 
 // Reads return 0xFF (floating lines), writes go nowhere: lets the program run
@@ -69,6 +75,8 @@ public:
         inner_.outw(port, value);
     }
     std::string Name() const override { return inner_.Name(); }
+    std::string Failure() const override { return inner_.Failure(); }
+    void ClearFailure() override { inner_.ClearFailure(); }
 
     std::vector<Access> log;
 
@@ -79,7 +87,9 @@ private:
 // The four primitives. A port number is an int of which only the low 16 bits
 // address the port; word values likewise keep only their low 16 bits.
 inline std::uint8_t inportb(PortBackend& p, int port) { return p.inb(static_cast<std::uint16_t>(port)); }
-inline void outportb(PortBackend& p, int port, unsigned char value) { p.outb(static_cast<std::uint16_t>(port), value); }
+inline void outportb(PortBackend& p, int port, unsigned char value) {
+    p.outb(static_cast<std::uint16_t>(port), value);
+}
 inline int inport(PortBackend& p, int port) { return p.inw(static_cast<std::uint16_t>(port)); }
 inline void outport(PortBackend& p, int port, int value) {
     p.outw(static_cast<std::uint16_t>(port), static_cast<std::uint16_t>(value));

@@ -2,12 +2,18 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
+#include <vector>
+
+#include "port/direct_io.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <sys/io.h>
@@ -18,6 +24,18 @@ namespace rombolt {
 
 namespace {
 
+// Only there to interrupt: installed without SA_RESTART, so the waiting call
+// returns EINTR.
+void WakeUp(int) {}
+
+class RawInstructions final : public PortBackend {
+public:
+    std::uint8_t inb(std::uint16_t port) override { return portinsn::In8(port); }
+    void outb(std::uint16_t port, std::uint8_t value) override { portinsn::Out8(port, value); }
+    std::uint16_t inw(std::uint16_t port) override { return portinsn::In16(port); }
+    void outw(std::uint16_t port, std::uint16_t value) override { portinsn::Out16(port, value); }
+};
+
 class LinuxPlatform final : public Platform {
 public:
     int IoPerm(unsigned long from, unsigned long count, bool enable) override {
@@ -27,6 +45,11 @@ public:
         (void)from, (void)count, (void)enable;
         return ENOSYS;
 #endif
+    }
+
+    PortBackend& PortInstructions() override {
+        static RawInstructions raw;
+        return raw;
     }
 
     int IoPl(int level) override {
@@ -79,6 +102,26 @@ public:
         return std::string(buf, static_cast<std::size_t>(n));
     }
 
+    bool Stat(const std::string& path, FileStatus& status) override {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) return false;
+        status.mode = st.st_mode;
+        status.uid = st.st_uid;
+        status.gid = st.st_gid;
+        return true;
+    }
+
+    bool InGroup(unsigned gid) override {
+        if (::getegid() == gid || ::getgid() == gid) return true;
+        const int n = ::getgroups(0, nullptr);
+        if (n <= 0) return false;
+        std::vector<gid_t> groups(static_cast<std::size_t>(n));
+        const int got = ::getgroups(n, groups.data());
+        for (int i = 0; i < got; ++i)
+            if (groups[static_cast<std::size_t>(i)] == gid) return true;
+        return false;
+    }
+
     int Open(const std::string& path, int flags) override {
         const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
         return fd >= 0 ? fd : -errno;
@@ -86,6 +129,10 @@ public:
 
     int Ioctl(int fd, unsigned long request, void* arg) override {
         return ::ioctl(fd, request, arg) == 0 ? 0 : -errno;
+    }
+
+    int IoctlWithin(int fd, unsigned long request, void* arg, unsigned timeoutMs) override {
+        return CallWithTimeout(timeoutMs, [&] { return Ioctl(fd, request, arg); });
     }
 
     long Read(int fd, void* buf, std::size_t count) override {
@@ -109,6 +156,44 @@ public:
 };
 
 }  // namespace
+
+int CallWithTimeout(unsigned timeoutMs, const std::function<int()>& call) {
+    struct sigaction action {};
+    action.sa_handler = WakeUp;
+    sigemptyset(&action.sa_mask);
+    struct sigaction previous {};
+    if (::sigaction(SIGALRM, &action, &previous) != 0) return call();
+    sigset_t alarm, oldMask;
+    sigemptyset(&alarm);
+    sigaddset(&alarm, SIGALRM);
+    ::pthread_sigmask(SIG_UNBLOCK, &alarm, &oldMask);
+
+    // The signal goes to this thread, not to any thread of the process.
+    sigevent event{};
+    event.sigev_notify = SIGEV_THREAD_ID;
+    event.sigev_signo = SIGALRM;
+#ifdef sigev_notify_thread_id
+    event.sigev_notify_thread_id = ::gettid();
+#else
+    event._sigev_un._tid = ::gettid();  // the C library does not name the field
+#endif
+    timer_t timer{};
+    const bool armed = ::timer_create(CLOCK_MONOTONIC, &event, &timer) == 0;
+    if (armed) {
+        itimerspec when{};
+        when.it_value.tv_sec = static_cast<time_t>(timeoutMs / 1000);
+        when.it_value.tv_nsec = static_cast<long>(timeoutMs % 1000) * 1000000L;
+        if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0) when.it_value.tv_nsec = 1;
+        when.it_interval.tv_nsec = 100 * 1000000L;
+        ::timer_settime(timer, 0, &when, nullptr);
+    }
+    const int result = call();
+    if (armed) ::timer_delete(timer);
+    // A signal sent before the timer went has been taken by WakeUp meanwhile.
+    ::pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+    ::sigaction(SIGALRM, &previous, nullptr);
+    return result;
+}
 
 Platform& SystemPlatform() {
     static LinuxPlatform platform;

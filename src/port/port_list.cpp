@@ -35,14 +35,20 @@ std::string Trim(const std::string& s) {
 // Accepts only addresses a port can have; 0 for anything else.
 int ToBase(unsigned long long v) { return v > 0 && v <= 0x7FFFFFFF ? static_cast<int>(v) : 0; }
 
-// "888\t1912\n": the base and the ECP block, in decimal.
-int BaseFromProc(Platform& platform, const std::string& name) {
+// "888\t1912\n": the base and the ECP block (0: none), in decimal.
+int BaseFromProc(Platform& platform, const std::string& name, int* ecpBase = nullptr) {
     std::string text;
     if (!platform.ReadFile(std::string(kProcDir) + "/" + name + "/base-addr", text)) return 0;
     const char* p = text.c_str();
     char* end = nullptr;
     const unsigned long long v = std::strtoull(p, &end, 10);
-    return end == p ? 0 : ToBase(v);
+    if (end == p) return 0;
+    if (ecpBase) {
+        char* end2 = nullptr;
+        const unsigned long long hi = std::strtoull(end, &end2, 10);
+        *ecpBase = end2 == end ? 0 : ToBase(hi);
+    }
+    return ToBase(v);
 }
 
 // The device behind the port's ppdev node: a Plug-and-Play port lists
@@ -95,7 +101,7 @@ std::vector<ParallelPortInfo> ListParallelPorts(Platform& platform) {
 
     std::vector<ParallelPortInfo> ports;
     for (auto& [n, info] : byNumber) {
-        info.base = BaseFromProc(platform, info.name);
+        info.base = BaseFromProc(platform, info.name, &info.ecpBase);
         if (info.base == 0) info.base = BaseFromSys(platform, info.name);
         std::string modes;
         if (platform.ReadFile(std::string(kProcDir) + "/" + info.name + "/modes", modes))
@@ -109,6 +115,64 @@ std::vector<ParallelPortInfo> ListParallelPorts(Platform& platform) {
 }
 
 std::vector<ParallelPortInfo> ListParallelPorts() { return ListParallelPorts(SystemPlatform()); }
+
+std::string PortNameOfDevice(const std::string& device) {
+    const std::string prefix = "/dev/";
+    if (device.compare(0, prefix.size(), prefix) != 0) return {};
+    const std::string name = device.substr(prefix.size());
+    return PortNumberOf(name) >= 0 ? name : std::string();
+}
+
+std::string PortHolder(Platform& platform, const std::string& name, const std::string& device) {
+    std::string text;
+    if (name.empty() || !platform.ReadFile(std::string(kProcDir) + "/" + name + "/devices/active", text))
+        return {};
+    const std::string holder = Trim(text);
+    if (holder.empty() || holder == "none") return {};
+    // The kernel names only the driver; which program uses it shows in the
+    // descriptors under /proc (those of other users only to root).
+    std::string programs;
+    int found = 0;
+    const std::string self = platform.ReadLink("/proc/self");
+    for (const auto& pid : platform.ListDir("/proc")) {
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
+        const std::string fdDir = "/proc/" + pid + "/fd";
+        bool uses = false;
+        for (const auto& fd : platform.ListDir(fdDir))
+            if (platform.ReadLink(fdDir + "/" + fd) == device) {
+                uses = true;
+                break;
+            }
+        if (!uses) continue;
+        std::string comm;
+        platform.ReadFile("/proc/" + pid + "/comm", comm);
+        comm = Trim(comm);
+        if (found++) programs += ", ";
+        programs += (comm.empty() ? "" : "program " + comm + ", ") + "PID " + pid;
+        if (found == 3) break;
+    }
+    return programs.empty() ? holder : holder + " (" + programs + ")";
+}
+
+bool KernelHasParallelPorts(Platform& platform) {
+    for (const auto& name : platform.ListDir(kProcDir))
+        if (PortNumberOf(name) >= 0) return true;
+    return false;
+}
+
+bool PpdevDriverLoaded(Platform& platform) {
+    // "Character devices:" lines such as " 99 ppdev".
+    std::string text;
+    if (!platform.ReadFile("/proc/devices", text)) return false;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string major, driver;
+        if (fields >> major >> driver && driver == "ppdev") return true;
+    }
+    return false;
+}
 
 std::vector<std::string> ListUsbPrinters(Platform& platform) {
     std::vector<std::pair<int, std::string>> found;

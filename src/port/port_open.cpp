@@ -88,8 +88,28 @@ OpenedPort OpenAtBase(Platform& platform, int base) {
     if (auto direct = OpenDirectIo(platform, base, directMessage)) {
         OpenedPort r;
         r.base = base;
+        // An ECP port does EPP cycles only in EPP mode. Its ECR is where the
+        // kernel found it, or for a port the kernel does not list at the
+        // usual place of the classic addresses; never guessed elsewhere (a
+        // card's other registers could be there).
+        int ecr = 0;
+        if (info)
+            ecr = info->ecpBase > 0 ? info->ecpBase + 2 : 0;
+        else if (base == 0x378 || base == 0x278 || base == 0x3BC)
+            ecr = base + 0x402;
+        direct->SelectEppInEcr(ecr);
         if (info && !info->modes.empty() && !ModesOfferEpp(info->modes))
             r.note = EppNote("at " + HexAddress(base), info->modes);
+        if (info) {
+            // Direct I/O does not ask the kernel: the other user's transfers
+            // and ours would mix on the lines.
+            if (const std::string holder = PortHolder(platform, info->name, info->device); !holder.empty())
+                r.warning = "The port at " + HexAddress(base) + " (" + info->name + ") is in use by " +
+                            holder + ": driving it now garbles that program's transfers; close it first";
+        } else if (!ports.empty()) {
+            r.warning = "The kernel lists no parallel port at " + HexAddress(base) + " (it has " +
+                        PortSummary(ports) + "): nothing may answer there; choose the port with --port";
+        }
         r.backend = std::move(direct);
         return r;
     }

@@ -17,6 +17,10 @@ struct OpenedPort {
     // Set on success when something limits the port, e.g. the kernel lists no
     // EPP for it (transfers then run in SPP): one log line worth showing.
     std::string note;
+    // Set on success when using the port may not work or may disturb someone
+    // else: direct I/O on a port another driver or program has claimed, or
+    // at an address where the kernel knows no port. One log line.
+    std::string warning;
 };
 
 // portOption: "" (use configBase: direct I/O if permitted, else the ppdev

@@ -7,6 +7,10 @@
 #include <linux/ppdev.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <sstream>
+
+#include "port/port_list.h"
 
 namespace rombolt {
 
@@ -26,19 +30,70 @@ std::string ParportModesText(unsigned modes) {
     return text;
 }
 
-std::string PpdevOpenFailure(const std::string& device, int err) {
+namespace {
+
+// The name of group gid from /etc/group, or its number.
+std::string GroupName(Platform& platform, unsigned gid) {
+    std::string text;
+    if (platform.ReadFile("/etc/group", text)) {
+        std::istringstream in(text);
+        std::string line;
+        while (std::getline(in, line)) {
+            // name:password:gid:members
+            const auto a = line.find(':');
+            const auto b = a == std::string::npos ? a : line.find(':', a + 1);
+            const auto c = b == std::string::npos ? b : line.find(':', b + 1);
+            if (c != std::string::npos && line.substr(b + 1, c - b - 1) == std::to_string(gid))
+                return line.substr(0, a);
+        }
+    }
+    return std::to_string(gid);
+}
+
+// ppdev is there (the node opened) but no port driver has a port for it.
+std::string NoPortBehind(const std::string& device) {
+    return device + " has no parallel port behind it: load the port driver (`sudo modprobe parport_pc`)";
+}
+
+std::string PermissionDenied(Platform& platform, const std::string& device) {
+    // Already in the device's group, but the mode keeps the group out (a node
+    // made by hand, or a udev rule that does not apply): only its owner may open it.
+    Platform::FileStatus st;
+    if (platform.Stat(device, st) && platform.InGroup(st.gid) && (st.mode & 060) != 060) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", st.mode & 07777);
+        return "Permission denied on " + device + ": its mode " + mode + " lets only " +
+               (st.uid == 0 ? std::string("root") : "its owner") + " open it, not its group " +
+               GroupName(platform, st.gid) + " that you are in; make it group-writable (`sudo chmod 660 " +
+               device + "`, and a udev rule to keep it so)";
+    }
+    return "Permission denied on " + device +
+           ": join the lp group (`sudo usermod -aG lp $USER`, then log out and in again)";
+}
+
+}  // namespace
+
+std::string PpdevOpenFailure(Platform& platform, const std::string& device, int err) {
     switch (err) {
         case ENOENT:
             return device +
                    " does not exist: load the parallel port drivers (`sudo modprobe parport_pc ppdev`)";
         case EACCES:
         case EPERM:
-            return "Permission denied on " + device +
-                   ": join the lp group (`sudo usermod -aG lp $USER`, then log out and in again)";
+            return PermissionDenied(platform, device);
         case ENXIO:
         case ENODEV:
-            return device +
-                   " has no parallel port behind it: load the port driver (`sudo modprobe parport_pc`)";
+            // A node left over (or made by hand) opens only once ppdev is
+            // loaded; ppdev claims only ports a port driver has found.
+            if (!PpdevDriverLoaded(platform)) {
+                if (!KernelHasParallelPorts(platform))
+                    return device +
+                           " has no driver behind it (neither parport_pc nor ppdev is loaded): load them "
+                           "(`sudo modprobe parport_pc ppdev`)";
+                return device +
+                       " has no driver behind it (ppdev is not loaded): load it (`sudo modprobe ppdev`)";
+            }
+            return NoPortBehind(device);
         default:
             return "Cannot open " + device + " (" + ErrnoText(err) + ")";
     }
@@ -47,18 +102,33 @@ std::string PpdevOpenFailure(const std::string& device, int err) {
 std::unique_ptr<PpdevPort> PpdevPort::Open(Platform& platform, const std::string& device, int base,
                                            std::string& message) {
     message.clear();
+    // A claim of a port that another program holds would wait inside the
+    // kernel's ppdev lock, and so stall that program's own calls: look first.
+    const std::string name = PortNameOfDevice(device);
+    if (const std::string holder = PortHolder(platform, name, device); !holder.empty()) {
+        message = device + " is in use by " + holder + ": close that program, then try again";
+        return nullptr;
+    }
     // Non-blocking: an EPP read that the adapter does not acknowledge then
     // returns at once instead of being retried by the driver until a signal.
     const int fd = platform.Open(device, O_RDWR | O_NONBLOCK);
     if (fd < 0) {
-        message = PpdevOpenFailure(device, -fd);
+        message = PpdevOpenFailure(platform, device, -fd);
         return nullptr;
     }
-    const int claim = platform.Ioctl(fd, PPCLAIM, nullptr);
+    // Taken between the look and the claim: wait a little, not for ever.
+    const int claim = platform.IoctlWithin(fd, PPCLAIM, nullptr, kPpdevClaimTimeoutMs);
     if (claim != 0) {
-        message = (claim == -ENXIO || claim == -ENODEV)
-                      ? PpdevOpenFailure(device, -claim)
-                      : "Cannot claim " + device + " (" + ErrnoText(-claim) + ")";
+        if (claim == -ENXIO || claim == -ENODEV) {
+            message = NoPortBehind(device);
+        } else if (claim == -EINTR) {
+            const std::string holder = PortHolder(platform, name, device);
+            message = "Cannot claim " + device + ": " + (holder.empty() ? "another program" : holder) +
+                      " holds it and did not let go within " + std::to_string(kPpdevClaimTimeoutMs / 1000) +
+                      " s; close that program, then try again";
+        } else {
+            message = "Cannot claim " + device + " (" + ErrnoText(-claim) + ")";
+        }
         platform.Close(fd);
         return nullptr;
     }

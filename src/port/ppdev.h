@@ -13,9 +13,17 @@
 
 namespace rombolt {
 
+// How long the claim of a ppdev device may wait for another program to let
+// go of the port. The kernel holds one lock over every ppdev call of every
+// program while a claim waits, so the holder's own calls wait as long.
+inline constexpr unsigned kPpdevClaimTimeoutMs = 2000;
+
 class PpdevPort final : public PortBackend {
 public:
-    // Opens and claims the device. base is the address the link will use for
+    // Opens and claims the device. A port that another driver or program has
+    // claimed is refused at once, naming the holder; a claim that still has
+    // to wait (the holder took the port just now) gives up after
+    // kPpdevClaimTimeoutMs. base is the address the link will use for
     // this port (the port's real base when known, else any block: the device
     // does not care); registers are decoded relative to it. On failure returns
     // null and sets message to one line naming the cause and the fix.
@@ -44,7 +52,8 @@ public:
     bool HasEpp() const { return hasEpp_; }
     // The first device call that failed during transfers, e.g.
     // "PPWDATA on /dev/parport0 failed (No such device)"; empty while all went well.
-    const std::string& Failure() const { return failure_; }
+    std::string Failure() const override { return failure_; }
+    void ClearFailure() override { failure_.clear(); }
 
 private:
     PpdevPort(Platform& platform, std::string device, int fd, int base);
@@ -72,7 +81,8 @@ private:
 // "PCSPP,TRISTATE,COMPAT,EPP,ECP,DMA" for the kernel's mode bits, in the kernel's order.
 std::string ParportModesText(unsigned modes);
 
-// One line for a failed open of a ppdev device (err is the errno value).
-std::string PpdevOpenFailure(const std::string& device, int err);
+// One line for a failed open of a ppdev device (err is the errno value),
+// naming what is missing: the node, the drivers, the group or the mode.
+std::string PpdevOpenFailure(Platform& platform, const std::string& device, int err);
 
 }  // namespace rombolt

@@ -22,6 +22,8 @@ public:
     std::uint16_t inw(std::uint16_t port) override;
     void outw(std::uint16_t port, std::uint16_t value) override;
     std::string Name() const override { return inner_.Name(); }
+    std::string Failure() const override { return inner_.Failure(); }
+    void ClearFailure() override { inner_.ClearFailure(); }
 
     // Flushes and closes the file; false when anything failed to be written.
     bool Close();

@@ -38,6 +38,7 @@ WindowBench::WindowBench(const SimConfig& config)
     images = (dir.path() / "games").string();
     std::filesystem::create_directories(images);
     s.Port = sim.get();
+    s.EraseTimeFloorMs = 0;
     window = std::make_unique<qt::TForm1>(s, dir.str());
     window->CreateDialogs();
     window->show();

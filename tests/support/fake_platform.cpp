@@ -45,12 +45,30 @@ std::vector<std::string> FakePlatform::ListDir(const std::string& path) {
     };
     for (const auto& [p, _] : files) collect(p);
     for (const auto& [p, _] : devices) collect(p);
+    for (const auto& [p, _] : links) collect(p);
     return {names.begin(), names.end()};
 }
 
 std::string FakePlatform::ReadLink(const std::string& path) {
     auto it = links.find(path);
     return it == links.end() ? std::string() : it->second;
+}
+
+bool FakePlatform::Stat(const std::string& path, FileStatus& status) {
+    auto it = stats.find(path);
+    if (it == stats.end()) return false;
+    status = it->second;
+    return true;
+}
+
+int FakePlatform::IoctlWithin(int fd, unsigned long request, void* arg, unsigned timeoutMs) {
+    timeouts.push_back(timeoutMs);
+    FakeDevice* d = ByFd(fd);
+    if (d && request == PPCLAIM && d->claimWaits) {
+        d->calls.push_back({DeviceCall::Op::Ioctl, request, -1});
+        return -EINTR;
+    }
+    return Ioctl(fd, request, arg);
 }
 
 int FakePlatform::Open(const std::string& path, int flags) {

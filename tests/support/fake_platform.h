@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "port/ioport.h"
 #include "port/platform.h"
 
 namespace rombolt::test {
@@ -28,6 +29,7 @@ struct DeviceCall {
 struct FakeDevice {
     int openError = 0;                 // errno value returned by open, 0 to open
     int claimError = 0;                // errno value for PPCLAIM
+    bool claimWaits = false;           // PPCLAIM waits for another holder until interrupted (EINTR)
     unsigned long failingRequest = 0;  // ioctl number that fails with failingErrno (0: none)
     int failingErrno = 0;
     bool modesKnown = true;  // PPGETMODES answers
@@ -59,6 +61,11 @@ public:
     std::map<std::string, std::string> files;  // path -> content; directories are implied
     std::map<std::string, std::string> links;
     std::map<std::string, FakeDevice> devices;  // path -> device (also appears in its directory)
+    std::map<std::string, FileStatus> stats;    // what Stat gives; unlisted paths cannot be looked at
+    std::set<unsigned> groups;                  // groups the process belongs to
+    std::vector<unsigned> timeouts;             // timeoutMs of every IoctlWithin call
+    NullPort noPorts;
+    PortBackend* ports = &noPorts;  // what the port instructions reach
 
     // A port the kernel lists as parportN: base-addr and modes under /proc,
     // and /dev/parportN when withDevice.
@@ -67,11 +74,15 @@ public:
     // --- Platform ---
     int IoPerm(unsigned long from, unsigned long count, bool enable) override;
     int IoPl(int level) override;
+    PortBackend& PortInstructions() override { return *ports; }
     bool ReadFile(const std::string& path, std::string& text) override;
     std::vector<std::string> ListDir(const std::string& path) override;
     std::string ReadLink(const std::string& path) override;
+    bool Stat(const std::string& path, FileStatus& status) override;
+    bool InGroup(unsigned gid) override { return groups.count(gid) != 0; }
     int Open(const std::string& path, int flags) override;
     int Ioctl(int fd, unsigned long request, void* arg) override;
+    int IoctlWithin(int fd, unsigned long request, void* arg, unsigned timeoutMs) override;
     long Read(int fd, void* buf, std::size_t count) override;
     long Write(int fd, const void* buf, std::size_t count) override;
     int Close(int fd) override;

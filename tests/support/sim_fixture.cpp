@@ -20,6 +20,7 @@ SimFixture::SimFixture(const SimConfig& config)
     : state(std::make_unique<AppState>()), s(*state), ui(s), port(std::make_unique<SimPort>(config)) {
     s.UI = &ui;
     s.Port = port.get();
+    s.EraseTimeFloorMs = 0;
     ApplyPortSelection(s);
 }
 

@@ -66,8 +66,9 @@ std::vector<std::string> PortChain::FollowConfigBase(int configBase) {
     });
     configuredBase = configBase;
     message = opened.message;
+    warning = opened.warning;
     note = opened.note;
-    for (const std::string* line : {&message, &note})
+    for (const std::string* line : {&message, &warning, &note})
         if (!line->empty()) lines.push_back(*line);
     return lines;
 }
@@ -111,6 +112,7 @@ PortChain OpenPortChain(const WindowOptions& options, int configBase, HardwareOp
             c.owned.push_back(std::move(opened.backend));
         }
         c.message = opened.message;
+        c.warning = opened.warning;
         c.note = opened.note;
     }
     if (!options.trace.empty()) {

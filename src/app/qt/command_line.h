@@ -48,6 +48,8 @@ public:
     std::uint16_t inw(std::uint16_t port) override { return target_->inw(port); }
     void outw(std::uint16_t port, std::uint16_t value) override { target_->outw(port, value); }
     std::string Name() const override { return target_->Name(); }
+    std::string Failure() const override { return target_->Failure(); }
+    void ClearFailure() override { target_->ClearFailure(); }
 
 private:
     std::unique_ptr<PortBackend> target_;
@@ -67,6 +69,7 @@ struct PortChain {
     PortBackend* backend = nullptr;                   // what AppState::Port uses
     int baseOverride = 0;                             // AppState::PortBaseOverride
     std::string message;                              // one log line, or empty
+    std::string warning;                              // one log line (e.g. the port is in use), or empty
     std::string note;                                 // one log line worth showing (e.g. no EPP), or empty
     std::string fatal;                                // the program cannot start (e.g. a bad --sim dir)
 
@@ -78,7 +81,7 @@ struct PortChain {
 
     // After the Config dialog: when the chain drives the port config.sav
     // selects and configBase is another one, gives the old port back and opens
-    // the one at configBase. Returns the lines to log (its message and note);
+    // the one at configBase. Returns the lines to log (its message, warning and note);
     // nothing when nothing was reopened.
     std::vector<std::string> FollowConfigBase(int configBase);
 };

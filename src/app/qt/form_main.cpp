@@ -449,7 +449,7 @@ void TForm1::SetPortChain(PortChain* chain) {
     portChain_ = chain;
     if (!chain) return;
     s_.Port = chain->backend;
-    for (const std::string* line : {&chain->message, &chain->note})
+    for (const std::string* line : {&chain->message, &chain->warning, &chain->note})
         if (!line->empty()) LogLine(*line);
 }
 

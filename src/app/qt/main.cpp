@@ -69,6 +69,7 @@ int main(int argc, char** argv) {
     }
     s.Port = port.backend;
     s.PortBaseOverride = port.baseOverride;
+    if (!options.simDir.empty()) s.EraseTimeFloorMs = 0;  // simulated chips count reads, not time
 
     int rc = 0;
     {

@@ -1,0 +1,47 @@
+// The extended control register (ECR) of an ECP port. Its mode field (bits
+// 7-5) decides what the port's registers do: on a port that the BIOS set to
+// "ECP" or "ECP+EPP", the EPP address and data registers work only in mode
+// 100. With direct I/O the program selects that mode while it holds the port
+// and puts the old value back when it lets go; through ppdev the kernel's
+// port driver switches the mode itself around every EPP transfer.
+#pragma once
+
+#include <cstdint>
+
+#include "port/ioport.h"
+
+namespace rombolt {
+
+inline constexpr std::uint8_t kEcrModeMask = 0xE0;
+inline constexpr std::uint8_t kEcrModePs2 = 0x20;  // 001: bidirectional byte mode
+inline constexpr std::uint8_t kEcrModeEpp = 0x80;  // 100: EPP
+
+// The usual probe for an ECR at address ecr of the port at base: it must not
+// follow the control register (a card that decodes only ten address lines
+// shows the control register there), must report an empty FIFO (bits 1-0 =
+// 01) and must read 0x34 back as 0x35. The control register is written back
+// as it read before the probe; the ECR is left in mode 001.
+bool ProbeEcr(PortBackend& port, int base, int ecr);
+
+// Writes value to the ECR, passing through mode 001 when both the mode it
+// is in and the new one are 010 or above, as ECP chips require.
+void WriteEcrMode(PortBackend& port, int ecr, std::uint8_t value);
+
+// EPP mode held in the ECR of one port.
+class EcrEppMode {
+public:
+    // Probes for an ECR at ecr; when there is one, remembers its value and
+    // selects EPP mode. Returns whether it did.
+    bool Select(PortBackend& port, int base, int ecr);
+    // Puts the remembered value back (nothing when Select found no ECR).
+    void Restore(PortBackend& port);
+
+    bool Present() const { return ecr_ != 0; }
+    int Address() const { return ecr_; }
+
+private:
+    int ecr_ = 0;
+    std::uint8_t saved_ = 0;
+};
+
+}  // namespace rombolt
