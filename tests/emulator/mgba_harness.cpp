@@ -9,6 +9,8 @@
 #include <mgba-util/vfs.h>
 // clang-format on
 
+#include <zlib.h>
+
 #include <cstdarg>
 #include <fstream>
 #include <set>
@@ -45,29 +47,6 @@ void Chunk(std::vector<std::uint8_t>& png, const char* type, const std::vector<s
     body.insert(body.end(), data.begin(), data.end());
     png.insert(png.end(), body.begin(), body.end());
     Put32(png, Crc32(body.data(), body.size()));
-}
-
-// zlib stream of stored (uncompressed) blocks.
-std::vector<std::uint8_t> Stored(const std::vector<std::uint8_t>& raw) {
-    std::vector<std::uint8_t> z = {0x78, 0x01};
-    std::size_t at = 0;
-    do {
-        const std::size_t n = std::min<std::size_t>(65535, raw.size() - at);
-        z.push_back(at + n == raw.size() ? 1 : 0);
-        z.push_back(static_cast<std::uint8_t>(n));
-        z.push_back(static_cast<std::uint8_t>(n >> 8));
-        z.push_back(static_cast<std::uint8_t>(~n));
-        z.push_back(static_cast<std::uint8_t>(~n >> 8));
-        z.insert(z.end(), raw.begin() + static_cast<long>(at), raw.begin() + static_cast<long>(at + n));
-        at += n;
-    } while (at < raw.size());
-    std::uint32_t a = 1, b = 0;
-    for (std::uint8_t v : raw) {
-        a = (a + v) % 65521;
-        b = (b + a) % 65521;
-    }
-    Put32(z, b << 16 | a);
-    return z;
 }
 
 }  // namespace
@@ -157,7 +136,11 @@ bool Emulator::WritePng(const std::string& path) const {
         plte.insert(plte.end(), {static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
                                  static_cast<std::uint8_t>(c)});
     Chunk(png, "PLTE", plte);
-    Chunk(png, "IDAT", Stored(raw));
+    std::vector<std::uint8_t> packed(compressBound(raw.size()));
+    uLongf packedSize = packed.size();
+    if (compress2(packed.data(), &packedSize, raw.data(), raw.size(), 9) != Z_OK) return false;
+    packed.resize(packedSize);
+    Chunk(png, "IDAT", packed);
     Chunk(png, "IEND", {});
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
