@@ -19,21 +19,29 @@
 #define TILES ((volatile uint8_t*)0x8000)
 #define MAP ((volatile uint8_t*)0x9800)
 #define MAP_COLS 32
-#define ROWS 18
 
 #define BOOT_GB_COLOUR 0x11
 
-static const char* const lines[ROWS] = {
-    "    ROMBOLT MENU",     "",
-    "This cartridge was",   "written without a GB",
-    "boot loader file, so", "no game can be",
-    "started from here.",   "",
-    "Configure the loader", "file that came with",
-    "the cartridge",        "(Config. > GB Pre.",
-    "Boot, or rombolt",     "--gb-loader FILE)",
-    "and write it again.",  "",
-    "On a GBA the cart",    "lists its games.",
+/* One line of the screen each, at most 20 characters. */
+/* clang-format off */
+static const char* const lines[] = {
+    "    ROMBOLT MENU",
+    "",
+    "This cartridge was",
+    "written without a GB",
+    "boot loader file, so",
+    "no game can be",
+    "started from here.",
+    "",
+    "Configure the loader",
+    "file that came with",
+    "the cartridge",
+    "(Config. > GB Pre.",
+    "Boot, or rombolt",
+    "--gb-loader FILE)",
+    "and write it again.",
 };
+/* clang-format on */
 
 /* Colour 0 dark blue, colour 3 white (little-endian BGR555). */
 static const uint8_t palette[8] = {0x82, 0x30, 0x82, 0x30, 0xFF, 0x7F, 0xFF, 0x7F};
@@ -43,8 +51,8 @@ static void fill_map(uint8_t value) {
 }
 
 void show_message(uint8_t boot) {
-    while (LY < 144) {
-    } /* the screen may only be switched off in the vertical blank */
+    /* The screen may only be switched off in the vertical blank. */
+    while (LY < 144) continue;
     LCDC = 0;
 
     /* Tile n is character 0x20 + n, drawn in colour 3. */
@@ -64,9 +72,10 @@ void show_message(uint8_t boot) {
         VBK = 0;
     }
     fill_map(0);
-    for (uint8_t r = 0; r < ROWS; ++r) {
+    for (uint8_t r = 0; r < sizeof lines / sizeof lines[0]; ++r) {
         const char* s = lines[r];
-        for (uint8_t col = 0; s[col] != 0; ++col) MAP[r * MAP_COLS + col] = (uint8_t)(s[col] - FONT_FIRST);
+        for (uint8_t col = 0; s[col] != 0; ++col)
+            MAP[(r + 1) * MAP_COLS + col] = (uint8_t)(s[col] - FONT_FIRST);
     }
 
     BGP = 0xE4; /* original GB: colour 0 white, colour 3 black */
