@@ -158,6 +158,14 @@ TEST(LoadersInEmulator, GbaMenuListsWhatAMultiGameWritePutOnThePlainCart) {
         ASSERT_TRUE(g);
         g->RunFrames(60);
         EXPECT_EQ(g->DistinctColours(), 2) << (colour ? "colour" : "original");
+        // GB colour: the loader's blue palette; original GB: shades of grey.
+        const std::uint32_t background = g->Pixel(0, 0);
+        const int red = background >> 16, green = background >> 8 & 0xFF, blue = background & 0xFF;
+        if (colour) {
+            EXPECT_GT(blue, red + 64) << std::hex << background;
+        } else {
+            EXPECT_TRUE(red == green && green == blue) << std::hex << background;
+        }
         EXPECT_GT(InkShare(*g), 0.05);
         EXPECT_LT(InkShare(*g), 0.5);
         if (colour) Screenshot(*g, "loader-gb.png");
