@@ -58,11 +58,16 @@ extern const uint8_t gb_logo[48]; /* in the header block, written by the stampin
 
 __attribute__((section(".bss.menu_table"))) struct menu_table table;
 
+/* clang-format off */
 static const char* const message[] = {
-    "This cartridge was written without a",    "boot loader file, so no game can be",
-    "started from here. Configure the loader", "file that came with the cartridge",
-    "(Config. > GBA Pre. Boot, or rombolt",    "--gba-loader FILE) and write it again.",
+    "This cartridge was written without a",
+    "boot loader file, so no game can be",
+    "started from here. Configure the loader",
+    "file that came with the cartridge",
+    "(Config. > GBA Pre. Boot, or rombolt",
+    "--gba-loader FILE) and write it again.",
 };
+/* clang-format on */
 
 /* ---------------------------------------------------------------- scan */
 
@@ -97,7 +102,7 @@ __attribute__((long_call)) int chunk_erased(const volatile uint8_t* chunk);
 static int image_kind(int k) {
     const volatile uint8_t* p = chunk_at(k);
     if (same_bytes(p + 0x104, gb_logo, 48)) return p[0x143] & 0x80 ? KIND_GBC : KIND_GB;
-    if (!same_bytes(p + 0x04, CART + 0x04, 156)) return 0;
+    if (!same_bytes(p + 0x04, CART + 0x04, 156)) return 0; /* the loader's own header has the GBA logo */
     uint8_t sum = 0x19;
     for (int i = 0xA0; i <= 0xBD; ++i) sum += p[i];
     return sum == 0 ? KIND_GBA : 0;
