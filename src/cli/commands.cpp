@@ -89,6 +89,7 @@ struct Session {
     std::unique_ptr<TracePort> trace;
     std::string portText;
     std::vector<Item> items;
+    std::vector<std::string> builtinLoaders;  // options of the loader files a multi-game write went without
     AppState& s() { return *state; }
 };
 
@@ -250,6 +251,18 @@ std::string CartModelLine(const CliFrontend& ui) {
     return "";
 }
 
+// The built-in loaders only show what the cart holds; a user who believes the
+// cart now has a working menu learns otherwise before trying it.
+void NoteBuiltinLoaders(const Session& ss) {
+    if (ss.builtinLoaders.empty()) return;
+    std::string options;
+    for (const std::string& o : ss.builtinLoaders) options += (options.empty() ? "" : ", ") + o;
+    std::fprintf(stderr,
+                 "rombolt: note: the built-in boot loaders list the games on the cartridge but cannot start "
+                 "them; write again with the loader files that came with the cartridge (%s)\n",
+                 options.c_str());
+}
+
 void PrintItems(const Session& ss) {
     for (const Item& it : ss.items)
         std::fprintf(stderr, "%s: %llu bytes %s: CRC32 %s SHA-1 %s\n", it.name.c_str(),
@@ -358,6 +371,7 @@ void CollectWriteItems(Session& ss, bool multi) {
                     ss.items.push_back({name + " " + path, where, *d});
             } else {
                 ss.items.push_back({name + " (built-in)", where, PreparedBuiltinLoaderDigest(s.Config, gba)});
+                ss.builtinLoaders.push_back(gba ? "--gba-loader FILE" : "--gb-loader FILE");
             }
             continue;
         }
@@ -600,6 +614,7 @@ int Run(Session& ss) {
     ss.ui->ClearProgressLine();
     if (g_interrupts || PortErrorLogged(*ss.ui)) ok = false;
     if (ok) PrintItems(ss);
+    if (ok && o.command == Command::Write) NoteBuiltinLoaders(ss);
     if (!WriteReport(ss, ok)) ok = false;
     if (ss.trace && !ss.trace->Close()) {
         Error("trace file " + *o.trace + ": write failed");

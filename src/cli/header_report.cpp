@@ -42,8 +42,7 @@ HeaderReport AnalyzeHeader(const std::uint8_t* b, long long size) {
         h.type = b[0x143] == 0x80 ? HeaderReport::Type::Gbc : HeaderReport::Type::Gb;
         h.logoOk = true;
         h.title = Title(b + 0x134, 16);
-        std::uint8_t x = 0;
-        for (int i = 0x134; i <= 0x14C; ++i) x = static_cast<std::uint8_t>(x - b[i] - 1);
+        const std::uint8_t x = GbHeaderChecksum(b);
         h.expectedChecksum = x;
         h.checksum = b[0x14D];
         h.checksumOk = x == b[0x14D];

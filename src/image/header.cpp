@@ -40,6 +40,19 @@ std::uint8_t ComplementSum(const std::uint8_t* b) {
 
 }  // namespace
 
+std::uint8_t GbHeaderChecksum(const std::uint8_t* image) {
+    std::uint8_t x = 0;
+    for (int i = 0x134; i <= 0x14C; ++i) x = static_cast<std::uint8_t>(x - image[i] - 1);
+    return x;
+}
+
+std::uint16_t GbGlobalChecksum(const std::uint8_t* image, std::size_t size) {
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < size; ++i)
+        if (i != 0x14E && i != 0x14F) sum += image[i];
+    return static_cast<std::uint16_t>(sum);
+}
+
 int CheckCartHeader(ImageState& s, int modeArg) {
     const auto mode = static_cast<std::int8_t>(modeArg);
     const bool fix = s.Config.FixRom != 0;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "image/image_state.h"
@@ -29,6 +30,12 @@ inline constexpr std::array<std::uint8_t, 48> kGbLogo = {
     0x00, 0x08, 0x11, 0x1F, 0x88, 0x89, 0x00, 0x0E, 0xDC, 0xCC, 0x6E, 0xE6, 0xDD, 0xDD, 0xD9, 0x99,
     0xBB, 0xBB, 0x67, 0x63, 0x6E, 0x0E, 0xEC, 0xCC, 0xDD, 0xDC, 0x99, 0x9F, 0xBB, 0xB9, 0x33, 0x3E,
 };
+
+// GB header checksum: over 0x134..0x14C, stored at 0x14D.
+std::uint8_t GbHeaderChecksum(const std::uint8_t* image);
+// GB global checksum: the sum of every byte of the image but 0x14E and 0x14F,
+// where it is stored big-endian.
+std::uint16_t GbGlobalChecksum(const std::uint8_t* image, std::size_t size);
 
 // Works on ChunkBuffer in place. 2 = GB image; 0 = valid GBA header (possibly
 // repaired); -1 = GBA header wrong and not repaired.

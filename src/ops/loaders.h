@@ -1,6 +1,7 @@
 // The two boot loader images the program carries for when no loader file is
-// configured: a GBA image and a GB colour image, 32 KiB each, built from the
-// code below at compile time.
+// configured: a GBA image and a GB colour image, 32 KiB each. They cannot
+// start a game: the GBA one lists what the cartridge holds, both say that a
+// loader file is needed and how to configure it.
 #pragma once
 
 #include <array>

@@ -222,6 +222,11 @@ TEST_F(CliRun, MultiGameWriteAndVerify) {
     EXPECT_TRUE(Contains(w.err, "GB Loader (built-in): 32768 bytes at chunk 255: CRC32 " +
                                     Crc(Slice(flash, 255 * kChunk, kChunk))))
         << w.err;
+    EXPECT_TRUE(Contains(w.err,
+                         "rombolt: note: the built-in boot loaders list the games on the cartridge but "
+                         "cannot start them; write again with the loader files that came with the "
+                         "cartridge (--gba-loader FILE, --gb-loader FILE)\n"))
+        << w.err;
 
     // The same list from a list file verifies; a changed game does not.
     std::ofstream list(dir / "games.lst", std::ios::binary);
@@ -237,6 +242,7 @@ TEST_F(CliRun, MultiGameWriteAndVerify) {
     RunResult v = OnCart({"verify", "--list", "games.lst"});
     EXPECT_EQ(v.status, 0) << v.out << v.err;
     EXPECT_EQ(v.lines().at(v.lines().size() - 2), "Verify Multi-Files completed");
+    EXPECT_FALSE(Contains(v.err, "note:")) << "a verify writes no loader";
 
     b[20000] ^= 0xFF;
     Image("b.gba", b);
@@ -251,6 +257,7 @@ TEST_F(CliRun, MultiGameWriteAndVerify) {
     RunResult l = OnCart({"--gba-loader", "menu.bin", "write", "a.gba", "b.gba"});
     EXPECT_EQ(l.status, 0) << l.err;
     EXPECT_EQ(l.lines().at(1), "1/3[GBA Loader] MYMENU");
+    EXPECT_FALSE(Contains(l.err, "note:")) << l.err;
     EXPECT_EQ(Slice(Flash(), 0, kChunk), menu);
 }
 
