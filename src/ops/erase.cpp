@@ -34,6 +34,9 @@ int EraseAllFlash(OpsState& s) {
         ShowProgress(s);
         ProcessMessages(s);
         if (EraseFlashBlock(s, static_cast<std::uint32_t>(b) * blockWords) != 0) return -1;
+        // A floating status line reads "ready": an adapter that went away
+        // during the erase would pass for a finished one.
+        if (!AdapterStillAnswers(s)) return -1;
     }
     return 0;
 }
