@@ -86,7 +86,7 @@ TEST(Backup, MaskRomSizeIsProbed) {
     // The probe's answers at each size step.
     for (auto [bytes, chunks] :
          {std::pair{32768 * 20, 32}, std::pair{32768 * 33, 64}, std::pair{32768 * 65, 128},
-          std::pair{32768 * 129, 256}, std::pair{32768 * 257, 512}}) {
+          std::pair{32768 * 129, 256}, std::pair{32768 * 257, 512}, std::pair{32768 * 513, 1024}}) {
         OpBench p(CartWithGame("rom", test::MakeGbaImage(static_cast<std::size_t>(bytes), "P", 42)));
         ASSERT_EQ(DetectAdapter(p.s), 0);
         EXPECT_EQ(ProbeRomSize(p.s), chunks) << bytes;

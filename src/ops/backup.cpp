@@ -52,9 +52,10 @@ bool ChunkIsEmpty(OpsState& s, std::int32_t chunk) {
 }
 
 int ProbeRomSize(OpsState& s) {
-    for (std::int32_t c : {32, 64, 128, 256})
+    // Mask ROMs reach 32 MiB: a game running past 16 MiB is offered whole.
+    for (std::int32_t c : {32, 64, 128, 256, 512})
         if (ChunkIsEmpty(s, c)) return c;
-    return 512;
+    return 1024;
 }
 
 int BackupCart(OpsState& s) {
