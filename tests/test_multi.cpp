@@ -228,6 +228,22 @@ TEST(MultiGame, FailuresBeforeAndDuringTheWrite) {
         EXPECT_EQ(f.ui.log.back().rfind("Time = ", 0), 0u);
         EXPECT_FALSE(f.ui.Logged("Write Multi-Files completed"));
     }
+    // A patch that lengthens a game into the next one's chunks.
+    {
+        Bench b("vela-256M");
+        AppState& s = b.f.s;
+        s.Config.IpsApply = 1;
+        const std::vector<std::uint8_t> ips = {'P', 'A', 'T', 'C', 'H', 0x10, 0,  0,
+                                               0,   2,   7,   7,   'E', 'O',  'F'};
+        WriteFileBytes(b.dir.path() / "grow.ips", ips);  // 2 bytes at 1 MiB, a's cut length
+        b.f.ui.files = {(b.dir.path() / "grow.ips").string()};
+        const auto next = b.Chunk(33);
+        EXPECT_NE(WriteMultiGames(s, 0), 0);
+        EXPECT_EQ(b.StartOf(1), 33);
+        EXPECT_TRUE(b.f.ui.Logged("Cart Size Error!!!")) << b.f.ui.LogText();
+        EXPECT_EQ(b.f.ui.panels[1], "Write Error!!!");
+        EXPECT_EQ(b.Chunk(33), next);
+    }
     // Stop pressed while a game is being written.
     {
         Bench b("vela-256M");

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -96,7 +97,8 @@ int ParseIpsRecords(ImageState& s) {
 void ApplyIpsToChunk(ImageState& s, std::int32_t chunkIndex) {
     for (int i = 0; i < s.RecordCount; ++i) {
         const IpsRecord& r = s.IpsRecords[i];
-        if (r.RemainingLength != 0 && static_cast<std::int32_t>((r.TargetOffset >> 15) & 0x1FF) == chunkIndex)
+        // A record may run on past 16 MiB; its target offset goes with it.
+        if (r.RemainingLength != 0 && static_cast<std::int64_t>(r.TargetOffset >> 15) == chunkIndex)
             ApplyIpsRecord(s, i);
     }
 }
@@ -118,6 +120,26 @@ void ApplyIpsRecord(ImageState& s, int index) {
         // The rest of the record belongs to the next chunk.
         if ((r.TargetOffset & 0x7FFF) == 0) break;
     }
+}
+
+std::int64_t IpsPatchedSize(const ImageState& s, std::int64_t size) {
+    std::int64_t end = size;
+    // Applying a record moves its target on as its length counts down, so
+    // their sum stays the end of the record.
+    for (int i = 0; i < s.RecordCount; ++i) {
+        const IpsRecord& r = s.IpsRecords[i];
+        end = std::max(end, std::int64_t{r.TargetOffset} + r.RemainingLength);
+    }
+    return end;
+}
+
+void FillChunkTail(ImageState& s, std::int32_t chunk, std::int32_t got, std::int64_t imageSize) {
+    const std::int64_t inChunk = imageSize - std::int64_t{chunk} * kChunkBytes;
+    const auto from = std::clamp<std::int64_t>(got, 0, kChunkBytes);
+    const auto imageEnd = std::clamp<std::int64_t>(inChunk, from, kChunkBytes);
+    std::uint8_t* b = s.ChunkBuffer.data();
+    std::memset(b + from, 0x00, static_cast<std::size_t>(imageEnd - from));
+    std::memset(b + imageEnd, 0xFF, static_cast<std::size_t>(kChunkBytes - imageEnd));
 }
 
 }  // namespace rombolt

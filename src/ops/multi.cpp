@@ -7,7 +7,6 @@
 #include <string>
 #include <system_error>
 
-#include "ops/game_rows.h"
 #include "core/operation.h"
 #include "flash/flash.h"
 #include "flash/identify.h"
@@ -15,6 +14,7 @@
 #include "link/detect.h"
 #include "ops/chunk_file.h"
 #include "ops/commands.h"
+#include "ops/game_rows.h"
 #include "ops/layout.h"
 #include "ops/loaders.h"
 
@@ -42,6 +42,16 @@ bool MapExceedsCapacity(const OpsState& s) {
         if (v != ChunkFree) return true;
     }
     return false;
+}
+
+// First chunk past the free room that the item starting at chunk c may grow
+// into: the next item, the end mark or the end of the cart.
+std::int32_t RoomEnd(const OpsState& s, int c) {
+    const int chunks = static_cast<int>(s.Cart.CapacityBytes / kChunkBytes);
+    const std::uint8_t item = s.ChunkMap[c];
+    int e = c + 1;
+    while (e < kMapChunks && e < chunks && (s.ChunkMap[e] == item || s.ChunkMap[e] == ChunkFree)) ++e;
+    return e;
 }
 
 }  // namespace
@@ -155,6 +165,7 @@ int WriteMultiGames(OpsState& s, int mode) {
         }
         std::int32_t n = s.RowSizes[row];
         if (*listed < n) n = *listed;
+        s.ImageEndChunk = RoomEnd(s, c);
         s.MessagePrefix = Prefix(k++, t, game.Name);
         const int r = mode == 0 ? WriteImage(s, n, c, 1) : VerifyImage(s, n, c, 1);
         CloseCurrentFile(s);
