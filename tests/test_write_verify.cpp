@@ -100,6 +100,15 @@ TEST(WriteVerify, ExactCapacityFitsAndOneByteMoreDoesNot) {
     b.s.Config.VerifyAfterWrite = 1;
     ASSERT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
     EXPECT_EQ(b.Flash(), b.Prepared(image));
+
+    // The image twice over: addresses past the flash mirror it, so a verify
+    // must refuse the size as the write does rather than pass.
+    image.insert(image.end(), image.begin(), image.end());
+    b.OneGame("twice.gba", image);
+    b.ui.log.clear();
+    EXPECT_NE(VerifyClick(b.s), 0);
+    EXPECT_TRUE(b.ui.Logged("Cart Size Error!!!")) << b.ui.LogText();
+    EXPECT_FALSE(b.ui.Logged("Verify Cart with File Ok"));
 }
 
 TEST(WriteVerify, ProgramErrorAndMismatchNameTheChunkOfTheImage) {

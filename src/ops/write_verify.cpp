@@ -236,7 +236,18 @@ int VerifyClick(OpsState& s) {
         LogLine(s, "File Size Error!!!");
         return -1;
     }
-    s.ImageEndChunk = 1024;  // the cart's address space
+    // Addresses past the flash mirror it: an image larger than a flash cart
+    // would compare its second half with the first. A mask ROM does not say
+    // its size; its whole address space is taken. The verify's log stays as
+    // it was: the cart model is not shown.
+    s.ImageEndChunk = 1024;
+    if (IdentifyFlash(s, false) == 0) {
+        if (static_cast<std::uint32_t>(*size) > s.Cart.CapacityBytes) {
+            LogLine(s, "Cart Size Error!!!");
+            return -1;
+        }
+        s.ImageEndChunk = static_cast<std::int32_t>(s.Cart.CapacityBytes / kChunkBytes);
+    }
     if (OpenImageForRead(s) != 0) return -1;
     if (!CurrentFileHasListedSize(s, *size)) {
         CloseCurrentFile(s);
