@@ -99,6 +99,8 @@ int WriteLoader(OpsState& s, int mode, std::int32_t chunk) {
     const int r =
         mode == 0 ? ProgramFlashChunk(s, chunk, kLoaderSize) : VerifyFlashChunk(s, chunk, kLoaderSize);
     if (r == 0 && AdapterStillAnswers(s)) return 0;
+    // The line a loader file's pipeline logs for its only chunk.
+    LogLine(s, mode == 0 ? "Write Flash Error!!!(0)" : "Verify Flash Error!!!(0)");
     FailOperation(s, mode);
     return -1;
 }
