@@ -267,6 +267,8 @@ TEST(BadPatches, EveryRefusedPatchLeavesTheImageUnpatched) {
         return v;
     };
     fs::create_directory(b.dir.path() / "folder.ips");
+    const std::string pipe = (b.dir.path() / "pipe.ips").string();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);  // no writer: opening it must not wait
     struct Bad {
         const char* what;
         std::string path;
@@ -276,6 +278,7 @@ TEST(BadPatches, EveryRefusedPatchLeavesTheImageUnpatched) {
     const std::vector<Bad> bad = {
         {"missing", (b.dir.path() / "none.ips").string(), nullptr},
         {"directory", (b.dir.path() / "folder.ips").string(), nullptr, false},
+        {"pipe", pipe, nullptr},
         {"empty", b.File("e.ips", {}), "***** Ips Size Error *****"},
         {"13 bytes", b.File("s.ips", cut(good, 13)), "***** Ips Size Error *****"},
         {"too long", b.File("l.ips", std::vector<std::uint8_t>(32769, 'P')), "***** Ips Size Error *****"},
@@ -314,6 +317,8 @@ TEST(BadPatches, EveryRefusedPatchLeavesTheImageUnpatched) {
         } else if (p.quiet) {
             EXPECT_FALSE(LoggedPrefix(b.ui, "*****"));
         }
+        // Never silently: the log says the image went in unpatched.
+        EXPECT_TRUE(LoggedPrefix(b.ui, "Ips Not Applied!!!(")) << b.ui.LogText();
         EXPECT_TRUE(b.Cart(0, plain.size()) == plain);
     }
 }

@@ -14,13 +14,12 @@
 #include "app/app_state.h"
 #include "app/config.h"
 #include "app/game_list.h"
-#include "core/operation.h"
 #include "cli/cli_frontend.h"
 #include "cli/digest.h"
 #include "cli/header_report.h"
 #include "cli/options.h"
 #include "cli/prepared_digest.h"
-#include "port/trace_port.h"
+#include "core/operation.h"
 #include "flash/identify.h"
 #include "link/detect.h"
 #include "ops/commands.h"
@@ -28,6 +27,7 @@
 #include "ops/saver.h"
 #include "port/port_list.h"
 #include "port/port_open.h"
+#include "port/trace_port.h"
 #include "sim/cart_dir.h"
 #include "sim/sim_port.h"
 
@@ -116,9 +116,9 @@ bool LoadSettings(Session& ss) {
         if (!ReadableFile(*o.ips, "IPS file")) return false;
         // Asked for by name: a patch that cannot be used must not turn into an
         // unpatched write that reports success.
-        std::string messages;
-        if (!IpsPatchUsable(*o.ips, messages)) {
-            Error("IPS file " + *o.ips + " cannot be used" + (messages.empty() ? "" : ": " + messages));
+        std::string why;
+        if (!IpsPatchUsable(*o.ips, why)) {
+            Error("IPS file " + *o.ips + " cannot be used: " + why);
             return false;
         }
         s.Config.IpsApply = 1;

@@ -112,12 +112,10 @@ std::optional<DigestText> FileDigest(const std::string& path, long long maxBytes
     return Finish(d);
 }
 
-bool IpsPatchUsable(const std::string& path, std::string& messages) {
+bool IpsPatchUsable(const std::string& path, std::string& why) {
     Scratch t(ConfigRecord{});
     t.s->IpsFileName = path;
-    bool ok = LoadIpsPatch(*t.s) == 0;
-    messages = t.ui.lines;
-    return ok;
+    return LoadIpsPatch(*t.s, &why) == 0;
 }
 
 }  // namespace rombolt::cli

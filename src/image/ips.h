@@ -2,12 +2,15 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "image/image_state.h"
 
 namespace rombolt {
 
-int LoadIpsPatch(ImageState& s);
+// 0 when the patch file (IpsFileName) is loaded and parsed; -1 otherwise,
+// with the reason in `why` when given.
+int LoadIpsPatch(ImageState& s, std::string* why = nullptr);
 int ParseIpsRecords(ImageState& s);
 void ApplyIpsToChunk(ImageState& s, std::int32_t chunkIndex);
 void ApplyIpsRecord(ImageState& s, int index);

@@ -21,7 +21,7 @@ std::int32_t ChunkCount(std::int32_t size) { return (size >> 15) + ((size & 0x7F
 
 // Offers the IPS file dialog when the option is on and the caller allows it.
 // The patch is used only when it loads; a cancelled dialog or a bad patch
-// leaves the image unpatched.
+// leaves the image unpatched, and a bad patch says so in the log.
 void ChooseIpsPatch(OpsState& s, std::uint8_t allowIps) {
     if (s.Config.IpsApply != 1 || allowIps == 0) return;
     s.UI->PauseTimer(true);
@@ -29,7 +29,11 @@ void ChooseIpsPatch(OpsState& s, std::uint8_t allowIps) {
     if (file) {
         s.IpsFileName = *file;
         LogLine(s, "IpsFileName = " + *file);
-        if (LoadIpsPatch(s) == 0) s.IpsActive = 1;
+        std::string why;
+        if (LoadIpsPatch(s, &why) == 0)
+            s.IpsActive = 1;
+        else
+            LogLine(s, "Ips Not Applied!!!(" + why + ")");
     }
     s.UI->PauseTimer(false);
 }
