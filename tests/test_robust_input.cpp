@@ -383,7 +383,7 @@ TEST(BadListFiles, GarbageAndOddSizesGiveOnlyRowsWithByteCounts) {
     for (const std::string& eol : {std::string("\n"), std::string("\r"), std::string("\r\n")}) {
         std::string t;
         for (int i = 0; i < 3; ++i)
-            for (const char* l : {"a.gba", "/dir", "32768", "TITLE", "GBA#", "-"}) t += std::string(l) + eol;
+            for (const char* l : {"a.gba", "/dir", "65536", "TITLE", "GBA#", "-"}) t += std::string(l) + eol;
         t.resize(t.size() - eol.size());
         test::WriteFileBytes(path, {t.begin(), t.end()});
         EXPECT_EQ(ReadListFile(f.s, path, true), 3) << static_cast<int>(eol[0]);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <system_error>
+#include <utility>
 
 #include "core/operation.h"
 #include "image/header.h"
@@ -42,6 +43,16 @@ bool OpenQuietly(AppState& s, const std::string& path) {
 std::int64_t SizeForSummary(const std::string& text) {
     if (auto v = ParseRowSize(text)) return *v;
     return kOversizedRow;
+}
+
+// Bytes a row takes in the cart: its size rounded up to whole chunks, less
+// the last chunk of a padded game when Cut 32K is on.
+std::int64_t CartBytesOfRow(const AppState& s, const GameRow& row) {
+    std::int64_t size = SizeForSummary(row.Size);
+    if (size % kChunkBytes != 0) size = size - size % kChunkBytes + kChunkBytes;
+    if (s.Config.Cut32K && (row.GType == "GBA#" || row.GType == "GBC#" || row.GType == "GB#"))
+        size -= kChunkBytes;
+    return size < 0 ? 0 : size;
 }
 
 int CompareText(const std::string& a, const std::string& b) {
@@ -217,11 +228,7 @@ void UpdateListSize(AppState& s) {
         std::uint64_t total = 0;
         for (int i = 0; i < counted; ++i) {
             const GameRow& row = s.GameList[static_cast<std::size_t>(i)];
-            std::int64_t size = SizeForSummary(row.Size);
-            if (size % kChunkBytes != 0) size = size - size % kChunkBytes + kChunkBytes;
-            if (s.Config.Cut32K && (row.GType == "GBA#" || row.GType == "GBC#" || row.GType == "GB#"))
-                size -= kChunkBytes;
-            if (size < 0) size = 0;
+            const std::int64_t size = CartBytesOfRow(s, row);
             if (IsGbaClass(row.GType)) s.GbaRows[s.GbaRowCount++] = static_cast<std::uint8_t>(i);
             if (IsGbClass(row.GType)) s.GbRows[s.GbRowCount++] = static_cast<std::uint8_t>(i);
             s.RowSizes[i] = static_cast<std::int32_t>(std::min<std::int64_t>(size, kOversizedRow));
@@ -286,13 +293,19 @@ int ReadListFile(AppState& s, const std::string& path, bool replace) {
     int added = 0;
     for (std::size_t j = 0; j < groups; ++j) {
         const std::string* l = &lines[6 * j];
-        if (!ParseRowSize(l[2])) {
-            // The size decides where the game goes and how much is written:
-            // a row whose size cannot be read is not taken.
-            LogLine(s, "List Size Error!!!(" + l[0] + ": \"" + l[2] + "\")");
+        GameRow row{l[0], l[1], l[2], l[3], l[4]};
+        // The size decides where the game goes and how much is written: a
+        // row whose size cannot be read, or that would take no chunk, is not
+        // taken; nor is one of a type the cart layouts do not place.
+        if (!ParseRowSize(row.Size) || CartBytesOfRow(s, row) == 0) {
+            LogLine(s, "List Size Error!!!(" + row.Name + ": \"" + row.Size + "\")");
             continue;
         }
-        s.GameList.push_back(GameRow{l[0], l[1], l[2], l[3], l[4]});
+        if (!IsGbaClass(row.GType) && !IsGbClass(row.GType)) {
+            LogLine(s, "List Type Error!!!(" + row.Name + ": \"" + row.GType + "\")");
+            continue;
+        }
+        s.GameList.push_back(std::move(row));
         ++added;
     }
     return added;
