@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/game_list.h"
+#include "core/visible_text.h"
 #include "image/ips.h"
 #include "ops/commands.h"
 #include "ops/layout.h"
@@ -345,6 +346,33 @@ TEST(BadPatches, EveryCutOfAPatchIsRefusedOrParsedWithinItsBytes) {
         // Applied to more chunks than any image has: never outside the buffer.
         for (int c = 0; c < 600; ++c) ApplyIpsToChunk(b.s, c);
     }
+}
+
+// ------------------------------------------------------------------ names and titles
+
+TEST(BadNames, ControlCharactersAreShownNotObeyed) {
+    OpBench b(test::SimConfigFor("single-32M"));
+    // A title that would retitle a terminal, and 0x8A: a line feed once bit 7 is cleared.
+    const std::string title = {'T', 0x1B, ']', '0', ';', 'X', 0x07, static_cast<char>(0x8A), 'Z'};
+    const auto image = test::MakeGbaImage(kChunk, title, 71);
+    const std::string name = std::string("a") + '\x1B' + "[2Jb.gba";
+    b.File(name, image);
+    b.File("new\nline.gba", image);
+    ASSERT_EQ(AddSelectedFiles(b.s, b.dir.str(), {"new\nline.gba", name}), 1);
+    // A name with a line break cannot go in a list file: refused, by name.
+    EXPECT_EQ(b.ui.log, std::vector<std::string>{"File Name Error!!!(" + b.dir.str() + "/new\\x0Aline.gba)"});
+    EXPECT_EQ(b.s.GameList[0].Name, name);  // the file is still found by its real name
+    EXPECT_EQ(b.s.GameList[0].GameName, "T\\x1B]0;X\\x07\\x0AZ");
+    ASSERT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+    EXPECT_TRUE(b.ui.Logged("[a\\x1B[2Jb.gba] T\\x1B]0;X\\x07\\x0AZ")) << b.ui.LogText();
+    for (const std::string& line : b.ui.log)
+        for (char c : line) ASSERT_GE(static_cast<unsigned char>(c), 0x20) << line;
+
+    // UTF-8 text stays; C1 controls written in UTF-8, DEL and stray bytes do not.
+    EXPECT_EQ(VisibleText("Pok\xC3\xA9mon \xE2\x82\xAC"), "Pok\xC3\xA9mon \xE2\x82\xAC");
+    EXPECT_EQ(VisibleText("a\xC2\x9B"
+                          "1m\x7F\xFF\xC3"),
+              "a\\xC2\\x9B1m\\x7F\\xFF\\xC3");
 }
 
 // ------------------------------------------------------------------ list files

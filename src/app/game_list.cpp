@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "core/operation.h"
+#include "core/visible_text.h"
 #include "image/header.h"
 #include "ops/chunk_file.h"
 #include "ops/layout.h"
@@ -127,6 +128,12 @@ int AddSelectedFiles(AppState& s, const std::string& directory, const std::vecto
     int added = 0;
     for (const std::string& name : names) {
         const std::string path = JoinPath(directory, name);
+        // A list file holds one name a line: a name with a line break could
+        // not be saved and loaded again.
+        if (path.find_first_of("\r\n") != std::string::npos) {
+            LogLine(s, "File Name Error!!!(" + path + ")");
+            continue;
+        }
         s.CurrentFilePath = path;
         if (!OpenQuietly(s, path)) break;
         const long long length = CurrentFileLength(s);
@@ -160,7 +167,8 @@ int AddSelectedFiles(AppState& s, const std::string& directory, const std::vecto
 
         GameRow& row = s.GameList.back();
         if (h == 0 || h == 2) {
-            row.GameName = gameName;
+            // A title byte such as 0x8A is a line feed once bit 7 is cleared.
+            row.GameName = VisibleText(gameName);
             if (h == 0)
                 row.GType = "GBA" + mark;
             else

@@ -14,8 +14,9 @@
 namespace rombolt {
 
 // Adds a row for each named file of `directory`, in order. Files under 512
-// bytes are skipped; a file that cannot be opened (or whose header cannot be
-// read) ends the routine. Runs UpdateListSize. Returns the rows added.
+// bytes are skipped; a path with a line break is skipped with a log line; a
+// file that cannot be opened (or whose header cannot be read) ends the
+// routine. Runs UpdateListSize. Returns the rows added.
 int AddSelectedFiles(AppState& s, const std::string& directory, const std::vector<std::string>& names);
 
 // Deletes the given rows (any order, duplicates ignored), last first; then UpdateListSize.

@@ -20,6 +20,7 @@
 #include "cli/options.h"
 #include "cli/prepared_digest.h"
 #include "core/operation.h"
+#include "core/visible_text.h"
 #include "flash/identify.h"
 #include "link/detect.h"
 #include "ops/commands.h"
@@ -37,7 +38,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void Error(const std::string& text) { std::fprintf(stderr, "rombolt: %s\n", text.c_str()); }
+// Messages carry file names: never let one reach the terminal raw.
+void Error(const std::string& text) { std::fprintf(stderr, "rombolt: %s\n", VisibleText(text).c_str()); }
+
+// Text from a file name, a header or a list file, for the terminal.
+std::string Shown(const std::string& text) { return VisibleText(text); }
 
 std::string Hex(int v) {
     char buf[16];
@@ -200,6 +205,10 @@ bool LoadGameList(Session& ss) {
     } else {
         for (const std::string& image : o.args) {
             if (!ReadableFile(image, "image")) return false;
+            if (image.find_first_of("\r\n") != std::string::npos) {
+                Error("image " + image + ": a name with a line break cannot go in the game list");
+                return false;
+            }
             std::error_code ec;
             fs::path p = fs::absolute(image, ec);
             if (ec) p = image;
@@ -244,7 +253,7 @@ std::string CartModelLine(const CliFrontend& ui) {
 
 void PrintItems(const Session& ss) {
     for (const Item& it : ss.items)
-        std::fprintf(stderr, "%s: %llu bytes %s: CRC32 %s SHA-1 %s\n", it.name.c_str(),
+        std::fprintf(stderr, "%s: %llu bytes %s: CRC32 %s SHA-1 %s\n", Shown(it.name).c_str(),
                      static_cast<unsigned long long>(it.digest.bytes), it.where.c_str(),
                      it.digest.crc32.c_str(), it.digest.sha1.c_str());
 }
@@ -275,7 +284,7 @@ bool WriteReport(Session& ss, bool ok) {
                      RomSizeText(s.ChosenCartSize).c_str());
     std::fprintf(f, "time: %d Sec (%.3f s)\n", s.ElapsedSeconds, ui.BusySeconds());
     for (const Item& it : ss.items)
-        std::fprintf(f, "data: %s, %llu bytes %s, crc32 %s, sha1 %s\n", it.name.c_str(),
+        std::fprintf(f, "data: %s, %llu bytes %s, crc32 %s, sha1 %s\n", Shown(it.name).c_str(),
                      static_cast<unsigned long long>(it.digest.bytes), it.where.c_str(),
                      it.digest.crc32.c_str(), it.digest.sha1.c_str());
     bool good = std::fclose(f) == 0;
@@ -451,7 +460,7 @@ void PrintChunkMap(const AppState& s) {
         else if (v == ChunkGbLoader)
             what = "GB Loader";
         else if (v < s.GameList.size())
-            what = "row " + std::to_string(v + 1) + " " + s.GameList[v].Name;
+            what = "row " + std::to_string(v + 1) + " " + Shown(s.GameList[v].Name);
         else
             what = "row " + std::to_string(v + 1);
         std::printf("  %-11s %s\n", range.c_str(), what.c_str());
@@ -466,9 +475,10 @@ bool CmdLayout(Session& ss) {
     for (std::size_t i = 0; i < s.GameList.size(); ++i) {
         const GameRow& r = s.GameList[i];
         std::string inCart = i < 100 ? std::to_string(s.RowSizes[i]) : "-";
-        std::printf("  %zu. %s  size %s  in cart %s  %s  %s\n", i + 1, r.Name.c_str(), r.Size.c_str(),
-                    inCart.c_str(), r.GType.empty() ? "(no known header)" : r.GType.c_str(),
-                    r.GameName.c_str());
+        std::printf("  %zu. %s  size %s  in cart %s  %s  %s\n", i + 1, Shown(r.Name).c_str(),
+                    Shown(r.Size).c_str(), inCart.c_str(),
+                    r.GType.empty() ? "(no known header)" : Shown(r.GType).c_str(),
+                    Shown(r.GameName).c_str());
     }
     std::printf("%s\n", ListSizePanelText(s).c_str());
     std::printf("%s\n", s.FitNote.empty() ? "Fits none of the cart models" : s.FitNote.c_str());

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/visible_text.h"
 #include "image/header.h"
 
 namespace rombolt::cli {
@@ -84,8 +85,8 @@ HeaderReport ReadHeaderReport(const std::string& path) {
 }
 
 std::string FormatHeaderReport(const std::string& name, const HeaderReport& h) {
-    if (!h.readable) return name + ": cannot be read (" + h.error + ")";
-    std::string line = name + ": ";
+    if (!h.readable) return VisibleText(name) + ": cannot be read (" + h.error + ")";
+    std::string line = VisibleText(name) + ": ";
     switch (h.type) {
         case HeaderReport::Type::Gba:
             line += "GBA";
@@ -97,7 +98,7 @@ std::string FormatHeaderReport(const std::string& name, const HeaderReport& h) {
             line += "GBC";
             break;
     }
-    line += " \"" + h.title + "\"";
+    line += " \"" + VisibleText(h.title) + "\"";
     if (h.type == HeaderReport::Type::Gba) {
         line += h.logoOk ? ", logo ok" : ", logo wrong";
         if (h.complementOk)
