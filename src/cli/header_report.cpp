@@ -1,5 +1,9 @@
 #include "cli/header_report.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -64,9 +68,23 @@ HeaderReport AnalyzeHeader(const std::uint8_t* b, long long size) {
 
 HeaderReport ReadHeaderReport(const std::string& path) {
     HeaderReport h;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    // Opened without waiting, and read only when it is a plain file: a pipe
+    // with no writer would never answer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        h.error = std::strerror(errno);
+        return h;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        h.error = "not a plain file";
+        return h;
+    }
+    std::FILE* f = ::fdopen(fd, "rb");
     if (!f) {
         h.error = std::strerror(errno);
+        ::close(fd);
         return h;
     }
     std::uint8_t buf[512];
