@@ -417,9 +417,15 @@ TEST(BadListFiles, GarbageAndOddSizesGiveOnlyRowsWithByteCounts) {
         EXPECT_EQ(ReadListFile(f.s, path, true), 3) << static_cast<int>(eol[0]);
         EXPECT_EQ(f.s.GameList[2].GType, "GBA#");
     }
-    // Not a file: refused, the rows stay.
+    // Not a file: refused, the rows stay. A pipe is not waited on; a file
+    // far too large for a list is not read.
     EXPECT_EQ(ReadListFile(f.s, dir.str(), true), -1);
     EXPECT_EQ(ReadListFile(f.s, (dir.path() / "none.txt").string(), true), -1);
+    const std::string pipe = (dir.path() / "pipe.txt").string();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_EQ(ReadListFile(f.s, pipe, true), -1);
+    SparseFile(dir.path() / "huge.txt", 2ull << 30);
+    EXPECT_EQ(ReadListFile(f.s, (dir.path() / "huge.txt").string(), true), kListFileTooLarge);
     EXPECT_EQ(f.s.GameList.size(), 3u);
 }
 

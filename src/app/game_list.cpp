@@ -1,11 +1,14 @@
 #include "app/game_list.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 #include <utility>
 
@@ -98,13 +101,33 @@ std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+// Far more than a list of 100 games with long paths ever takes.
+constexpr off_t kMaxListFileBytes = 16 << 20;
+
+// A list file's text: 0; -1 when it cannot be read (a pipe or a directory
+// is not waited on or read); -2 when it is too large to be a list file.
+int ReadWholeFile(const std::string& path, std::string& out) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st {};
+    int r = 0;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        r = -1;
+    } else if (st.st_size > kMaxListFileBytes) {
+        r = -2;
+    } else {
+        out.resize(static_cast<std::size_t>(st.st_size));
+        std::size_t got = 0;
+        while (got < out.size()) {
+            const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        out.resize(got);  // a file that shrank meanwhile gives what it held
+    }
+    ::close(fd);
+    return r;
 }
 
 // Reads a list file's rows: replace (Load List) or append (Add List).
@@ -115,7 +138,7 @@ void ListFileCommand(AppState& s, bool replace) {
     const int rows = ReadListFile(s, *path, replace);
     LogLine(s, "");
     if (rows < 0) {
-        LogLine(s, "File Open Error!!!");
+        LogLine(s, rows == kListFileTooLarge ? "File Size Error!!!" : "File Open Error!!!");
         return;
     }
     LogLine(s, replace ? "Load List Ok" : "Add List Ok");
@@ -294,7 +317,7 @@ bool WriteListFile(const AppState& s, const std::string& path) {
 
 int ReadListFile(AppState& s, const std::string& path, bool replace) {
     std::string text;
-    if (!ReadWholeFile(path, text)) return -1;
+    if (const int r = ReadWholeFile(path, text); r != 0) return r == -2 ? kListFileTooLarge : -1;
     const std::vector<std::string> lines = SplitLines(text);
     if (replace) s.GameList.clear();
     const std::size_t groups = lines.size() / 6;

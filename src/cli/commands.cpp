@@ -195,7 +195,8 @@ bool LoadGameList(Session& ss) {
         if (!ReadableFile(*o.list, "list file")) return false;
         int rows = ReadListFile(s, *o.list, true);
         if (rows < 0) {
-            Error("list file " + *o.list + " cannot be read");
+            Error("list file " + *o.list +
+                  (rows == kListFileTooLarge ? ": larger than 16 MiB, not a list file" : " cannot be read"));
             return false;
         }
         if (s.GameList.empty()) {

@@ -60,10 +60,12 @@ bool CreateSimCart(const std::string& dir, const std::string& model, const std::
                    const std::string& romFile, std::string& error);
 
 // Whole-file helpers. ReadWholeFile: found = false (and true returned) when
-// the file does not exist. WriteFileAtomically: writes PATH.tmp, then renames
-// it over PATH, so a crash leaves either the old or the new file.
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, bool& found,
-                   std::string& error);
+// the file does not exist; a file longer than maxBytes is refused before it
+// is read. WriteFileAtomically: writes PATH.tmp, then renames it over PATH, so
+// a crash leaves either the old or the new file.
+inline constexpr std::uint64_t kMaxCartFileBytes = 32u << 20;  // the largest flash or ROM
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, bool& found, std::string& error,
+                   std::uint64_t maxBytes = kMaxCartFileBytes);
 bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& error);
 
 }  // namespace rombolt
