@@ -519,7 +519,7 @@ bool CmdSimCreate(Session& ss) {
     const Options& o = ss.opt;
     if (o.romFile && !ReadableFile(*o.romFile, "ROM file")) return false;
     std::string error;
-    if (!CreateSimCart(o.args[0], *o.model, o.saveModel.value_or("none"), o.romFile.value_or(""), error)) {
+    if (!CreateSimCart(o.args[0], *o.model, o.saveModel.value_or(""), o.romFile.value_or(""), error)) {
         Error("sim create " + o.args[0] + ": " + error);
         return false;
     }

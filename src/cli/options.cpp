@@ -310,7 +310,9 @@ Commands:
   header IMAGE...         type, title, logo and complement status of each
                           image; no hardware
   sim create DIR --model MODEL [--save SIZE] [--rom FILE]
-                          make a simulated cartridge in DIR
+                          make a simulated cartridge in DIR; save memory
+                          none|32K|64K|128K|256K, by default none (64K for the
+                          Vela models, which need it)
   ports                   parallel ports found on this machine
 
 Output: standard output carries exactly the operation log lines, one per line.

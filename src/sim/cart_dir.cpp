@@ -320,9 +320,16 @@ bool CreateSimCart(const std::string& dir, const std::string& model, const std::
         error = "unknown model \"" + model + "\" (known: " + Join(SimModelNames()) + ")";
         return false;
     }
-    const long saveBytes = SaveSizeBytes(save);
+    // The Vela line test reads save memory: a Vela cart without it would
+    // pass for a Strata one.
+    const std::string saveSize = save.empty() ? (info.vela ? "64K" : "none") : save;
+    if (info.vela && saveSize == "none") {
+        error = model + " needs save memory (its line test reads it): give --save 32K..256K";
+        return false;
+    }
+    const long saveBytes = SaveSizeBytes(saveSize);
     if (saveBytes < 0) {
-        error = "unknown save size \"" + save + "\" (known: " + Join(SimSaveNames()) + ")";
+        error = "unknown save size \"" + saveSize + "\" (known: " + Join(SimSaveNames()) + ")";
         return false;
     }
     if (info.kind == SimModelInfo::Kind::Rom && romFile.empty()) {
@@ -369,7 +376,7 @@ bool CreateSimCart(const std::string& dir, const std::string& model, const std::
     }
     SimConfig config;
     config.model = model;
-    config.save = save;
+    config.save = saveSize;
     const std::string ini = CartIniText(config);
     // cart.ini last: a directory with a cart.ini is a complete cart.
     return WriteFileAtomically(dir + "/cart.ini", std::vector<std::uint8_t>(ini.begin(), ini.end()), error);

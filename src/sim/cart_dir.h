@@ -55,7 +55,9 @@ std::string CartIniText(const SimConfig& config);
 // Creates DIR (and missing parents) holding a new cart: cart.ini with the
 // model and save size, flash.bin (flash: all 0xFF, or the start filled from
 // romFile when given; rom: a copy of romFile, which is then required) and
-// save.bin of 0xFF bytes. Refuses a directory that already holds a cart.ini.
+// save.bin of 0xFF bytes. An empty save size is 64K for Vela models (whose
+// line test needs save memory; "none" is refused for them) and none for the
+// others. Refuses a directory that already holds a cart.ini.
 bool CreateSimCart(const std::string& dir, const std::string& model, const std::string& save,
                    const std::string& romFile, std::string& error);
 
