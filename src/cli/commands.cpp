@@ -25,6 +25,7 @@
 #include "link/detect.h"
 #include "ops/commands.h"
 #include "ops/layout.h"
+#include "ops/loaders.h"
 #include "ops/saver.h"
 #include "port/port_list.h"
 #include "port/port_open.h"
@@ -71,6 +72,39 @@ bool ReadableFile(const std::string& path, const std::string& what) {
     if (::access(path.c_str(), R_OK) != 0) {
         Error(what + " " + path + ": " + std::strerror(errno));
         return false;
+    }
+    return true;
+}
+
+// A loader file must be exactly 32768 bytes. The multi-game write finds out
+// only when the loader's turn comes, with games already written before it.
+bool LoaderFileSized(const std::string& path, const std::string& what) {
+    const long long size = RegularFileSize(path);
+    if (size == kLoaderSize) return true;
+    Error(what + " " + path + ": " + std::to_string(size) + " bytes, a loader file holds " +
+          std::to_string(kLoaderSize));
+    return false;
+}
+
+// The loader files (from config.sav or the command line) that the
+// multi-game write of this list will open: each must be of the right size
+// before the cart is touched. Paths that open no file mean the built-in ones.
+bool ListLoadersUsable(AppState& s) {
+    const bool multi = s.GameList.size() > 1 || s.GbRowCount > 0;
+    if (!multi) return true;
+    struct Loader {
+        bool needed;
+        std::string path;
+        const char* what;
+    };
+    for (const Loader& l : {Loader{s.GbaRowCount >= 2, s.Config.GbaLoaderFile.str(), "GBA loader file"},
+                            Loader{s.GbRowCount > 0, s.Config.GbLoaderFile.str(), "GB loader file"}}) {
+        std::error_code ec;
+        if (!l.needed || l.path.empty() || fs::is_directory(l.path, ec)) continue;
+        std::FILE* f = std::fopen(l.path.c_str(), "rb");
+        if (f == nullptr) continue;
+        std::fclose(f);
+        if (!LoaderFileSized(l.path, l.what)) return false;
     }
     return true;
 }
@@ -139,7 +173,7 @@ bool LoadSettings(Session& ss) {
     for (const LoaderOption& l : {LoaderOption{o.gbaLoader, s.Config.GbaLoaderFile, "GBA loader file"},
                                   LoaderOption{o.gbLoader, s.Config.GbLoaderFile, "GB loader file"}}) {
         if (!l.value) continue;
-        if (!ReadableFile(*l.value, l.what)) return false;
+        if (!ReadableFile(*l.value, l.what) || !LoaderFileSized(*l.value, l.what)) return false;
         if (!l.field.set(*l.value)) {
             Error(std::string(l.what) + " " + *l.value + ": path longer than 259 characters");
             return false;
@@ -567,8 +601,9 @@ int Run(Session& ss) {
 
     if (o.command == Command::Layout) return CmdLayout(ss) ? kExitOk : kExitFailed;
 
-    // Images are checked before the port is touched.
-    if ((o.command == Command::Write || o.command == Command::Verify) && !LoadGameList(ss))
+    // Images and loader files are checked before the port is touched.
+    if ((o.command == Command::Write || o.command == Command::Verify) &&
+        (!LoadGameList(ss) || !ListLoadersUsable(ss.s())))
         return kExitFailed;
     if (!OpenCart(ss)) return kExitFailed;
     bool ok = false;

@@ -269,14 +269,24 @@ TEST_F(CliRun, FailuresExitWithOne) {
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Contains(r.out, "Write Flash Error!!!(1)\nTime = ")) << r.out;
 
-    // Inputs that cannot be used end the command before the cart is touched.
+    // Inputs that cannot be used end the command before the cart is touched:
+    // a loader file of the wrong size too, from the command line or from
+    // config.sav, though the GB loader's turn comes after the games.
     Bytes before = Flash();
     WriteFile(dir / "bad.ips", Bytes{'P', 'A', 'T', 'C', 'H', 0, 0, 0, 0, 0, 1, 'E', 'O', 'F'});
+    WriteFile(dir / "short.bin", Bytes(32767, 0));
+    Image("mono.gb", MakeGbImage(kChunk, "MONO", 0x00, 4));
+    rombolt::ConfigRecord cfg = rombolt::DefaultConfig(dir.path().string());
+    ASSERT_TRUE(cfg.GbLoaderFile.set(dir / "short.bin"));
+    const auto cfgBytes = rombolt::SerializeConfig(cfg);
+    WriteFile(dir / "config.sav", Bytes(cfgBytes.begin(), cfgBytes.end()));
     for (const auto& args :
          std::vector<std::vector<std::string>>{{"--ips", "bad.ips", "write", "game.gba"},
                                                {"--ips", "missing.ips", "write", "game.gba"},
                                                {"write", "missing.gba"},
                                                {"--gba-loader", "missing.bin", "write", "game.gba"},
+                                               {"--gba-loader", "short.bin", "write", "game.gba"},
+                                               {"write", "game.gba", "mono.gb"},
                                                {"--trace", "/nonexistent/dir/t.txt", "info"}}) {
         r = OnCart(args);
         EXPECT_EQ(r.status, 1) << args[1];
@@ -284,6 +294,7 @@ TEST_F(CliRun, FailuresExitWithOne) {
         EXPECT_TRUE(Contains(r.err, "rombolt: ")) << args[1];
     }
     EXPECT_EQ(Flash(), before);
+    fs::remove(dir / "config.sav");
     r = Run({"--sim", dir / "nocart", "info"});
     EXPECT_EQ(r.status, 1);
     r = Run({"sim", "create", dir / "other", "--model", "strata-512M"});
