@@ -103,6 +103,15 @@ TEST(Backup, BadHeaderFlakyReadsAndStopNeverLookGood) {
         EXPECT_TRUE(b.ui.Logged("Logo Area Error!!!"));
         EXPECT_TRUE(b.ui.Logged("Rom Header Error!!!"));
         EXPECT_TRUE(Failed(b.ui));
+        // A raw backup skips the check: the damaged cart is copied as it is.
+        b.s.RawBackup = true;
+        b.ui.log.clear();
+        const std::string out = (b.dir.path() / "raw.gba").string();
+        b.ui.files = {out};
+        b.ui.cartSizeAnswer = [](int) { return 32; };
+        ASSERT_EQ(ReadClick(b.s), 0) << b.ui.LogText();
+        EXPECT_FALSE(b.ui.Logged("Rom Header Error!!!"));
+        EXPECT_EQ(test::ReadFileBytes(out), b.Cart(0, 32 * 32768));
     }
     {
         // Every so often a read flips a bit: the two reads of some chunk differ.

@@ -421,6 +421,7 @@ bool CmdWriteVerify(Session& ss, bool verify) {
 
 bool CmdBackup(Session& ss) {
     AppState& s = ss.s();
+    s.RawBackup = ss.opt.raw;
     ss.ui->SetPassBytes([&s] { return static_cast<long long>(s.ChosenCartSize) * kChunkBytes; });
     const int r = ReadClick(s);
     const bool ok = r == 0 && ss.ui->LastStatus() == "Read ok" && EndsWithTimeLine(*ss.ui) &&

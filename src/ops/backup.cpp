@@ -59,12 +59,15 @@ int ProbeRomSize(OpsState& s) {
 }
 
 int BackupCart(OpsState& s) {
-    // The header: the first 256 words of the cart.
-    StartWordReads(s, 0);
-    for (int w = 0; w < 256; ++w) s.ChunkBuffer.setWord(w, ReadDataWord(s));
-    if (CheckCartHeader(s, 1) < 0) {
-        LogLine(s, "Rom Header Error!!!");
-        return -1;
+    // The header: the first 256 words of the cart. A raw backup copies a
+    // cart whose header is damaged as it is.
+    if (!s.RawBackup) {
+        StartWordReads(s, 0);
+        for (int w = 0; w < 256; ++w) s.ChunkBuffer.setWord(w, ReadDataWord(s));
+        if (CheckCartHeader(s, 1) < 0) {
+            LogLine(s, "Rom Header Error!!!");
+            return -1;
+        }
     }
 
     s.ChosenCartSize = ProbeRomSize(s);

@@ -57,6 +57,9 @@ struct OpsState : ImageState {
 
     // --- backup and save memory ---
     std::int32_t ChosenCartSize = 0;  // in 32 KiB chunks; 0 = cancelled
+    // Backup of a damaged cart: copy it without checking its header first
+    // (rombolt backup --raw). Never stored in config.sav.
+    bool RawBackup = false;
     SaverSelection Saver;
 
 protected:

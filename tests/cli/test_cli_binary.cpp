@@ -106,11 +106,11 @@ TEST_F(CliRun, UsageHelpAndVersion) {
     RunResult h = Run({"--help"});
     EXPECT_EQ(h.status, 0);
     for (const char* word :
-         {"--sim",    "--port",      "--speed", "--verify",     "--no-verify", "--fix",       "--no-fix",
-          "--cut32k", "--no-cut32k", "--ips",   "--gba-loader", "--gb-loader", "--trace",     "--report",
-          "--yes",    "--quiet",     "--list",  "--size",       "--bank",      "--model",     "--save",
-          "--rom",    "info",        "write",   "verify",       "backup",      "save-backup", "save-restore",
-          "erase",    "layout",      "header",  "sim create",   "ports",       "--version"})
+         {"--sim",        "--port",      "--speed", "--verify",     "--no-verify", "--fix",   "--no-fix",
+          "--cut32k",     "--no-cut32k", "--ips",   "--gba-loader", "--gb-loader", "--trace", "--report",
+          "--yes",        "--quiet",     "--list",  "--size",       "--bank",      "--model", "--save",
+          "--rom",        "--raw",       "info",    "write",        "verify",      "backup",  "save-backup",
+          "save-restore", "erase",       "layout",  "header",       "sim create",  "ports",   "--version"})
         EXPECT_TRUE(Contains(h.out, word)) << word;
     // The machine's parallel ports, if any, one line each.
     RunResult ports = Run({"ports"});
@@ -165,6 +165,17 @@ TEST_F(CliRun, SingleGameWriteVerifyBackupAndChecksums) {
     RunResult all = OnCart({"-q", "backup", "all.gba"});
     EXPECT_EQ(all.status, 0);
     EXPECT_EQ(fs::file_size(dir / "all.gba"), 4u << 20);
+
+    // A cart whose header check fails is copied only with --raw.
+    Bytes damaged = MakeGbaImage(kChunk, "DAMAGED", 9);
+    damaged[0x10] ^= 0xFF;
+    Image("damaged.gba", damaged);
+    ASSERT_EQ(OnCart({"--no-fix", "write", "damaged.gba"}).status, 0);
+    EXPECT_EQ(OnCart({"backup", "refused.gba", "--size", "8M"}).status, 1);
+    RunResult raw = OnCart({"backup", "raw.gba", "--size", "8M", "--raw"});
+    EXPECT_EQ(raw.status, 0) << raw.out << raw.err;
+    const Bytes copy = ReadFile(dir / "raw.gba");
+    EXPECT_TRUE(std::equal(damaged.begin(), damaged.end(), copy.begin()));
 
     // config.sav is read when present but never written.
     EXPECT_FALSE(fs::exists(dir / "config.sav"));

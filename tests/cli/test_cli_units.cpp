@@ -11,9 +11,9 @@
 #include "cli/header_report.h"
 #include "cli/options.h"
 #include "cli/prepared_digest.h"
-#include "port/trace_port.h"
 #include "cli_test_util.h"
 #include "image/header.h"
+#include "port/trace_port.h"
 
 using namespace rombolt;
 using namespace rombolt::cli;
@@ -93,6 +93,11 @@ TEST(CliOptions, CommandsOptionsAndTheirValues) {
     r = Parse({"save-backup", "out.sav", "--size", "64K"});
     ASSERT_EQ(r.error, "");
     EXPECT_EQ(r.options.saveStartUnit, 0);  // bank 1 when none is given
+
+    r = Parse({"backup", "out.gba", "--raw"});
+    ASSERT_EQ(r.error, "");
+    EXPECT_TRUE(r.options.raw);
+    EXPECT_NE(Parse({"write", "a.gba", "--raw"}).error.find("--raw does not apply"), std::string::npos);
 
     r = Parse({"sim", "create", "d", "--model", "strata-256M", "--save", "64K"});
     ASSERT_EQ(r.error, "");
