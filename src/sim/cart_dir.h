@@ -6,7 +6,7 @@
 //   DIR/flash.bin  flash (or mask ROM) bytes in cart byte order: byte offset =
 //                  2 x word address, words little-endian. Flash models: exactly
 //                  the capacity long (missing = a new, erased cart). `rom`: the
-//                  ROM's bytes, any length (required).
+//                  ROM's bytes, 1 byte to 32 MiB (required).
 //   DIR/save.bin   save memory bytes, bank b at b x 64 KiB, exactly the save
 //                  size long (missing = all 0xFF). Not used with save = none.
 //
