@@ -7,6 +7,7 @@
 #include <string>
 #include <system_error>
 
+#include "ops/game_rows.h"
 #include "core/operation.h"
 #include "flash/flash.h"
 #include "flash/identify.h"
@@ -14,7 +15,6 @@
 #include "link/detect.h"
 #include "ops/chunk_file.h"
 #include "ops/commands.h"
-#include "ops/game_rows.h"
 #include "ops/layout.h"
 #include "ops/loaders.h"
 

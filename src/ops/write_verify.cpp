@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "ops/game_rows.h"
 #include "core/operation.h"
 #include "flash/flash.h"
 #include "flash/identify.h"
@@ -11,7 +12,6 @@
 #include "link/detect.h"
 #include "ops/chunk_file.h"
 #include "ops/commands.h"
-#include "ops/game_rows.h"
 
 namespace rombolt {
 
