@@ -105,7 +105,7 @@ std::vector<std::string> SplitLines(const std::string& text) {
 constexpr off_t kMaxListFileBytes = 16 << 20;
 
 // A list file's text: 0; -1 when it cannot be read (a pipe or a directory
-// is not waited on or read); -2 when it is too large to be a list file.
+// is not waited on or read); kListFileTooLarge.
 int ReadWholeFile(const std::string& path, std::string& out) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return -1;
@@ -114,7 +114,7 @@ int ReadWholeFile(const std::string& path, std::string& out) {
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         r = -1;
     } else if (st.st_size > kMaxListFileBytes) {
-        r = -2;
+        r = kListFileTooLarge;
     } else {
         out.resize(static_cast<std::size_t>(st.st_size));
         std::size_t got = 0;
@@ -317,7 +317,7 @@ bool WriteListFile(const AppState& s, const std::string& path) {
 
 int ReadListFile(AppState& s, const std::string& path, bool replace) {
     std::string text;
-    if (const int r = ReadWholeFile(path, text); r != 0) return r == -2 ? kListFileTooLarge : -1;
+    if (const int r = ReadWholeFile(path, text); r != 0) return r;
     const std::vector<std::string> lines = SplitLines(text);
     if (replace) s.GameList.clear();
     const std::size_t groups = lines.size() / 6;
