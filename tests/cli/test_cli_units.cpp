@@ -11,9 +11,9 @@
 #include "cli/header_report.h"
 #include "cli/options.h"
 #include "cli/prepared_digest.h"
-#include "port/trace_port.h"
 #include "cli_test_util.h"
 #include "image/header.h"
+#include "port/trace_port.h"
 
 using namespace rombolt;
 using namespace rombolt::cli;
@@ -248,6 +248,20 @@ TEST(CliPreparedDigest, MatchesTheBytesTheWritePrograms) {
     EXPECT_EQ(PreparedImageDigest(cfg, path, 40000, &ipsPath, error)->sha1, expect(repaired).sha1);
     cfg.IpsApply = 1;
     EXPECT_EQ(PreparedImageDigest(cfg, path, 40000, &ipsPath, error)->crc32, expect(patched).crc32);
+
+    // A patch past the file's end lengthens the image as the write does:
+    // 0x00 up to the patch data, 0xFF after it.
+    const std::string growPath = dir / "grow.ips";
+    clitest::WriteFile(
+        growPath, Bytes{'P', 'A', 'T', 'C', 'H', 0x01, 0x80, 0x00, 0x00, 0x02, 0xAA, 0xBB, 'E', 'O', 'F'});
+    Bytes grown(repaired.begin(), repaired.begin() + 40000);
+    grown.resize(0x18000, 0x00);
+    grown.insert(grown.end(), {0xAA, 0xBB});
+    grown.resize(0x20000, 0xFF);
+    auto g = PreparedImageDigest(cfg, path, 40000, &growPath, error);
+    ASSERT_TRUE(g) << error;
+    EXPECT_EQ(g->sha1, expect(grown).sha1);
+    EXPECT_EQ(g->bytes, 0x20000u);
 
     // A size larger than the file is an error, not a checksum of garbage.
     EXPECT_FALSE(PreparedImageDigest(cfg, path, 70000, nullptr, error));
