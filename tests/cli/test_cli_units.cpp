@@ -11,9 +11,9 @@
 #include "cli/header_report.h"
 #include "cli/options.h"
 #include "cli/prepared_digest.h"
+#include "port/trace_port.h"
 #include "cli_test_util.h"
 #include "image/header.h"
-#include "port/trace_port.h"
 
 using namespace rombolt;
 using namespace rombolt::cli;
