@@ -86,7 +86,7 @@ TEST(Backup, MaskRomSizeIsProbed) {
     // The probe's answers at each size step.
     for (auto [bytes, chunks] :
          {std::pair{32768 * 20, 32}, std::pair{32768 * 33, 64}, std::pair{32768 * 65, 128},
-          std::pair{32768 * 129, 256}, std::pair{32768 * 257, 512}}) {
+          std::pair{32768 * 129, 256}, std::pair{32768 * 257, 512}, std::pair{32768 * 513, 1024}}) {
         OpBench p(CartWithGame("rom", test::MakeGbaImage(static_cast<std::size_t>(bytes), "P", 42)));
         ASSERT_EQ(DetectAdapter(p.s), 0);
         EXPECT_EQ(ProbeRomSize(p.s), chunks) << bytes;
@@ -103,6 +103,15 @@ TEST(Backup, BadHeaderFlakyReadsAndStopNeverLookGood) {
         EXPECT_TRUE(b.ui.Logged("Logo Area Error!!!"));
         EXPECT_TRUE(b.ui.Logged("Rom Header Error!!!"));
         EXPECT_TRUE(Failed(b.ui));
+        // A raw backup skips the check: the damaged cart is copied as it is.
+        b.s.RawBackup = true;
+        b.ui.log.clear();
+        const std::string out = (b.dir.path() / "raw.gba").string();
+        b.ui.files = {out};
+        b.ui.cartSizeAnswer = [](int) { return 32; };
+        ASSERT_EQ(ReadClick(b.s), 0) << b.ui.LogText();
+        EXPECT_FALSE(b.ui.Logged("Rom Header Error!!!"));
+        EXPECT_EQ(test::ReadFileBytes(out), b.Cart(0, 32 * 32768));
     }
     {
         // Every so often a read flips a bit: the two reads of some chunk differ.

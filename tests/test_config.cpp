@@ -196,17 +196,18 @@ TEST_F(ConfigTest, ReadOnlyAndUnreadableFilesAreNeverWritten) {
         CloseConfig(s, r.Window);
         EXPECT_EQ(ReadBytes(file), rec);
     }
-    // The real access test: a missing file, a writable one, and (for a user
-    // the permission bits bind) read-only and unreadable ones.
+    // The real access test: a missing file, a writable one, read-only and
+    // unreadable ones. Root may read and write any of them, but a file
+    // whose mode grants nobody writing (or reading) is meant to be left alone.
     EXPECT_EQ(ProbeConfigAccess((dir / "nothing.sav").string()), ConfigAccess::Missing);
     EXPECT_EQ(ProbeConfigAccess(file.string()), ConfigAccess::ReadWrite);
-    if (::geteuid() != 0) {
-        fs::permissions(file, fs::perms::owner_read);
-        EXPECT_EQ(ProbeConfigAccess(file.string()), ConfigAccess::ReadOnly);
-        fs::permissions(file, fs::perms::none);
-        EXPECT_EQ(ProbeConfigAccess(file.string()), ConfigAccess::Unreadable);
-        fs::permissions(file, fs::perms::owner_all);
-    }
+    fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_EQ(ProbeConfigAccess(file.string()), ConfigAccess::ReadOnly);
+    fs::permissions(file, fs::perms::none);
+    EXPECT_EQ(ProbeConfigAccess(file.string()), ConfigAccess::Unreadable);
+    fs::permissions(file, fs::perms::owner_write);
+    EXPECT_EQ(ProbeConfigAccess(file.string()), ConfigAccess::Unreadable);
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST_F(ConfigTest, StartupEmptiesPathsThatNoLongerExist) {

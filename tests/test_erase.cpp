@@ -94,6 +94,24 @@ TEST(Erase, NoStopAndFailureLeaveTheRestAlone) {
         EXPECT_TRUE(AllBlank(b.Flash(), 0, 3 * 262144));
         EXPECT_FALSE(AllBlank(b.Flash(), 4 * 262144, 5 * 262144));
     }
+    {
+        // The adapter goes while the last block erases: the floating status
+        // reads "ready", so only a check of the adapter tells.
+        SimConfig c = test::SimConfigFor("strata-256M");
+        c.rom.assign(32u << 20, 0x00);
+        c.busyErase = 3000;  // the erase poll pumps inside the erase
+        OpBench b(c);
+        b.ui.answerYes = true;
+        b.ui.onPump = [&] {
+            if (b.f.sim().TotalEraseCount() == 2 * 127 && b.f.sim().ChipBusy(0))
+                b.f.sim().SetAdapterPresent(false);
+        };
+        EXPECT_NE(EraseFlashClick(b.s), 0);
+        EXPECT_TRUE(b.ui.Logged("No Adaptor Found!")) << b.ui.LogText();
+        EXPECT_TRUE(b.ui.Logged("Cart Erase Error!!!"));
+        EXPECT_FALSE(b.ui.Logged("Cart Erase Ok"));
+        EXPECT_FALSE(AllBlank(b.Flash(), b.Flash().size() - 262144, b.Flash().size()));
+    }
 }
 
 }  // namespace

@@ -226,14 +226,17 @@ TEST_F(GameListTest, ListFileLinesAreTakenInGroupsOfSix) {
     // 13 lines with bare LF endings: two rows, the 13th line ignored.
     std::string text;
     for (int i = 0; i < 13; ++i)
-        text += (i % 6 == 2 ? std::to_string(40000 + i) : "l" + std::to_string(i)) + "\n";
+        text += (i % 6 == 2   ? std::to_string(40000 + i)
+                 : i % 6 == 4 ? "GBA"
+                              : "l" + std::to_string(i)) +
+                "\n";
     const auto p = dir.path() / "thirteen.txt";
     WriteFileBytes(p, std::vector<std::uint8_t>(text.begin(), text.end()));
     EXPECT_EQ(ReadListFile(s, p.string(), true), 2);
     ASSERT_EQ(s.GameList.size(), 2u);
     EXPECT_EQ(s.GameList[1].Name, "l6");
     EXPECT_EQ(s.GameList[1].Size, "40008");
-    EXPECT_EQ(s.GameList[1].GType, "l10");
+    EXPECT_EQ(s.GameList[1].GType, "GBA");
 
     // A row whose size is not a decimal number is refused, by name.
     text =
@@ -245,6 +248,21 @@ TEST_F(GameListTest, ListFileLinesAreTakenInGroupsOfSix) {
     EXPECT_EQ(ui.log,
               (std::vector<std::string>{"List Size Error!!!(b: \"1e6\")", "List Size Error!!!(c: \"-5\")",
                                         "List Size Error!!!(e: \"99999999999\")"}));
+
+    // Rows that would be counted but never written: a type outside the GBA
+    // and GB classes, and rows that take no chunk (empty, or only the 32 KiB
+    // that Cut 32K leaves out).
+    ui.log.clear();
+    text =
+        "a\r\nd\r\n100\r\n\r\ngba\r\n\r\nb\r\nd\r\n0\r\n\r\nGB\r\n\r\n"
+        "c\r\nd\r\n32768\r\n\r\nGBA#\r\n\r\ne\r\nd\r\n32769\r\n\r\nGBC#\r\n\r\n";
+    WriteFileBytes(p, std::vector<std::uint8_t>(text.begin(), text.end()));
+    EXPECT_EQ(ReadListFile(s, p.string(), true), 1);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"e"}));
+    EXPECT_EQ(ui.log,
+              (std::vector<std::string>{"List Type Error!!!(a: \"gba\")", "List Size Error!!!(b: \"0\")",
+                                        "List Size Error!!!(c: \"32768\")"}));
+
     EXPECT_EQ(ParseRowSize("2147483647"), 2147483647);
     EXPECT_FALSE(ParseRowSize("2147483648"));
     EXPECT_FALSE(ParseRowSize(""));

@@ -199,6 +199,20 @@ TEST(Layout, PlacementHelpers) {
     EXPECT_EQ(PlaceFirstFit(s, 5, 1025 * 32 * KiB), kLayoutTooManyGba);
 }
 
+TEST(Layout, ARowThatWouldNotBeWrittenFailsEveryLayout) {
+    // A row of neither class (as a hand-edited list could hold) and a row
+    // that takes no chunk: counted, never placed. No layout may succeed.
+    AppState s;
+    SetSummary(s, {{1 * MiB, false}, {1 * MiB, false}});
+    ASSERT_EQ(LayoutVelaCart(s, 4), 0);
+    s.GbaRowCount = 1;  // row 1 in neither class
+    for (int a : {1, 2}) EXPECT_NE(LayoutPlainCart(s, a), 0);
+    for (int a : {1, 2, 4}) EXPECT_NE(LayoutVelaCart(s, a), 0);
+    SetSummary(s, {{1 * MiB, false}, {0, true}});
+    for (int a : {1, 2}) EXPECT_NE(LayoutPlainCart(s, a), 0);
+    for (int a : {1, 2, 4}) EXPECT_NE(LayoutVelaCart(s, a), 0);
+}
+
 // Random lists on every model: whatever succeeds must be a sound cart plan.
 TEST(Layout, RandomListsGiveSoundPlans) {
     std::mt19937 rng(20240607);

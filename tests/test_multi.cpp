@@ -228,6 +228,40 @@ TEST(MultiGame, FailuresBeforeAndDuringTheWrite) {
         EXPECT_EQ(f.ui.log.back().rfind("Time = ", 0), 0u);
         EXPECT_FALSE(f.ui.Logged("Write Multi-Files completed"));
     }
+    // The built-in loader fails to program, then to verify: the log says so
+    // as it does for a loader file.
+    {
+        SimConfig c = test::SimConfigFor("strata-64M");
+        c.faultProgramErrorChunk = 0;
+        test::SimFixture f(c);
+        test::TempDir dir("multi_loader_fault");
+        WriteFileBytes(dir.path() / "a.gba", MakeGbaImage(64 * KiB, "ALPHA", 1));
+        AddSelectedFiles(f.s, dir.str(), {"a.gba", "a.gba"});
+        for (int mode : {0, 1}) {
+            f.ui.log.clear();
+            EXPECT_NE(WriteMultiGames(f.s, mode), 0);
+            EXPECT_TRUE(f.ui.Logged("1/3[GBA Loader] # ROMBOLT MENU")) << f.ui.LogText();
+            EXPECT_TRUE(f.ui.Logged(mode == 0 ? "Write Flash Error!!!(0)" : "Verify Flash Error!!!(0)"))
+                << f.ui.LogText();
+            EXPECT_EQ(f.ui.panels[1], mode == 0 ? "Write Error!!!" : "Verify Error!!!");
+        }
+    }
+    // A patch that lengthens a game into the next one's chunks.
+    {
+        Bench b("vela-256M");
+        AppState& s = b.f.s;
+        s.Config.IpsApply = 1;
+        const std::vector<std::uint8_t> ips = {'P', 'A', 'T', 'C', 'H', 0x10, 0,  0,
+                                               0,   2,   7,   7,   'E', 'O',  'F'};
+        WriteFileBytes(b.dir.path() / "grow.ips", ips);  // 2 bytes at 1 MiB, a's cut length
+        b.f.ui.files = {(b.dir.path() / "grow.ips").string()};
+        const auto next = b.Chunk(33);
+        EXPECT_NE(WriteMultiGames(s, 0), 0);
+        EXPECT_EQ(b.StartOf(1), 33);
+        EXPECT_TRUE(b.f.ui.Logged("Cart Size Error!!!")) << b.f.ui.LogText();
+        EXPECT_EQ(b.f.ui.panels[1], "Write Error!!!");
+        EXPECT_EQ(b.Chunk(33), next);
+    }
     // Stop pressed while a game is being written.
     {
         Bench b("vela-256M");

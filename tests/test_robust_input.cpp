@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/game_list.h"
+#include "core/visible_text.h"
 #include "image/ips.h"
 #include "ops/commands.h"
 #include "ops/layout.h"
@@ -267,6 +268,8 @@ TEST(BadPatches, EveryRefusedPatchLeavesTheImageUnpatched) {
         return v;
     };
     fs::create_directory(b.dir.path() / "folder.ips");
+    const std::string pipe = (b.dir.path() / "pipe.ips").string();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);  // no writer: opening it must not wait
     struct Bad {
         const char* what;
         std::string path;
@@ -276,6 +279,7 @@ TEST(BadPatches, EveryRefusedPatchLeavesTheImageUnpatched) {
     const std::vector<Bad> bad = {
         {"missing", (b.dir.path() / "none.ips").string(), nullptr},
         {"directory", (b.dir.path() / "folder.ips").string(), nullptr, false},
+        {"pipe", pipe, nullptr},
         {"empty", b.File("e.ips", {}), "***** Ips Size Error *****"},
         {"13 bytes", b.File("s.ips", cut(good, 13)), "***** Ips Size Error *****"},
         {"too long", b.File("l.ips", std::vector<std::uint8_t>(32769, 'P')), "***** Ips Size Error *****"},
@@ -314,6 +318,8 @@ TEST(BadPatches, EveryRefusedPatchLeavesTheImageUnpatched) {
         } else if (p.quiet) {
             EXPECT_FALSE(LoggedPrefix(b.ui, "*****"));
         }
+        // Never silently: the log says the image went in unpatched.
+        EXPECT_TRUE(LoggedPrefix(b.ui, "Ips Not Applied!!!(")) << b.ui.LogText();
         EXPECT_TRUE(b.Cart(0, plain.size()) == plain);
     }
 }
@@ -340,6 +346,33 @@ TEST(BadPatches, EveryCutOfAPatchIsRefusedOrParsedWithinItsBytes) {
         // Applied to more chunks than any image has: never outside the buffer.
         for (int c = 0; c < 600; ++c) ApplyIpsToChunk(b.s, c);
     }
+}
+
+// ------------------------------------------------------------------ names and titles
+
+TEST(BadNames, ControlCharactersAreShownNotObeyed) {
+    OpBench b(test::SimConfigFor("single-32M"));
+    // A title that would retitle a terminal, and 0x8A: a line feed once bit 7 is cleared.
+    const std::string title = {'T', 0x1B, ']', '0', ';', 'X', 0x07, static_cast<char>(0x8A), 'Z'};
+    const auto image = test::MakeGbaImage(kChunk, title, 71);
+    const std::string name = std::string("a") + '\x1B' + "[2Jb.gba";
+    b.File(name, image);
+    b.File("new\nline.gba", image);
+    ASSERT_EQ(AddSelectedFiles(b.s, b.dir.str(), {"new\nline.gba", name}), 1);
+    // A name with a line break cannot go in a list file: refused, by name.
+    EXPECT_EQ(b.ui.log, std::vector<std::string>{"File Name Error!!!(" + b.dir.str() + "/new\\x0Aline.gba)"});
+    EXPECT_EQ(b.s.GameList[0].Name, name);  // the file is still found by its real name
+    EXPECT_EQ(b.s.GameList[0].GameName, "T\\x1B]0;X\\x07\\x0AZ");
+    ASSERT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+    EXPECT_TRUE(b.ui.Logged("[a\\x1B[2Jb.gba] T\\x1B]0;X\\x07\\x0AZ")) << b.ui.LogText();
+    for (const std::string& line : b.ui.log)
+        for (char c : line) ASSERT_GE(static_cast<unsigned char>(c), 0x20) << line;
+
+    // UTF-8 text stays; C1 controls written in UTF-8, DEL and stray bytes do not.
+    EXPECT_EQ(VisibleText("Pok\xC3\xA9mon \xE2\x82\xAC"), "Pok\xC3\xA9mon \xE2\x82\xAC");
+    EXPECT_EQ(VisibleText("a\xC2\x9B"
+                          "1m\x7F\xFF\xC3"),
+              "a\\xC2\\x9B1m\\x7F\\xFF\\xC3");
 }
 
 // ------------------------------------------------------------------ list files
@@ -378,15 +411,21 @@ TEST(BadListFiles, GarbageAndOddSizesGiveOnlyRowsWithByteCounts) {
     for (const std::string& eol : {std::string("\n"), std::string("\r"), std::string("\r\n")}) {
         std::string t;
         for (int i = 0; i < 3; ++i)
-            for (const char* l : {"a.gba", "/dir", "32768", "TITLE", "GBA#", "-"}) t += std::string(l) + eol;
+            for (const char* l : {"a.gba", "/dir", "65536", "TITLE", "GBA#", "-"}) t += std::string(l) + eol;
         t.resize(t.size() - eol.size());
         test::WriteFileBytes(path, {t.begin(), t.end()});
         EXPECT_EQ(ReadListFile(f.s, path, true), 3) << static_cast<int>(eol[0]);
         EXPECT_EQ(f.s.GameList[2].GType, "GBA#");
     }
-    // Not a file: refused, the rows stay.
+    // Not a file: refused, the rows stay. A pipe is not waited on; a file
+    // far too large for a list is not read.
     EXPECT_EQ(ReadListFile(f.s, dir.str(), true), -1);
     EXPECT_EQ(ReadListFile(f.s, (dir.path() / "none.txt").string(), true), -1);
+    const std::string pipe = (dir.path() / "pipe.txt").string();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_EQ(ReadListFile(f.s, pipe, true), -1);
+    SparseFile(dir.path() / "huge.txt", 2ull << 30);
+    EXPECT_EQ(ReadListFile(f.s, (dir.path() / "huge.txt").string(), true), kListFileTooLarge);
     EXPECT_EQ(f.s.GameList.size(), 3u);
 }
 

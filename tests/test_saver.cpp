@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "link/detect.h"
@@ -152,6 +153,26 @@ TEST(SaveMemory, RestoreAcrossBanksAndCutToTheSelection) {
     ASSERT_EQ(SWriteClick(b.s), 0) << b.ui.LogText();
     std::fill(want.begin() + 28 * 8192, want.begin() + 29 * 8192, 0x5A);
     EXPECT_EQ(b.f.sim().Save(), want);
+}
+
+TEST(SaveMemory, RestoreLargerThanTheMemoryFails) {
+    // The memory repeats past its end, and each unit reads back right after
+    // it is written: only a look at every unit once all are written shows
+    // that the first ones were overwritten. 32K restored as 64K wraps inside
+    // the bank, 64K restored as 128K wraps at the bank switch.
+    for (auto [save, sizeIndex, bytes] : {std::tuple{"32K", 2, 65536}, std::tuple{"64K", 3, 131072}}) {
+        SCOPED_TRACE(save);
+        OpBench b(SaveCart(save));
+        std::vector<std::uint8_t> file(static_cast<std::size_t>(bytes));
+        test::FillPattern(file, 5);
+        b.ui.saverAnswer = {0, sizeIndex};
+        b.ui.files = {b.File("big.sav", file)};
+        EXPECT_NE(SWriteClick(b.s), 0);
+        EXPECT_FALSE(b.ui.Logged("Write Saver Ok")) << b.ui.LogText();
+        EXPECT_TRUE(b.ui.Logged("Verify Save Data Error!!!(0)")) << b.ui.LogText();
+        EXPECT_EQ(b.ui.panels[1], "Write Error!!!");
+        EXPECT_EQ(b.s.CurrentFile, nullptr);
+    }
 }
 
 TEST(SaveMemory, RefusedRangesFilesAndFailures) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "flash/identify.h"
 #include "link/cartbus.h"
 #include "link/detect.h"
 #include "link/link.h"
@@ -224,6 +225,24 @@ TEST(SimCartDir, CreateOpenWriteBackAndReopen) {
     EXPECT_EQ(romPort->Flash().size(), 4u);
     EXPECT_TRUE(romPort->Save().empty());
     romPort.reset();
+
+    // A Vela cart is told from a Strata one by its save memory: without a
+    // save size it gets 64K, and "none" is refused. Other models get none.
+    ASSERT_TRUE(CreateSimCart(dir + "/v", "vela-256M", "", "", error)) << error;
+    EXPECT_EQ(fs::file_size(dir + "/v/save.bin"), 0x10000u);
+    auto vela = SimPort::Open(dir + "/v", error);
+    ASSERT_TRUE(vela) << error;
+    {
+        DirBench b(*vela);
+        ASSERT_EQ(DetectAdapter(b.s), 0);
+        ASSERT_EQ(IdentifyFlash(b.s), 0);
+        EXPECT_EQ(b.ui.log.back(), "Rombolt Vela 256M Found");
+    }
+    vela.reset();
+    EXPECT_FALSE(CreateSimCart(dir + "/w", "vela-64M", "none", "", error));
+    EXPECT_NE(error.find("save memory"), std::string::npos) << error;
+    ASSERT_TRUE(CreateSimCart(dir + "/s", "strata-256M", "", "", error)) << error;
+    EXPECT_FALSE(fs::exists(dir + "/s/save.bin"));
     fs::remove_all(dir);
 }
 

@@ -100,6 +100,15 @@ TEST(WriteVerify, ExactCapacityFitsAndOneByteMoreDoesNot) {
     b.s.Config.VerifyAfterWrite = 1;
     ASSERT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
     EXPECT_EQ(b.Flash(), b.Prepared(image));
+
+    // The image twice over: addresses past the flash mirror it, so a verify
+    // must refuse the size as the write does rather than pass.
+    image.insert(image.end(), image.begin(), image.end());
+    b.OneGame("twice.gba", image);
+    b.ui.log.clear();
+    EXPECT_NE(VerifyClick(b.s), 0);
+    EXPECT_TRUE(b.ui.Logged("Cart Size Error!!!")) << b.ui.LogText();
+    EXPECT_FALSE(b.ui.Logged("Verify Cart with File Ok"));
 }
 
 TEST(WriteVerify, ProgramErrorAndMismatchNameTheChunkOfTheImage) {
@@ -205,8 +214,8 @@ TEST(WriteVerify, IpsPatchAcrossAChunkBoundaryInBothPasses) {
     const std::vector<IpsPart> patch = {
         {32768 - 10, twenty},       // split over chunks 0 and 1
         {0xA0, {'N', 'E', 'W'}},    // in the header, after its repair
-        {3 * 32768 + 150, {0xAB}},  // in the padding of the last chunk
-        {9 * 32768, {1, 2, 3}},     // beyond the image: never applied
+        {3 * 32768 + 150, {0xAB}},  // past the file's end, in its last chunk
+        {9 * 32768, {1, 2, 3}},     // beyond the image: lengthens it to 10 chunks
     };
     const std::string ips = b.File("p.ips", test::IpsBytes(patch));
     b.ui.files = {ips};
@@ -217,10 +226,15 @@ TEST(WriteVerify, IpsPatchAcrossAChunkBoundaryInBothPasses) {
     EXPECT_TRUE(b.ui.Logged("-->Ips Applied<--"));
     EXPECT_EQ(b.ui.dialogsShown, std::vector<FileDialog>{FileDialog::IpsFile});
     EXPECT_FALSE(b.ui.timerPaused);
+    // The cart holds what an IPS tool makes of the file: 0x00 from the
+    // file's end to the patch's last byte, then 0xFF to the chunk's end.
     const auto want = b.Prepared(image, patch);
+    ASSERT_EQ(want.size(), 10u * 32768);
+    EXPECT_EQ(want[3 * 32768 + 120], 0x00);
+    EXPECT_EQ(want[9 * 32768 + 3], 0xFF);
     EXPECT_EQ(b.Cart(0, want.size()), want);
     EXPECT_TRUE(
-        std::equal(before.begin() + 9 * 32768, before.begin() + 10 * 32768, b.Flash().begin() + 9 * 32768));
+        std::equal(before.begin() + 12 * 32768, before.begin() + 13 * 32768, b.Flash().begin() + 12 * 32768));
 
     // Verifying with the same patch succeeds; without it (dialog cancelled)
     // the first chunk differs.
@@ -235,7 +249,23 @@ TEST(WriteVerify, IpsPatchAcrossAChunkBoundaryInBothPasses) {
     b.ui.log.clear();
     ASSERT_EQ(WriteClick(b.s), 0);
     EXPECT_TRUE(b.ui.Logged("***** Ips Size Error *****"));
-    EXPECT_EQ(b.Cart(0, want.size()), b.Prepared(image));
+    EXPECT_EQ(b.Cart(0, 4 * 32768), b.Prepared(image));
+
+    // The cart lacks the part a patch adds past the file's end (from chunk 3
+    // on): a verify with it must fail.
+    b.ui.files = {b.File("tail.ips", test::IpsBytes({{6 * 32768, {7, 7}}}))};
+    b.ui.log.clear();
+    EXPECT_NE(VerifyClick(b.s), 0);
+    EXPECT_TRUE(b.ui.Logged("Verify Flash Error!!!(3)")) << b.ui.LogText();
+
+    // Lengthened past the end of the cart (4 MiB): refused before anything is erased.
+    const long erases = b.f.sim().TotalEraseCount();
+    b.ui.files = {b.File("far.ips", test::IpsBytes({{128 * 32768 - 1, {1, 2}}}))};
+    b.ui.log.clear();
+    EXPECT_NE(WriteClick(b.s), 0);
+    EXPECT_TRUE(b.ui.Logged("Cart Size Error!!!")) << b.ui.LogText();
+    EXPECT_EQ(b.ui.panels[1], "Write Error!!!");
+    EXPECT_EQ(b.f.sim().TotalEraseCount(), erases);
 }
 
 TEST(WriteVerify, GbImagesAndSeveralRowsTakeTheMultiGamePath) {

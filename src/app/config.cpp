@@ -1,5 +1,6 @@
 #include "app/config.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -206,8 +207,14 @@ ConfigAccess ProbeConfigAccess(const std::string& path) {
         // (a directory on the way we may not search) is left alone.
         return errno == ENOENT ? ConfigAccess::Missing : ConfigAccess::Unreadable;
     }
-    if (::access(path.c_str(), R_OK) != 0) return ConfigAccess::Unreadable;
-    if (::access(path.c_str(), W_OK) != 0) return ConfigAccess::ReadOnly;
+    // access(2) grants root everything, whatever the mode: a file whose mode
+    // lets nobody read (or write) it is taken as unreadable (or read-only).
+    struct stat st {};
+    const bool stated = ::stat(path.c_str(), &st) == 0;
+    if (::access(path.c_str(), R_OK) != 0 || (stated && (st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH)) == 0))
+        return ConfigAccess::Unreadable;
+    if (::access(path.c_str(), W_OK) != 0 || (stated && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0))
+        return ConfigAccess::ReadOnly;
     return ConfigAccess::ReadWrite;
 }
 

@@ -1,14 +1,19 @@
 #include "app/game_list.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <system_error>
+#include <utility>
 
 #include "core/operation.h"
+#include "core/visible_text.h"
 #include "image/header.h"
 #include "ops/chunk_file.h"
 #include "ops/layout.h"
@@ -42,6 +47,16 @@ bool OpenQuietly(AppState& s, const std::string& path) {
 std::int64_t SizeForSummary(const std::string& text) {
     if (auto v = ParseRowSize(text)) return *v;
     return kOversizedRow;
+}
+
+// Bytes a row takes in the cart: its size rounded up to whole chunks, less
+// the last chunk of a padded game when Cut 32K is on.
+std::int64_t CartBytesOfRow(const AppState& s, const GameRow& row) {
+    std::int64_t size = SizeForSummary(row.Size);
+    if (size % kChunkBytes != 0) size = size - size % kChunkBytes + kChunkBytes;
+    if (s.Config.Cut32K && (row.GType == "GBA#" || row.GType == "GBC#" || row.GType == "GB#"))
+        size -= kChunkBytes;
+    return size < 0 ? 0 : size;
 }
 
 int CompareText(const std::string& a, const std::string& b) {
@@ -86,13 +101,33 @@ std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+// Far more than a list of 100 games with long paths ever takes.
+constexpr off_t kMaxListFileBytes = 16 << 20;
+
+// A list file's text: 0; -1 when it cannot be read (a pipe or a directory
+// is not waited on or read); kListFileTooLarge.
+int ReadWholeFile(const std::string& path, std::string& out) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st {};
+    int r = 0;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        r = -1;
+    } else if (st.st_size > kMaxListFileBytes) {
+        r = kListFileTooLarge;
+    } else {
+        out.resize(static_cast<std::size_t>(st.st_size));
+        std::size_t got = 0;
+        while (got < out.size()) {
+            const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        out.resize(got);  // a file that shrank meanwhile gives what it held
+    }
+    ::close(fd);
+    return r;
 }
 
 // Reads a list file's rows: replace (Load List) or append (Add List).
@@ -103,7 +138,7 @@ void ListFileCommand(AppState& s, bool replace) {
     const int rows = ReadListFile(s, *path, replace);
     LogLine(s, "");
     if (rows < 0) {
-        LogLine(s, "File Open Error!!!");
+        LogLine(s, rows == kListFileTooLarge ? "File Size Error!!!" : "File Open Error!!!");
         return;
     }
     LogLine(s, replace ? "Load List Ok" : "Add List Ok");
@@ -116,6 +151,12 @@ int AddSelectedFiles(AppState& s, const std::string& directory, const std::vecto
     int added = 0;
     for (const std::string& name : names) {
         const std::string path = JoinPath(directory, name);
+        // A list file holds one name a line: a name with a line break could
+        // not be saved and loaded again.
+        if (path.find_first_of("\r\n") != std::string::npos) {
+            LogLine(s, "File Name Error!!!(" + path + ")");
+            continue;
+        }
         s.CurrentFilePath = path;
         if (!OpenQuietly(s, path)) break;
         const long long length = CurrentFileLength(s);
@@ -149,7 +190,8 @@ int AddSelectedFiles(AppState& s, const std::string& directory, const std::vecto
 
         GameRow& row = s.GameList.back();
         if (h == 0 || h == 2) {
-            row.GameName = gameName;
+            // A title byte such as 0x8A is a line feed once bit 7 is cleared.
+            row.GameName = VisibleText(gameName);
             if (h == 0)
                 row.GType = "GBA" + mark;
             else
@@ -217,11 +259,7 @@ void UpdateListSize(AppState& s) {
         std::uint64_t total = 0;
         for (int i = 0; i < counted; ++i) {
             const GameRow& row = s.GameList[static_cast<std::size_t>(i)];
-            std::int64_t size = SizeForSummary(row.Size);
-            if (size % kChunkBytes != 0) size = size - size % kChunkBytes + kChunkBytes;
-            if (s.Config.Cut32K && (row.GType == "GBA#" || row.GType == "GBC#" || row.GType == "GB#"))
-                size -= kChunkBytes;
-            if (size < 0) size = 0;
+            const std::int64_t size = CartBytesOfRow(s, row);
             if (IsGbaClass(row.GType)) s.GbaRows[s.GbaRowCount++] = static_cast<std::uint8_t>(i);
             if (IsGbClass(row.GType)) s.GbRows[s.GbRowCount++] = static_cast<std::uint8_t>(i);
             s.RowSizes[i] = static_cast<std::int32_t>(std::min<std::int64_t>(size, kOversizedRow));
@@ -279,20 +317,26 @@ bool WriteListFile(const AppState& s, const std::string& path) {
 
 int ReadListFile(AppState& s, const std::string& path, bool replace) {
     std::string text;
-    if (!ReadWholeFile(path, text)) return -1;
+    if (const int r = ReadWholeFile(path, text); r != 0) return r;
     const std::vector<std::string> lines = SplitLines(text);
     if (replace) s.GameList.clear();
     const std::size_t groups = lines.size() / 6;
     int added = 0;
     for (std::size_t j = 0; j < groups; ++j) {
         const std::string* l = &lines[6 * j];
-        if (!ParseRowSize(l[2])) {
-            // The size decides where the game goes and how much is written:
-            // a row whose size cannot be read is not taken.
-            LogLine(s, "List Size Error!!!(" + l[0] + ": \"" + l[2] + "\")");
+        GameRow row{l[0], l[1], l[2], l[3], l[4]};
+        // The size decides where the game goes and how much is written: a
+        // row whose size cannot be read, or that would take no chunk, is not
+        // taken; nor is one of a type the cart layouts do not place.
+        if (!ParseRowSize(row.Size) || CartBytesOfRow(s, row) == 0) {
+            LogLine(s, "List Size Error!!!(" + row.Name + ": \"" + row.Size + "\")");
             continue;
         }
-        s.GameList.push_back(GameRow{l[0], l[1], l[2], l[3], l[4]});
+        if (!IsGbaClass(row.GType) && !IsGbClass(row.GType)) {
+            LogLine(s, "List Type Error!!!(" + row.Name + ": \"" + row.GType + "\")");
+            continue;
+        }
+        s.GameList.push_back(std::move(row));
         ++added;
     }
     return added;

@@ -14,8 +14,9 @@
 namespace rombolt {
 
 // Adds a row for each named file of `directory`, in order. Files under 512
-// bytes are skipped; a file that cannot be opened (or whose header cannot be
-// read) ends the routine. Runs UpdateListSize. Returns the rows added.
+// bytes are skipped; a path with a line break is skipped with a log line; a
+// file that cannot be opened (or whose header cannot be read) ends the
+// routine. Runs UpdateListSize. Returns the rows added.
 int AddSelectedFiles(AppState& s, const std::string& directory, const std::vector<std::string>& names);
 
 // Deletes the given rows (any order, duplicates ignored), last first; then UpdateListSize.
@@ -39,9 +40,11 @@ std::string ListSizePanelText(const AppState& s);
 // too; a trailing incomplete group is ignored). WriteListFile returns false
 // when the file cannot be written. ReadListFile replaces (Load List) or
 // extends (Add List) the rows and returns how many it appended, or -1 when the
-// file cannot be read (the rows are then left alone); a row whose "Size" is not
-// a decimal byte count is refused with a log line naming it. The caller runs
-// UpdateListSize.
+// file cannot be read, kListFileTooLarge when it is over 16 MiB (the rows are
+// then left alone); a row whose "Size" is not a decimal byte count, that would
+// take no chunk in the cart, or whose "GType" is of neither class is refused
+// with a log line naming it. The caller runs UpdateListSize.
+inline constexpr int kListFileTooLarge = -2;
 bool WriteListFile(const AppState& s, const std::string& path);
 int ReadListFile(AppState& s, const std::string& path, bool replace);
 

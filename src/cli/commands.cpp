@@ -15,6 +15,7 @@
 #include "app/config.h"
 #include "app/game_list.h"
 #include "core/operation.h"
+#include "core/visible_text.h"
 #include "cli/cli_frontend.h"
 #include "cli/digest.h"
 #include "cli/header_report.h"
@@ -25,6 +26,7 @@
 #include "link/detect.h"
 #include "ops/commands.h"
 #include "ops/layout.h"
+#include "ops/loaders.h"
 #include "ops/saver.h"
 #include "port/port_list.h"
 #include "port/port_open.h"
@@ -37,7 +39,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void Error(const std::string& text) { std::fprintf(stderr, "rombolt: %s\n", text.c_str()); }
+// Messages carry file names: never let one reach the terminal raw.
+void Error(const std::string& text) { std::fprintf(stderr, "rombolt: %s\n", VisibleText(text).c_str()); }
+
+// Text from a file name, a header or a list file, for the terminal.
+std::string Shown(const std::string& text) { return VisibleText(text); }
 
 std::string Hex(int v) {
     char buf[16];
@@ -66,6 +72,39 @@ bool ReadableFile(const std::string& path, const std::string& what) {
     if (::access(path.c_str(), R_OK) != 0) {
         Error(what + " " + path + ": " + std::strerror(errno));
         return false;
+    }
+    return true;
+}
+
+// A loader file must be exactly 32768 bytes. The multi-game write finds out
+// only when the loader's turn comes, with games already written before it.
+bool LoaderFileSized(const std::string& path, const std::string& what) {
+    const long long size = RegularFileSize(path);
+    if (size == kLoaderSize) return true;
+    Error(what + " " + path + ": " + std::to_string(size) + " bytes, a loader file holds " +
+          std::to_string(kLoaderSize));
+    return false;
+}
+
+// The loader files (from config.sav or the command line) that the
+// multi-game write of this list will open: each must be of the right size
+// before the cart is touched. Paths that open no file mean the built-in ones.
+bool ListLoadersUsable(AppState& s) {
+    const bool multi = s.GameList.size() > 1 || s.GbRowCount > 0;
+    if (!multi) return true;
+    struct Loader {
+        bool needed;
+        std::string path;
+        const char* what;
+    };
+    for (const Loader& l : {Loader{s.GbaRowCount >= 2, s.Config.GbaLoaderFile.str(), "GBA loader file"},
+                            Loader{s.GbRowCount > 0, s.Config.GbLoaderFile.str(), "GB loader file"}}) {
+        std::error_code ec;
+        if (!l.needed || l.path.empty() || fs::is_directory(l.path, ec)) continue;
+        std::FILE* f = std::fopen(l.path.c_str(), "rb");
+        if (f == nullptr) continue;
+        std::fclose(f);
+        if (!LoaderFileSized(l.path, l.what)) return false;
     }
     return true;
 }
@@ -117,9 +156,9 @@ bool LoadSettings(Session& ss) {
         if (!ReadableFile(*o.ips, "IPS file")) return false;
         // Asked for by name: a patch that cannot be used must not turn into an
         // unpatched write that reports success.
-        std::string messages;
-        if (!IpsPatchUsable(*o.ips, messages)) {
-            Error("IPS file " + *o.ips + " cannot be used" + (messages.empty() ? "" : ": " + messages));
+        std::string why;
+        if (!IpsPatchUsable(*o.ips, why)) {
+            Error("IPS file " + *o.ips + " cannot be used: " + why);
             return false;
         }
         s.Config.IpsApply = 1;
@@ -135,7 +174,7 @@ bool LoadSettings(Session& ss) {
     for (const LoaderOption& l : {LoaderOption{o.gbaLoader, s.Config.GbaLoaderFile, "GBA loader file"},
                                   LoaderOption{o.gbLoader, s.Config.GbLoaderFile, "GB loader file"}}) {
         if (!l.value) continue;
-        if (!ReadableFile(*l.value, l.what)) return false;
+        if (!ReadableFile(*l.value, l.what) || !LoaderFileSized(*l.value, l.what)) return false;
         if (!l.field.set(*l.value)) {
             Error(std::string(l.what) + " " + *l.value + ": path longer than 259 characters");
             return false;
@@ -192,7 +231,8 @@ bool LoadGameList(Session& ss) {
         if (!ReadableFile(*o.list, "list file")) return false;
         int rows = ReadListFile(s, *o.list, true);
         if (rows < 0) {
-            Error("list file " + *o.list + " cannot be read");
+            Error("list file " + *o.list +
+                  (rows == kListFileTooLarge ? ": larger than 16 MiB, not a list file" : " cannot be read"));
             return false;
         }
         if (s.GameList.empty()) {
@@ -202,6 +242,10 @@ bool LoadGameList(Session& ss) {
     } else {
         for (const std::string& image : o.args) {
             if (!ReadableFile(image, "image")) return false;
+            if (image.find_first_of("\r\n") != std::string::npos) {
+                Error("image " + image + ": a name with a line break cannot go in the game list");
+                return false;
+            }
             std::error_code ec;
             fs::path p = fs::absolute(image, ec);
             if (ec) p = image;
@@ -265,7 +309,7 @@ void NoteBuiltinLoaders(const Session& ss) {
 
 void PrintItems(const Session& ss) {
     for (const Item& it : ss.items)
-        std::fprintf(stderr, "%s: %llu bytes %s: CRC32 %s SHA-1 %s\n", it.name.c_str(),
+        std::fprintf(stderr, "%s: %llu bytes %s: CRC32 %s SHA-1 %s\n", Shown(it.name).c_str(),
                      static_cast<unsigned long long>(it.digest.bytes), it.where.c_str(),
                      it.digest.crc32.c_str(), it.digest.sha1.c_str());
 }
@@ -296,7 +340,7 @@ bool WriteReport(Session& ss, bool ok) {
                      RomSizeText(s.ChosenCartSize).c_str());
     std::fprintf(f, "time: %d Sec (%.3f s)\n", s.ElapsedSeconds, ui.BusySeconds());
     for (const Item& it : ss.items)
-        std::fprintf(f, "data: %s, %llu bytes %s, crc32 %s, sha1 %s\n", it.name.c_str(),
+        std::fprintf(f, "data: %s, %llu bytes %s, crc32 %s, sha1 %s\n", Shown(it.name).c_str(),
                      static_cast<unsigned long long>(it.digest.bytes), it.where.c_str(),
                      it.digest.crc32.c_str(), it.digest.sha1.c_str());
     bool good = std::fclose(f) == 0;
@@ -399,6 +443,7 @@ bool CmdWriteVerify(Session& ss, bool verify) {
 
 bool CmdBackup(Session& ss) {
     AppState& s = ss.s();
+    s.RawBackup = ss.opt.raw;
     ss.ui->SetPassBytes([&s] { return static_cast<long long>(s.ChosenCartSize) * kChunkBytes; });
     const int r = ReadClick(s);
     const bool ok = r == 0 && ss.ui->LastStatus() == "Read ok" && EndsWithTimeLine(*ss.ui) &&
@@ -473,7 +518,7 @@ void PrintChunkMap(const AppState& s) {
         else if (v == ChunkGbLoader)
             what = "GB Loader";
         else if (v < s.GameList.size())
-            what = "row " + std::to_string(v + 1) + " " + s.GameList[v].Name;
+            what = "row " + std::to_string(v + 1) + " " + Shown(s.GameList[v].Name);
         else
             what = "row " + std::to_string(v + 1);
         std::printf("  %-11s %s\n", range.c_str(), what.c_str());
@@ -488,9 +533,10 @@ bool CmdLayout(Session& ss) {
     for (std::size_t i = 0; i < s.GameList.size(); ++i) {
         const GameRow& r = s.GameList[i];
         std::string inCart = i < 100 ? std::to_string(s.RowSizes[i]) : "-";
-        std::printf("  %zu. %s  size %s  in cart %s  %s  %s\n", i + 1, r.Name.c_str(), r.Size.c_str(),
-                    inCart.c_str(), r.GType.empty() ? "(no known header)" : r.GType.c_str(),
-                    r.GameName.c_str());
+        std::printf("  %zu. %s  size %s  in cart %s  %s  %s\n", i + 1, Shown(r.Name).c_str(),
+                    Shown(r.Size).c_str(), inCart.c_str(),
+                    r.GType.empty() ? "(no known header)" : Shown(r.GType).c_str(),
+                    Shown(r.GameName).c_str());
     }
     std::printf("%s\n", ListSizePanelText(s).c_str());
     std::printf("%s\n", s.FitNote.empty() ? "Fits none of the cart models" : s.FitNote.c_str());
@@ -530,7 +576,7 @@ bool CmdSimCreate(Session& ss) {
     const Options& o = ss.opt;
     if (o.romFile && !ReadableFile(*o.romFile, "ROM file")) return false;
     std::string error;
-    if (!CreateSimCart(o.args[0], *o.model, o.saveModel.value_or("none"), o.romFile.value_or(""), error)) {
+    if (!CreateSimCart(o.args[0], *o.model, o.saveModel.value_or(""), o.romFile.value_or(""), error)) {
         Error("sim create " + o.args[0] + ": " + error);
         return false;
     }
@@ -581,8 +627,9 @@ int Run(Session& ss) {
 
     if (o.command == Command::Layout) return CmdLayout(ss) ? kExitOk : kExitFailed;
 
-    // Images are checked before the port is touched.
-    if ((o.command == Command::Write || o.command == Command::Verify) && !LoadGameList(ss))
+    // Images and loader files are checked before the port is touched.
+    if ((o.command == Command::Write || o.command == Command::Verify) &&
+        (!LoadGameList(ss) || !ListLoadersUsable(ss.s())))
         return kExitFailed;
     if (!OpenCart(ss)) return kExitFailed;
     bool ok = false;

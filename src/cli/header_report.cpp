@@ -1,9 +1,14 @@
 #include "cli/header_report.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "core/visible_text.h"
 #include "image/header.h"
 
 namespace rombolt::cli {
@@ -62,9 +67,23 @@ HeaderReport AnalyzeHeader(const std::uint8_t* b, long long size) {
 
 HeaderReport ReadHeaderReport(const std::string& path) {
     HeaderReport h;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    // Opened without waiting, and read only when it is a plain file: a pipe
+    // with no writer would never answer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        h.error = std::strerror(errno);
+        return h;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        h.error = "not a plain file";
+        return h;
+    }
+    std::FILE* f = ::fdopen(fd, "rb");
     if (!f) {
         h.error = std::strerror(errno);
+        ::close(fd);
         return h;
     }
     std::uint8_t buf[512];
@@ -83,8 +102,8 @@ HeaderReport ReadHeaderReport(const std::string& path) {
 }
 
 std::string FormatHeaderReport(const std::string& name, const HeaderReport& h) {
-    if (!h.readable) return name + ": cannot be read (" + h.error + ")";
-    std::string line = name + ": ";
+    if (!h.readable) return VisibleText(name) + ": cannot be read (" + h.error + ")";
+    std::string line = VisibleText(name) + ": ";
     switch (h.type) {
         case HeaderReport::Type::Gba:
             line += "GBA";
@@ -96,7 +115,7 @@ std::string FormatHeaderReport(const std::string& name, const HeaderReport& h) {
             line += "GBC";
             break;
     }
-    line += " \"" + h.title + "\"";
+    line += " \"" + VisibleText(h.title) + "\"";
     if (h.type == HeaderReport::Type::Gba) {
         line += h.logoOk ? ", logo ok" : ", logo wrong";
         if (h.complementOk)

@@ -22,6 +22,7 @@ bool Allows(Command c, const std::string& opt) {
     if (opt == "--size") return c == Command::Backup || c == Command::SaveBackup || c == Command::SaveRestore;
     if (opt == "--bank") return c == Command::SaveBackup || c == Command::SaveRestore;
     if (opt == "--model" || opt == "--save" || opt == "--rom") return c == Command::SimCreate;
+    if (opt == "--raw") return c == Command::Backup;
     if (opt == "--report")
         return c == Command::Write || c == Command::Verify || c == Command::Backup ||
                c == Command::SaveBackup || c == Command::SaveRestore;
@@ -120,6 +121,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& argv) {
             o.yes = true;
         } else if (name == "-q" || name == "--quiet") {
             o.quiet = true;
+        } else if (name == "--raw") {
+            if (hasValue) fail("option --raw takes no value");
+            o.raw = true;
+            commandOptions.push_back(name);
         } else if (auto sw = kSwitches.find(name); sw != kSwitches.end()) {
             if (hasValue) fail("option " + name + " takes no value");
             o.*(sw->second.first) = sw->second.second;
@@ -292,10 +297,12 @@ Commands:
   write --list FILE       GB/GBC image: multi-game write with boot loaders
   verify IMAGE...         compare the cartridge with the image(s)
   verify --list FILE
-  backup OUT [--size 8M|16M|32M|64M|128M|256M]
+  backup OUT [--size 8M|16M|32M|64M|128M|256M] [--raw]
                           copy the cartridge into OUT; default size: the size
                           the program offers (the whole flash when it
-                          identifies itself, else the size of the game found)
+                          identifies itself, else the size of the game found).
+                          --raw: skip the header check, to copy a damaged
+                          cart whose header check fails
   save-backup OUT --size 8K|32K|64K|128K|256K [--bank CODE]
   save-restore IN --size 8K|32K|64K|128K|256K [--bank CODE]
                           save memory to OUT / from IN. CODE: a bank digit 1-4,
@@ -308,7 +315,9 @@ Commands:
   header IMAGE...         type, title, logo and complement status of each
                           image; no hardware
   sim create DIR --model MODEL [--save SIZE] [--rom FILE]
-                          make a simulated cartridge in DIR
+                          make a simulated cartridge in DIR; save memory
+                          none|32K|64K|128K|256K, by default none (64K for the
+                          Vela models, which need it)
   ports                   parallel ports found on this machine
 
 Output: standard output carries exactly the operation log lines, one per line.

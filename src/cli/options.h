@@ -55,6 +55,7 @@ struct Options {
     std::optional<std::string> model;  // sim create
     std::optional<std::string> saveModel;
     std::optional<std::string> romFile;
+    bool raw = false;  // backup: no header check
 
     bool help = false;
     bool version = false;

@@ -53,8 +53,10 @@ std::optional<DigestText> PreparedImageDigest(const ConfigRecord& cfg, const std
         return std::nullopt;
     }
     Digest d;
+    // A patch that writes past the file's end lengthens the image.
+    const std::int64_t imageSize = patched ? IpsPatchedSize(s, size) : size;
     std::int32_t remaining = size;
-    for (std::int32_t i = 0; remaining > 0; ++i) {
+    for (std::int32_t i = 0; std::int64_t{i} * kChunkBytes < imageSize; ++i) {
         std::int32_t n = remaining < kChunkBytes ? remaining : kChunkBytes;
         if (std::fread(s.ChunkBuffer.data(), 1, static_cast<std::size_t>(n), f) !=
             static_cast<std::size_t>(n)) {
@@ -62,7 +64,7 @@ std::optional<DigestText> PreparedImageDigest(const ConfigRecord& cfg, const std
             std::fclose(f);
             return std::nullopt;
         }
-        std::memset(s.ChunkBuffer.data() + n, 0xFF, static_cast<std::size_t>(kChunkBytes - n));
+        FillChunkTail(s, i, n, imageSize);
         remaining -= n;
         if (i == 0) CheckCartHeader(s, 2);
         if (patched) ApplyIpsToChunk(s, i);
@@ -110,12 +112,10 @@ std::optional<DigestText> FileDigest(const std::string& path, long long maxBytes
     return Finish(d);
 }
 
-bool IpsPatchUsable(const std::string& path, std::string& messages) {
+bool IpsPatchUsable(const std::string& path, std::string& why) {
     Scratch t(ConfigRecord{});
     t.s->IpsFileName = path;
-    bool ok = LoadIpsPatch(*t.s) == 0;
-    messages = t.ui.lines;
-    return ok;
+    return LoadIpsPatch(*t.s, &why) == 0;
 }
 
 }  // namespace rombolt::cli

@@ -27,8 +27,7 @@ DigestText PreparedBuiltinLoaderDigest(const ConfigRecord& cfg, bool gba);
 // The first maxBytes (all when negative) of a file, unchanged.
 std::optional<DigestText> FileDigest(const std::string& path, long long maxBytes, std::string& error);
 
-// Whether an IPS file loads as the pipeline would load it; the log lines that
-// loading produced go to `messages`.
-bool IpsPatchUsable(const std::string& path, std::string& messages);
+// Whether an IPS file loads as the pipeline would load it; if not, why.
+bool IpsPatchUsable(const std::string& path, std::string& why);
 
 }  // namespace rombolt::cli

@@ -1,8 +1,12 @@
 #include "core/operation.h"
 
+#include "core/visible_text.h"
+
 namespace rombolt {
 
-void LogLine(CoreState& s, std::string_view text) { s.UI->LogLine(text); }
+// Names and titles from files and carts reach the log through here: never
+// let one of them carry a control character to the window or a terminal.
+void LogLine(CoreState& s, std::string_view text) { s.UI->LogLine(VisibleText(text)); }
 
 void SetPanelText(CoreState& s, int index, std::string_view text) { s.UI->SetPanelText(index, text); }
 

@@ -91,7 +91,7 @@ const char* SizePiece(const CartInfo& c) {
 
 }  // namespace
 
-int IdentifyFlash(FlashState& s) {
+int IdentifyFlash(FlashState& s, bool showModel) {
     OpenFlashAccess(s);
     s.StopRequested = 0;
     s.Cart.Interleaved = 0;
@@ -121,7 +121,7 @@ int IdentifyFlash(FlashState& s) {
         }
         if (capacity != 0) {
             s.Cart.CapacityBytes = capacity;
-            return ShowCartModel(s);
+            return showModel ? ShowCartModel(s) : 0;
         }
     }
 
@@ -140,21 +140,21 @@ int IdentifyFlash(FlashState& s) {
                         break;
                     }
                 }
-                return CheckVelaLine(s);
+                return CheckVelaLine(s, showModel);
             case 0x17:
                 s.Cart.CapacityBytes = k16M;
-                return CheckVelaLine(s);
+                return CheckVelaLine(s, showModel);
             case 0x18:
                 s.Cart.CapacityBytes = k32M;
-                return CheckVelaLine(s);
+                return CheckVelaLine(s, showModel);
         }
     }
 
-    HideCartPicture(s);
+    if (showModel) HideCartPicture(s);
     return -1;
 }
 
-int CheckVelaLine(FlashState& s) {
+int CheckVelaLine(FlashState& s, bool showModel) {
     // Ask the cart's serial line for block 0: two 1 bits, the 6-bit block number, a closing 0.
     OpenSerialWindow(s, false);
     const int request = 0x180 | ((0 & 0x3F) << 1);
@@ -179,7 +179,7 @@ int CheckVelaLine(FlashState& s) {
     SetRomAccess(s);
 
     if (lead == 1 && serial == save) s.Cart.VelaLine = 1;
-    return ShowCartModel(s);
+    return showModel ? ShowCartModel(s) : 0;
 }
 
 int ShowCartModel(FlashState& s) {

@@ -7,9 +7,10 @@
 namespace rombolt {
 
 // 0 when a known flash was found (CartInfo filled, model logged and shown);
-// -1 when not (picture hidden, nothing logged).
-int IdentifyFlash(FlashState& s);
-int CheckVelaLine(FlashState& s);
+// -1 when not (picture hidden, nothing logged). With showModel false only
+// CartInfo is filled: nothing is logged or shown.
+int IdentifyFlash(FlashState& s, bool showModel = true);
+int CheckVelaLine(FlashState& s, bool showModel = true);
 int ShowCartModel(FlashState& s);
 void HideCartPicture(FlashState& s);
 void LoadCartPicture(FlashState& s, int number);

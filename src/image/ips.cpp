@@ -1,9 +1,15 @@
 #include "image/ips.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "core/operation.h"
 
@@ -17,36 +23,47 @@ constexpr int kIpsMaxRecords = 1024;  // table size; a full table is rejected
 
 }  // namespace
 
-int LoadIpsPatch(ImageState& s) {
+int LoadIpsPatch(ImageState& s, std::string* why) {
     s.RecordCount = 0;
-    std::FILE* f = std::fopen(s.IpsFileName.c_str(), "rb");
-    if (!f) return -1;
-
-    struct stat st {};
-    if (fstat(fileno(f), &st) != 0) {
-        std::fclose(f);
+    auto refuse = [why](std::string reason) {
+        if (why) *why = std::move(reason);
         return -1;
+    };
+    // Opened without waiting: a pipe named like a patch must not hold the
+    // operation up; only a plain file is read.
+    const int fd = ::open(s.IpsFileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return refuse(std::strerror(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return refuse("not a plain file");
+    }
+    std::FILE* f = ::fdopen(fd, "rb");
+    if (!f) {
+        ::close(fd);
+        return refuse(std::strerror(errno));
     }
     if (st.st_size > static_cast<off_t>(kIpsMaxLength) || st.st_size < static_cast<off_t>(kIpsMinLength)) {
         LogLine(s, "***** Ips Size Error *****");
         std::fclose(f);
-        return -1;
+        return refuse(std::to_string(st.st_size) + " bytes, not 14 to 32768");
     }
     const auto length = static_cast<std::uint32_t>(st.st_size);
     std::size_t got = std::fread(s.PatchBuffer.data(), 1, length, f);
     std::fclose(f);
-    if (got != length) return -1;
+    if (got != length) return refuse("read failed");
 
     // The table below belongs to this buffer from here on; a rejected patch
     // leaves nothing that a later pass could apply.
     s.PatchLength = length;
 
     const std::uint8_t* p = s.PatchBuffer.data();
-    if (std::memcmp(p, "PATCH", 5) != 0 || std::memcmp(p + length - 3, "EOF", 3) != 0) return -1;
+    if (std::memcmp(p, "PATCH", 5) != 0 || std::memcmp(p + length - 3, "EOF", 3) != 0)
+        return refuse("no PATCH or EOF");
 
     if (ParseIpsRecords(s) != 0) {
         LogLine(s, "***** Ips Data Error *****");
-        return -1;
+        return refuse("bad records");
     }
     LogLine(s, "-->Ips Applied<--");
     return 0;
@@ -96,7 +113,8 @@ int ParseIpsRecords(ImageState& s) {
 void ApplyIpsToChunk(ImageState& s, std::int32_t chunkIndex) {
     for (int i = 0; i < s.RecordCount; ++i) {
         const IpsRecord& r = s.IpsRecords[i];
-        if (r.RemainingLength != 0 && static_cast<std::int32_t>((r.TargetOffset >> 15) & 0x1FF) == chunkIndex)
+        // A record may run on past 16 MiB; its target offset goes with it.
+        if (r.RemainingLength != 0 && static_cast<std::int64_t>(r.TargetOffset >> 15) == chunkIndex)
             ApplyIpsRecord(s, i);
     }
 }
@@ -118,6 +136,26 @@ void ApplyIpsRecord(ImageState& s, int index) {
         // The rest of the record belongs to the next chunk.
         if ((r.TargetOffset & 0x7FFF) == 0) break;
     }
+}
+
+std::int64_t IpsPatchedSize(const ImageState& s, std::int64_t size) {
+    std::int64_t end = size;
+    // Applying a record moves its target on as its length counts down, so
+    // their sum stays the end of the record.
+    for (int i = 0; i < s.RecordCount; ++i) {
+        const IpsRecord& r = s.IpsRecords[i];
+        end = std::max(end, std::int64_t{r.TargetOffset} + r.RemainingLength);
+    }
+    return end;
+}
+
+void FillChunkTail(ImageState& s, std::int32_t chunk, std::int32_t got, std::int64_t imageSize) {
+    const std::int64_t inChunk = imageSize - std::int64_t{chunk} * kChunkBytes;
+    const auto from = std::clamp<std::int64_t>(got, 0, kChunkBytes);
+    const auto imageEnd = std::clamp<std::int64_t>(inChunk, from, kChunkBytes);
+    std::uint8_t* b = s.ChunkBuffer.data();
+    std::memset(b + from, 0x00, static_cast<std::size_t>(imageEnd - from));
+    std::memset(b + imageEnd, 0xFF, static_cast<std::size_t>(kChunkBytes - imageEnd));
 }
 
 }  // namespace rombolt

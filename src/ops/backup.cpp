@@ -52,18 +52,22 @@ bool ChunkIsEmpty(OpsState& s, std::int32_t chunk) {
 }
 
 int ProbeRomSize(OpsState& s) {
-    for (std::int32_t c : {32, 64, 128, 256})
+    // Mask ROMs reach 32 MiB: a game running past 16 MiB is offered whole.
+    for (std::int32_t c : {32, 64, 128, 256, 512})
         if (ChunkIsEmpty(s, c)) return c;
-    return 512;
+    return 1024;
 }
 
 int BackupCart(OpsState& s) {
-    // The header: the first 256 words of the cart.
-    StartWordReads(s, 0);
-    for (int w = 0; w < 256; ++w) s.ChunkBuffer.setWord(w, ReadDataWord(s));
-    if (CheckCartHeader(s, 1) < 0) {
-        LogLine(s, "Rom Header Error!!!");
-        return -1;
+    // The header: the first 256 words of the cart. A raw backup copies a
+    // cart whose header is damaged as it is.
+    if (!s.RawBackup) {
+        StartWordReads(s, 0);
+        for (int w = 0; w < 256; ++w) s.ChunkBuffer.setWord(w, ReadDataWord(s));
+        if (CheckCartHeader(s, 1) < 0) {
+            LogLine(s, "Rom Header Error!!!");
+            return -1;
+        }
     }
 
     s.ChosenCartSize = ProbeRomSize(s);

@@ -40,6 +40,7 @@ int CartSizeIndexOfItem(std::string_view item);
 
 int ReadClick(OpsState& s);
 int BackupCart(OpsState& s);
+// 32, 64, 128, 256, 512 or 1024 chunks: the first probed chunk beyond the game.
 int ProbeRomSize(OpsState& s);
 bool ChunkIsEmpty(OpsState& s, std::int32_t chunk);
 

@@ -33,9 +33,11 @@ int EraseAllFlash(OpsState& s) {
         s.ProgressPercent = PercentOf(b, blocks);
         ShowProgress(s);
         ProcessMessages(s);
-        // A port whose device calls fail reads "ready" like a finished erase.
-        if (EraseFlashBlock(s, static_cast<std::uint32_t>(b) * blockWords) != 0 || ReportPortFailure(s))
-            return -1;
+        if (EraseFlashBlock(s, static_cast<std::uint32_t>(b) * blockWords) != 0) return -1;
+        // A floating status line reads "ready", and so does a port whose
+        // device calls fail: an adapter that went away during the erase would
+        // pass for a finished one (the check names a failed port call first).
+        if (!AdapterStillAnswers(s)) return -1;
     }
     return 0;
 }

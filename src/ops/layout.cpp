@@ -20,6 +20,16 @@ void Fill(OpsState& s, int c, int n, int row) {
     for (int i = 0; i < n; ++i) s.ChunkMap[c + i] = static_cast<std::uint8_t>(row);
 }
 
+// Whether every counted row can get a place: a row outside the GBA and GB
+// classes, or one that takes no chunk, would be counted and never written.
+bool EveryRowPlaceable(const OpsState& s) {
+    const int counted = std::min(s.ListRowCount, 100);
+    if (s.GbaRowCount + s.GbRowCount != counted) return false;
+    for (int i = 0; i < counted; ++i)
+        if (s.RowSizes[i] < kChunkBytes) return false;
+    return true;
+}
+
 }  // namespace
 
 int FreeRunLength(const OpsState& s, int c) {
@@ -54,6 +64,7 @@ int PlaceFirstFit(OpsState& s, int row, std::int32_t size) {
 int LayoutPlainCart(OpsState& s, int a) {
     if (s.ListRowCount > 99) return -1;
     s.ChunkMap.fill(ChunkFree);
+    if (!EveryRowPlaceable(s)) return kLayoutNoPlace;
     if (a == 1) {
         s.ChunkMap[256] = ChunkEnd;
         if (s.ListTotalSize > 0x800000u) return -1;
@@ -103,6 +114,7 @@ int LayoutVelaCart(OpsState& s, int a) {
     if (static_cast<std::uint64_t>(std::max(a, 0)) * 0x800000u < s.ListTotalSize) return -1;
     if (s.ListRowCount > 99) return -1;
     s.ChunkMap.fill(ChunkFree);
+    if (!EveryRowPlaceable(s)) return kLayoutNoPlace;
     if (a >= 1 && a < 4) s.ChunkMap[256 * a] = ChunkEnd;
     if (s.GbRowCount > 0) s.ChunkMap[a == 1 ? 255 : 511] = ChunkGbLoader;
     if (s.GbaRowCount >= 2) s.ChunkMap[0] = ChunkGbaLoader;

@@ -44,6 +44,16 @@ bool MapExceedsCapacity(const OpsState& s) {
     return false;
 }
 
+// First chunk past the free room that the item starting at chunk c may grow
+// into: the next item, the end mark or the end of the cart.
+std::int32_t RoomEnd(const OpsState& s, int c) {
+    const int chunks = static_cast<int>(s.Cart.CapacityBytes / kChunkBytes);
+    const std::uint8_t item = s.ChunkMap[c];
+    int e = c + 1;
+    while (e < kMapChunks && e < chunks && (s.ChunkMap[e] == item || s.ChunkMap[e] == ChunkFree)) ++e;
+    return e;
+}
+
 }  // namespace
 
 int CountMapItems(const OpsState& s) {
@@ -89,6 +99,8 @@ int WriteLoader(OpsState& s, int mode, std::int32_t chunk) {
     const int r =
         mode == 0 ? ProgramFlashChunk(s, chunk, kLoaderSize) : VerifyFlashChunk(s, chunk, kLoaderSize);
     if (r == 0 && AdapterStillAnswers(s)) return 0;
+    // The line a loader file's pipeline logs for its only chunk.
+    LogLine(s, mode == 0 ? "Write Flash Error!!!(0)" : "Verify Flash Error!!!(0)");
     FailOperation(s, mode);
     return -1;
 }
@@ -155,6 +167,7 @@ int WriteMultiGames(OpsState& s, int mode) {
         }
         std::int32_t n = s.RowSizes[row];
         if (*listed < n) n = *listed;
+        s.ImageEndChunk = RoomEnd(s, c);
         s.MessagePrefix = Prefix(k++, t, game.Name);
         const int r = mode == 0 ? WriteImage(s, n, c, 1) : VerifyImage(s, n, c, 1);
         CloseCurrentFile(s);

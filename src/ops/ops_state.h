@@ -50,8 +50,16 @@ struct OpsState : ImageState {
     // --- multi-game layout ---
     std::array<std::uint8_t, 1024> ChunkMap{};
 
+    // First cart chunk the running image pipeline must not reach: a patch
+    // that lengthens the image past it is refused. Each command sets it
+    // (the cart's end, or the next item of a multi-game cart).
+    std::int32_t ImageEndChunk = 1024;
+
     // --- backup and save memory ---
     std::int32_t ChosenCartSize = 0;  // in 32 KiB chunks; 0 = cancelled
+    // Backup of a damaged cart: copy it without checking its header first
+    // (rombolt backup --raw). Never stored in config.sav.
+    bool RawBackup = false;
     SaverSelection Saver;
 
 protected:

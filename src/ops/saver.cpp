@@ -1,5 +1,8 @@
 #include "ops/saver.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "core/operation.h"
@@ -218,6 +221,35 @@ int RestoreSave(OpsState& s, std::int32_t size) {
         // A unit of 0xFF "reads back" from an unplugged adapter too.
         if (WriteSaveUnit(s, s.Saver.StartUnit + i) != 0 || !AdapterStillAnswers(s)) {
             LogLine(s, "Write Save Data Error!!!(" + std::to_string(i) + ")");
+            CloseCurrentFile(s);
+            return -1;
+        }
+    }
+    // Memory smaller than the range repeats, and each unit reads back right
+    // after it is written, so a later unit can overwrite an earlier one
+    // unseen: compare every unit with the file once all are written.
+    SetStatusText(s, "Verifying...");
+    if (std::fseek(s.CurrentFile, 0, SEEK_SET) != 0) {
+        LogLine(s, "Read ErrNo=" + std::string(std::strerror(errno)));
+        CloseCurrentFile(s);
+        return -1;
+    }
+    for (int i = 0; i < count; ++i) {
+        ProcessMessages(s);
+        if (s.StopRequested) {
+            ReportStop(s);
+            CloseCurrentFile(s);
+            return kStopResult;
+        }
+        s.ProgressPercent = PercentOf(i, count);
+        ShowProgress(s);
+        if (!ReadChunk(s, kSaveUnitBytes)) {
+            CloseCurrentFile(s);
+            return -1;
+        }
+        ProcessMessages(s);
+        if (CompareSaveUnit(s, s.Saver.StartUnit + i) != 0 || !AdapterStillAnswers(s)) {
+            LogLine(s, "Verify Save Data Error!!!(" + std::to_string(i) + ")");
             CloseCurrentFile(s);
             return -1;
         }

@@ -21,7 +21,7 @@ std::int32_t ChunkCount(std::int32_t size) { return (size >> 15) + ((size & 0x7F
 
 // Offers the IPS file dialog when the option is on and the caller allows it.
 // The patch is used only when it loads; a cancelled dialog or a bad patch
-// leaves the image unpatched.
+// leaves the image unpatched, and a bad patch says so in the log.
 void ChooseIpsPatch(OpsState& s, std::uint8_t allowIps) {
     if (s.Config.IpsApply != 1 || allowIps == 0) return;
     s.UI->PauseTimer(true);
@@ -29,15 +29,22 @@ void ChooseIpsPatch(OpsState& s, std::uint8_t allowIps) {
     if (file) {
         s.IpsFileName = *file;
         LogLine(s, "IpsFileName = " + *file);
-        if (LoadIpsPatch(s) == 0) s.IpsActive = 1;
+        std::string why;
+        if (LoadIpsPatch(s, &why) == 0)
+            s.IpsActive = 1;
+        else
+            LogLine(s, "Ips Not Applied!!!(" + why + ")");
     }
     s.UI->PauseTimer(false);
 }
 
-// One chunk of the image into ChunkBuffer: stop test, progress, read and pad,
-// header repair on chunk 0, patch. 0 to go on; 254 (stopped) or -1 (read
-// failed) with the file closed.
-int PrepareChunk(OpsState& s, std::int32_t i, std::int32_t count, std::int32_t& remaining, bool logName) {
+// One chunk of the image into ChunkBuffer: stop test, progress, read, the
+// image's tail (0x00 where a patch lengthened it, then 0xFF), header repair on
+// chunk 0, patch. `remaining` counts the file's bytes still to read;
+// imageSize is the file's size or the patched length. 0 to go on; 254
+// (stopped) or -1 (read failed) with the file closed.
+int PrepareChunk(OpsState& s, std::int32_t i, std::int32_t count, std::int32_t& remaining,
+                 std::int64_t imageSize, bool logName) {
     ProcessMessages(s);
     if (s.StopRequested) {
         ReportStop(s);
@@ -45,20 +52,13 @@ int PrepareChunk(OpsState& s, std::int32_t i, std::int32_t count, std::int32_t& 
         return kStopResult;
     }
     s.ProgressPercent = PercentOf(i, count);
-    if (remaining >= kChunkBytes) {
-        if (!ReadChunk(s, kChunkBytes)) {
-            CloseCurrentFile(s);
-            return -1;
-        }
-        remaining -= kChunkBytes;
-    } else {
-        if (!ReadChunk(s, remaining)) {
-            CloseCurrentFile(s);
-            return -1;
-        }
-        PadChunk(s, remaining);
-        remaining = 0;
+    const std::int32_t got = remaining < kChunkBytes ? remaining : kChunkBytes;
+    if (!ReadChunk(s, got)) {
+        CloseCurrentFile(s);
+        return -1;
     }
+    remaining -= got;
+    if (got < kChunkBytes) FillChunkTail(s, i, got, imageSize);
     ProcessMessages(s);
     if (i == 0) {
         // A header the check refuses leaves no name; never show a name left
@@ -73,13 +73,28 @@ int PrepareChunk(OpsState& s, std::int32_t i, std::int32_t count, std::int32_t& 
 
 std::string WithChunk(const char* text, std::int32_t i) { return text + std::to_string(i) + ")"; }
 
+// Length of the image the pipeline moves: the file's, or longer when the
+// patch writes past its end. -1, with the file closed and "Cart Size
+// Error!!!" logged, when that runs past ImageEndChunk.
+std::int64_t ImageSize(OpsState& s, std::int32_t size, std::int32_t startChunk) {
+    if (!s.IpsActive) return size;
+    const std::int64_t patched = IpsPatchedSize(s, size);
+    if (patched > size && startChunk + ChunkCount(static_cast<std::int32_t>(patched)) > s.ImageEndChunk) {
+        LogLine(s, "Cart Size Error!!!");
+        CloseCurrentFile(s);
+        return -1;
+    }
+    return patched;
+}
+
 // Compares the whole image with the flash from startChunk on. The file must
 // be open at its start; it is closed on every return.
-int VerifyPass(OpsState& s, std::int32_t size, std::int32_t startChunk, bool logName) {
-    const std::int32_t count = ChunkCount(size);
+int VerifyPass(OpsState& s, std::int32_t size, std::int64_t imageSize, std::int32_t startChunk,
+               bool logName) {
+    const std::int32_t count = ChunkCount(static_cast<std::int32_t>(imageSize));
     std::int32_t remaining = size;
     for (std::int32_t i = 0; i < count; ++i) {
-        if (int r = PrepareChunk(s, i, count, remaining, logName); r != 0) return r;
+        if (int r = PrepareChunk(s, i, count, remaining, imageSize, logName); r != 0) return r;
         // A chunk of 0xFF also matches an adapter that no longer answers.
         if (VerifyFlashChunk(s, startChunk + i, kChunkBytes) != 0 || !AdapterStillAnswers(s)) {
             LogLine(s, WithChunk("Verify Flash Error!!!(", i));
@@ -99,18 +114,20 @@ bool NeedsMultiGamePath(const OpsState& s) {
 }  // namespace
 
 int WriteImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::uint8_t allowIps) {
-    const std::int32_t count = ChunkCount(size);
     s.IpsActive = 0;
     if (size < 0) {
         CloseCurrentFile(s);
         return -1;
     }
     ChooseIpsPatch(s, allowIps);
+    const std::int64_t imageSize = ImageSize(s, size, startChunk);
+    if (imageSize < 0) return -1;
+    const std::int32_t count = ChunkCount(static_cast<std::int32_t>(imageSize));
     SetStatusText(s, "writing...");
 
     std::int32_t remaining = size;
     for (std::int32_t i = 0; i < count; ++i) {
-        if (int r = PrepareChunk(s, i, count, remaining, true); r != 0) return r;
+        if (int r = PrepareChunk(s, i, count, remaining, imageSize, true); r != 0) return r;
         // With "skip unchanged" a chunk of 0xFF compares equal to an adapter
         // that no longer answers and is never programmed: check it is there.
         if (ProgramFlashChunk(s, startChunk + i, kChunkBytes) != 0 || !AdapterStillAnswers(s)) {
@@ -132,7 +149,7 @@ int WriteImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::uin
         // Applying the patch used its records up; arm them again for this pass.
         if (s.IpsActive) ParseIpsRecords(s);
         SetStatusText(s, "Verifying...");
-        if (int r = VerifyPass(s, size, startChunk, false); r != 0) return r;
+        if (int r = VerifyPass(s, size, imageSize, startChunk, false); r != 0) return r;
     }
     ReportCompleted(s, "Write ok");
     return 0;
@@ -145,8 +162,10 @@ int VerifyImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::ui
         return -1;
     }
     ChooseIpsPatch(s, allowIps);
+    const std::int64_t imageSize = ImageSize(s, size, startChunk);
+    if (imageSize < 0) return -1;
     SetStatusText(s, "Verifying...");
-    if (int r = VerifyPass(s, size, startChunk, true); r != 0) return r;
+    if (int r = VerifyPass(s, size, imageSize, startChunk, true); r != 0) return r;
     ReportCompleted(s, "Verify ok");
     return 0;
 }
@@ -190,6 +209,7 @@ int WriteClick(OpsState& s) {
         LogLine(s, "Cart Size Error!!!");
         return -1;
     }
+    s.ImageEndChunk = static_cast<std::int32_t>(s.Cart.CapacityBytes / kChunkBytes);
     WaitFlashReady(s);
     if (OpenImageForRead(s) != 0) {
         EndOperation(s);
@@ -219,6 +239,18 @@ int VerifyClick(OpsState& s) {
     if (!size) {
         LogLine(s, "File Size Error!!!");
         return -1;
+    }
+    // Addresses past the flash mirror it: an image larger than a flash cart
+    // would compare its second half with the first. A mask ROM does not say
+    // its size; its whole address space is taken. The verify's log stays as
+    // it was: the cart model is not shown.
+    s.ImageEndChunk = 1024;
+    if (IdentifyFlash(s, false) == 0) {
+        if (static_cast<std::uint32_t>(*size) > s.Cart.CapacityBytes) {
+            LogLine(s, "Cart Size Error!!!");
+            return -1;
+        }
+        s.ImageEndChunk = static_cast<std::int32_t>(s.Cart.CapacityBytes / kChunkBytes);
     }
     if (OpenImageForRead(s) != 0) return -1;
     if (!CurrentFileHasListedSize(s, *size)) {

@@ -1,5 +1,6 @@
 #include "sim/cart_dir.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,8 @@
 namespace rombolt {
 
 namespace {
+
+constexpr std::uint64_t kMaxCartIniBytes = 65536;
 
 std::string Trim(const std::string& s) {
     const auto b = s.find_first_not_of(" \t\r\n");
@@ -89,6 +92,22 @@ const char* const kKeys[] = {"model",
                              "fault_flip_every",
                              "fault_vanish_after",
                              "noise_seed"};
+
+// Whether a ROM file of `size` bytes suits the cart: a mask ROM holds 1 byte
+// to 32 MiB, a flash cart at most its capacity.
+bool CheckRomSize(const std::string& romFile, std::uintmax_t size, const std::string& model,
+                  const SimModelInfo& info, std::string& error) {
+    if (info.kind == SimModelInfo::Kind::Rom && (size == 0 || size > 0x2000000)) {
+        error = romFile + ": a mask ROM must hold 1 byte to 32 MiB";
+        return false;
+    }
+    if (info.kind == SimModelInfo::Kind::Flash && size > info.capacityBytes) {
+        error = romFile + ": " + std::to_string(size) + " bytes do not fit a " + model + " cart (" +
+                std::to_string(info.capacityBytes) + " bytes)";
+        return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -194,7 +213,7 @@ bool ParseCartIni(const std::string& text, SimConfig& config, std::string& error
 bool LoadCartIni(const std::string& path, SimConfig& config, std::string& error) {
     std::vector<std::uint8_t> bytes;
     bool found = false;
-    if (!ReadWholeFile(path, bytes, found, error)) return false;
+    if (!ReadWholeFile(path, bytes, found, error, kMaxCartIniBytes)) return false;
     if (!found) {
         error = path + ": no such file (create a simulated cart first)";
         return false;
@@ -226,8 +245,8 @@ std::string CartIniText(const SimConfig& c) {
     return out;
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, bool& found,
-                   std::string& error) {
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, bool& found, std::string& error,
+                   std::uint64_t maxBytes) {
     found = false;
     bytes.clear();
     std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -237,9 +256,27 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, bo
         return false;
     }
     found = true;
+    const std::string tooLarge = path + ": larger than " + std::to_string(maxBytes) + " bytes";
+    // Sized before it is read: a huge (or sparse) file must not be taken
+    // into memory. A device has no size; its reading stops at the limit.
+    struct stat st {};
+    if (::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode) &&
+        static_cast<std::uint64_t>(st.st_size) > maxBytes) {
+        std::fclose(f);
+        error = tooLarge;
+        return false;
+    }
     std::uint8_t buf[65536];
     std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+        bytes.insert(bytes.end(), buf, buf + n);
+        if (bytes.size() > maxBytes) {
+            std::fclose(f);
+            bytes.clear();
+            error = tooLarge;
+            return false;
+        }
+    }
     const bool bad = std::ferror(f) != 0;
     std::fclose(f);
     if (bad) {
@@ -283,32 +320,36 @@ bool CreateSimCart(const std::string& dir, const std::string& model, const std::
         error = "unknown model \"" + model + "\" (known: " + Join(SimModelNames()) + ")";
         return false;
     }
-    const long saveBytes = SaveSizeBytes(save);
+    // The Vela line test reads save memory: a Vela cart without it would
+    // pass for a Strata one.
+    const std::string saveSize = save.empty() ? (info.vela ? "64K" : "none") : save;
+    if (info.vela && saveSize == "none") {
+        error = model + " needs save memory (its line test reads it): give --save 32K..256K";
+        return false;
+    }
+    const long saveBytes = SaveSizeBytes(saveSize);
     if (saveBytes < 0) {
-        error = "unknown save size \"" + save + "\" (known: " + Join(SimSaveNames()) + ")";
+        error = "unknown save size \"" + saveSize + "\" (known: " + Join(SimSaveNames()) + ")";
+        return false;
+    }
+    if (info.kind == SimModelInfo::Kind::Rom && romFile.empty()) {
+        error = "a `rom` cart needs a ROM file";
         return false;
     }
     std::vector<std::uint8_t> rom;
     if (!romFile.empty()) {
+        // Sized before it is read: a file too large for the cart is refused
+        // without taking it into memory.
+        std::error_code ec;
+        const std::uintmax_t size = std::filesystem::file_size(romFile, ec);
+        if (!ec && !CheckRomSize(romFile, size, model, info, error)) return false;
         bool found = false;
         if (!ReadWholeFile(romFile, rom, found, error)) return false;
         if (!found) {
             error = romFile + ": no such file";
             return false;
         }
-    }
-    if (info.kind == SimModelInfo::Kind::Rom && romFile.empty()) {
-        error = "a `rom` cart needs a ROM file";
-        return false;
-    }
-    if (info.kind == SimModelInfo::Kind::Rom && (rom.empty() || rom.size() > 0x2000000)) {
-        error = romFile + ": a mask ROM must hold 1 byte to 32 MiB";
-        return false;
-    }
-    if (info.kind == SimModelInfo::Kind::Flash && rom.size() > info.capacityBytes) {
-        error = romFile + ": " + std::to_string(rom.size()) + " bytes do not fit a " + model + " cart (" +
-                std::to_string(info.capacityBytes) + " bytes)";
-        return false;
+        if (!CheckRomSize(romFile, rom.size(), model, info, error)) return false;
     }
 
     std::error_code ec;
@@ -335,7 +376,7 @@ bool CreateSimCart(const std::string& dir, const std::string& model, const std::
     }
     SimConfig config;
     config.model = model;
-    config.save = save;
+    config.save = saveSize;
     const std::string ini = CartIniText(config);
     // cart.ini last: a directory with a cart.ini is a complete cart.
     return WriteFileAtomically(dir + "/cart.ini", std::vector<std::uint8_t>(ini.begin(), ini.end()), error);

@@ -6,7 +6,7 @@
 //   DIR/flash.bin  flash (or mask ROM) bytes in cart byte order: byte offset =
 //                  2 x word address, words little-endian. Flash models: exactly
 //                  the capacity long (missing = a new, erased cart). `rom`: the
-//                  ROM's bytes, any length (required).
+//                  ROM's bytes, 1 byte to 32 MiB (required).
 //   DIR/save.bin   save memory bytes, bank b at b x 64 KiB, exactly the save
 //                  size long (missing = all 0xFF). Not used with save = none.
 //
@@ -55,15 +55,19 @@ std::string CartIniText(const SimConfig& config);
 // Creates DIR (and missing parents) holding a new cart: cart.ini with the
 // model and save size, flash.bin (flash: all 0xFF, or the start filled from
 // romFile when given; rom: a copy of romFile, which is then required) and
-// save.bin of 0xFF bytes. Refuses a directory that already holds a cart.ini.
+// save.bin of 0xFF bytes. An empty save size is 64K for Vela models (whose
+// line test needs save memory; "none" is refused for them) and none for the
+// others. Refuses a directory that already holds a cart.ini.
 bool CreateSimCart(const std::string& dir, const std::string& model, const std::string& save,
                    const std::string& romFile, std::string& error);
 
 // Whole-file helpers. ReadWholeFile: found = false (and true returned) when
-// the file does not exist. WriteFileAtomically: writes PATH.tmp, then renames
-// it over PATH, so a crash leaves either the old or the new file.
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, bool& found,
-                   std::string& error);
+// the file does not exist; a file longer than maxBytes is refused before it
+// is read. WriteFileAtomically: writes PATH.tmp, then renames it over PATH, so
+// a crash leaves either the old or the new file.
+inline constexpr std::uint64_t kMaxCartFileBytes = 32u << 20;  // the largest flash or ROM
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, bool& found, std::string& error,
+                   std::uint64_t maxBytes = kMaxCartFileBytes);
 bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& error);
 
 }  // namespace rombolt

@@ -120,11 +120,11 @@ TEST_F(CliRun, UsageHelpAndVersion) {
     RunResult h = Run({"--help"});
     EXPECT_EQ(h.status, 0);
     for (const char* word :
-         {"--sim",    "--port",      "--speed", "--verify",     "--no-verify", "--fix",       "--no-fix",
-          "--cut32k", "--no-cut32k", "--ips",   "--gba-loader", "--gb-loader", "--trace",     "--report",
-          "--yes",    "--quiet",     "--list",  "--size",       "--bank",      "--model",     "--save",
-          "--rom",    "info",        "write",   "verify",       "backup",      "save-backup", "save-restore",
-          "erase",    "layout",      "header",  "sim create",   "ports",       "--version"})
+         {"--sim",        "--port",      "--speed", "--verify",     "--no-verify", "--fix",   "--no-fix",
+          "--cut32k",     "--no-cut32k", "--ips",   "--gba-loader", "--gb-loader", "--trace", "--report",
+          "--yes",        "--quiet",     "--list",  "--size",       "--bank",      "--model", "--save",
+          "--rom",        "--raw",       "info",    "write",        "verify",      "backup",  "save-backup",
+          "save-restore", "erase",       "layout",  "header",       "sim create",  "ports",   "--version"})
         EXPECT_TRUE(Contains(h.out, word)) << word;
     // The machine's parallel ports, if any, one line each.
     RunResult ports = Run({"ports"});
@@ -179,6 +179,17 @@ TEST_F(CliRun, SingleGameWriteVerifyBackupAndChecksums) {
     RunResult all = OnCart({"-q", "backup", "all.gba"});
     EXPECT_EQ(all.status, 0);
     EXPECT_EQ(fs::file_size(dir / "all.gba"), 4u << 20);
+
+    // A cart whose header check fails is copied only with --raw.
+    Bytes damaged = MakeGbaImage(kChunk, "DAMAGED", 9);
+    damaged[0x10] ^= 0xFF;
+    Image("damaged.gba", damaged);
+    ASSERT_EQ(OnCart({"--no-fix", "write", "damaged.gba"}).status, 0);
+    EXPECT_EQ(OnCart({"backup", "refused.gba", "--size", "8M"}).status, 1);
+    RunResult raw = OnCart({"backup", "raw.gba", "--size", "8M", "--raw"});
+    EXPECT_EQ(raw.status, 0) << raw.out << raw.err;
+    const Bytes copy = ReadFile(dir / "raw.gba");
+    EXPECT_TRUE(std::equal(damaged.begin(), damaged.end(), copy.begin()));
 
     // config.sav is read when present but never written.
     EXPECT_FALSE(fs::exists(dir / "config.sav"));
@@ -290,14 +301,24 @@ TEST_F(CliRun, FailuresExitWithOne) {
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Contains(r.out, "Write Flash Error!!!(1)\nTime = ")) << r.out;
 
-    // Inputs that cannot be used end the command before the cart is touched.
+    // Inputs that cannot be used end the command before the cart is touched:
+    // a loader file of the wrong size too, from the command line or from
+    // config.sav, though the GB loader's turn comes after the games.
     Bytes before = Flash();
     WriteFile(dir / "bad.ips", Bytes{'P', 'A', 'T', 'C', 'H', 0, 0, 0, 0, 0, 1, 'E', 'O', 'F'});
+    WriteFile(dir / "short.bin", Bytes(32767, 0));
+    Image("mono.gb", MakeGbImage(kChunk, "MONO", 0x00, 4));
+    rombolt::ConfigRecord cfg = rombolt::DefaultConfig(dir.path().string());
+    ASSERT_TRUE(cfg.GbLoaderFile.set(dir / "short.bin"));
+    const auto cfgBytes = rombolt::SerializeConfig(cfg);
+    WriteFile(dir / "config.sav", Bytes(cfgBytes.begin(), cfgBytes.end()));
     for (const auto& args :
          std::vector<std::vector<std::string>>{{"--ips", "bad.ips", "write", "game.gba"},
                                                {"--ips", "missing.ips", "write", "game.gba"},
                                                {"write", "missing.gba"},
                                                {"--gba-loader", "missing.bin", "write", "game.gba"},
+                                               {"--gba-loader", "short.bin", "write", "game.gba"},
+                                               {"write", "game.gba", "mono.gb"},
                                                {"--trace", "/nonexistent/dir/t.txt", "info"}}) {
         r = OnCart(args);
         EXPECT_EQ(r.status, 1) << args[1];
@@ -305,6 +326,7 @@ TEST_F(CliRun, FailuresExitWithOne) {
         EXPECT_TRUE(Contains(r.err, "rombolt: ")) << args[1];
     }
     EXPECT_EQ(Flash(), before);
+    fs::remove(dir / "config.sav");
     r = Run({"--sim", dir / "nocart", "info"});
     EXPECT_EQ(r.status, 1);
     r = Run({"sim", "create", dir / "other", "--model", "strata-512M"});

@@ -2,7 +2,9 @@
 // input files: it exits 1, says why, and leaves the cart and older files as
 // its log says.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -171,6 +173,46 @@ TEST_F(CliRobust, BadInputFilesExitOneAndTouchNothing) {
     EXPECT_EQ(OnCart({"write", "--list", "junk.txt"}).status, 1);
     EXPECT_TRUE(Flash() == flash);
     EXPECT_TRUE(Save() == save);
+}
+
+TEST_F(CliRobust, OddNamesPipesAndHugeFilesAreRefusedPlainly) {
+    // A pipe with no writer: refused at once, not waited on.
+    ASSERT_EQ(::mkfifo((dir / "pipe.gba").c_str(), 0600), 0);
+    RunResult r = Rombolt({"header", "pipe.gba"}, dir.path().string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.out, "pipe.gba: cannot be read (not a plain file)")) << r.out;
+
+    // Control characters in a name and a title reach the terminal visibly.
+    const std::string title = {'E', 0x1B, ']', '0', ';', 'X', 0x07, static_cast<char>(0x8A), 'Z'};
+    const std::string name = std::string("e") + '\x1B' + "[8m.gba";
+    WriteFile(dir / name, MakeGbaImage(kChunk, title, 97));
+    r = Rombolt({"header", name}, dir.path().string());
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "e\\x1B[8m.gba: GBA \"E\\x1B]0;X\\x07\\x0AZ\"")) << r.out;
+    EXPECT_EQ(r.out.find('\x1B'), std::string::npos);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1);
+
+    // Files far too large are refused by their size, never read into memory
+    // (sparse: they take no disk space).
+    WriteFile(dir / "huge.bin", {});
+    fs::resize_file(dir / "huge.bin", 4ull << 30);
+    r = Rombolt({"sim", "create", dir / "romcart", "--model", "rom", "--rom", "huge.bin"},
+                dir.path().string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "a mask ROM must hold 1 byte to 32 MiB")) << r.err;
+    for (const auto& [file, size] : {std::pair{"flash.bin", 3ull << 30}, std::pair{"cart.ini", 2ull << 30}}) {
+        MakeCart("single-32M", "64K");
+        fs::resize_file(cart + "/" + file, size);
+        r = OnCart({"info"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(Contains(r.err, std::string(file) + ": larger than ")) << r.err;
+    }
+    MakeCart("single-32M", "64K");
+    WriteFile(dir / "list.txt", {});
+    fs::resize_file(dir / "list.txt", 2ull << 30);
+    r = OnCart({"write", "--list", "list.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "larger than 16 MiB")) << r.err;
 }
 
 TEST_F(CliRobust, ARandomConfigFileNeitherCrashesNorStopsAWrite) {

@@ -94,6 +94,11 @@ TEST(CliOptions, CommandsOptionsAndTheirValues) {
     ASSERT_EQ(r.error, "");
     EXPECT_EQ(r.options.saveStartUnit, 0);  // bank 1 when none is given
 
+    r = Parse({"backup", "out.gba", "--raw"});
+    ASSERT_EQ(r.error, "");
+    EXPECT_TRUE(r.options.raw);
+    EXPECT_NE(Parse({"write", "a.gba", "--raw"}).error.find("--raw does not apply"), std::string::npos);
+
     r = Parse({"sim", "create", "d", "--model", "strata-256M", "--save", "64K"});
     ASSERT_EQ(r.error, "");
     EXPECT_EQ(r.options.command, Command::SimCreate);
@@ -243,6 +248,20 @@ TEST(CliPreparedDigest, MatchesTheBytesTheWritePrograms) {
     EXPECT_EQ(PreparedImageDigest(cfg, path, 40000, &ipsPath, error)->sha1, expect(repaired).sha1);
     cfg.IpsApply = 1;
     EXPECT_EQ(PreparedImageDigest(cfg, path, 40000, &ipsPath, error)->crc32, expect(patched).crc32);
+
+    // A patch past the file's end lengthens the image as the write does:
+    // 0x00 up to the patch data, 0xFF after it.
+    const std::string growPath = dir / "grow.ips";
+    clitest::WriteFile(
+        growPath, Bytes{'P', 'A', 'T', 'C', 'H', 0x01, 0x80, 0x00, 0x00, 0x02, 0xAA, 0xBB, 'E', 'O', 'F'});
+    Bytes grown(repaired.begin(), repaired.begin() + 40000);
+    grown.resize(0x18000, 0x00);
+    grown.insert(grown.end(), {0xAA, 0xBB});
+    grown.resize(0x20000, 0xFF);
+    auto g = PreparedImageDigest(cfg, path, 40000, &growPath, error);
+    ASSERT_TRUE(g) << error;
+    EXPECT_EQ(g->sha1, expect(grown).sha1);
+    EXPECT_EQ(g->bytes, 0x20000u);
 
     // A size larger than the file is an error, not a checksum of garbage.
     EXPECT_FALSE(PreparedImageDigest(cfg, path, 70000, nullptr, error));

@@ -53,12 +53,14 @@ struct OpBench {
         s.GameList = {row};
     }
 
-    // The image as it lands in the cart: padded to whole chunks with 0xFF, its
-    // header checked and repaired as the write does, then patched.
+    // The image as it lands in the cart: lengthened with 0x00 to the end of
+    // the patch's last record as IPS tools do, padded to whole chunks with
+    // 0xFF, its header checked and repaired as the write does, then patched.
     std::vector<std::uint8_t> Prepared(const std::vector<std::uint8_t>& image,
                                        const std::vector<IpsPart>& patch = {}) const {
         std::vector<std::uint8_t> out = image;
-        out.resize((image.size() + 32767) / 32768 * 32768, 0xFF);
+        for (const IpsPart& p : patch) out.resize(std::max(out.size(), p.offset + p.data.size()), 0x00);
+        out.resize((out.size() + 32767) / 32768 * 32768, 0xFF);
         if (!out.empty()) {
             AppState scratch;
             SilentFrontend quiet;
@@ -68,9 +70,7 @@ struct OpBench {
             CheckCartHeader(scratch, 2);
             std::copy(scratch.ChunkBuffer.bytes.begin(), scratch.ChunkBuffer.bytes.end(), out.begin());
         }
-        for (const IpsPart& p : patch)
-            for (std::size_t i = 0; i < p.data.size(); ++i)
-                if (p.offset + i < out.size()) out[p.offset + i] = p.data[i];
+        for (const IpsPart& p : patch) std::copy(p.data.begin(), p.data.end(), out.begin() + p.offset);
         return out;
     }
 
