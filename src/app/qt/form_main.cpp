@@ -461,8 +461,8 @@ void TForm1::LoadStartupPicture() {
     }
     Image2->setPixmap(QPixmap::fromImage(img));
     Image2->setGeometry(Memo1->contentsRect());
-    Image2->show();
-    Image2->setEnabled(true);
+    // Shown only while the log is empty: start-up may already have logged.
+    Memo1Change();
 }
 
 // --- log, status, progress ---
