@@ -39,7 +39,8 @@ int CartSizeIndexOfChunks(std::int32_t chunks);
 int CartSizeIndexOfItem(std::string_view item);
 
 int ReadClick(OpsState& s);
-int BackupCart(OpsState& s);
+// `cancelled` (optional) is set when the size dialog was cancelled or closed.
+int BackupCart(OpsState& s, bool* cancelled = nullptr);
 int ProbeRomSize(OpsState& s);
 bool ChunkIsEmpty(OpsState& s, std::int32_t chunk);
 

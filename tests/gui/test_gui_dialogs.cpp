@@ -225,6 +225,15 @@ TEST(CartSizeDialog, BackupThroughTheWindowWritesTheChosenSize) {
     EXPECT_FALSE(askedToErase);
     delete eraseQuestion;
     EXPECT_FALSE(w.CommandRunning());
+
+    // Esc in the size dialog is a cancel, not a failed backup.
+    AnswerFileDialog(b.dir.str() + "/not-made.gba");
+    OnNextModal<qt::TFormCartSize>([](qt::TFormCartSize* f) { QTest::keyClick(f, Qt::Key_Escape); });
+    QTest::mouseClick(b.window->Read, Qt::LeftButton);
+    const auto lines = b.LogLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Backup Cancel"), 1) << b.LogText();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Backup Error!!!"), 0) << b.LogText();
+    EXPECT_FALSE(std::filesystem::exists(b.dir.path() / "not-made.gba"));
 }
 
 TEST(SaverSizeDialog, BankCodeSelectionsPersistAndCancel) {
