@@ -257,6 +257,7 @@ TEST(SaverSizeDialog, BankCodeSelectionsPersistAndCancel) {
     auto c = b.window->ChooseSaverRange();
     EXPECT_EQ(c.startUnit, 14);
     EXPECT_EQ(c.sizeIndex, 0);
+    EXPECT_FALSE(c.dismissed);
 
     // The selections persist; 64K from bank 4 gives code 4.
     OnNextModal<qt::TFormSaverSize>([](qt::TFormSaverSize* f) {
@@ -287,6 +288,7 @@ TEST(SaverSizeDialog, BankCodeSelectionsPersistAndCancel) {
     c = b.window->ChooseSaverRange();
     EXPECT_EQ(c.startUnit, 24);
     EXPECT_EQ(c.sizeIndex, 1);
+    EXPECT_TRUE(c.dismissed);
 }
 
 TEST(SaverSizeDialog, SaveBackupThroughTheWindow) {
@@ -308,6 +310,21 @@ TEST(SaverSizeDialog, SaveBackupThroughTheWindow) {
     auto bytes = ReadFileBytes(out);
     ASSERT_EQ(bytes.size(), 32768u);
     EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), save.begin() + 32768));
+
+    // Write Saver with the dialog closed by Esc: no file is asked for and
+    // nothing is written.
+    const auto before = save;
+    OnNextModal<qt::TFormSaverSize>([](qt::TFormSaverSize* f) { QTest::keyClick(f, Qt::Key_Escape); });
+    bool askedForFile = false;
+    QPointer<QTimer> fileDialog = OnNextModal<QFileDialog>([&](QFileDialog* d) {
+        askedForFile = true;
+        d->reject();
+    });
+    QTest::mouseClick(b.window->SWrite, Qt::LeftButton);
+    delete fileDialog;
+    EXPECT_FALSE(askedForFile);
+    EXPECT_EQ(b.LogLines().back(), "Saver Select Cancel");
+    EXPECT_EQ(b.sim->Save(), before);
 }
 
 }  // namespace

@@ -139,9 +139,10 @@ TFormSaverSize::TFormSaverSize(QWidget* parent) : QDialog(parent) {
     UpdateBankSelection();
 }
 
-std::pair<int, int> TFormSaverSize::Choose() {
+std::tuple<int, int, bool> TFormSaverSize::Choose() {
+    answered_ = false;
     exec();
-    return {startUnit_, sizeIndex_};
+    return {startUnit_, sizeIndex_, !answered_};
 }
 
 void TFormSaverSize::UpdateBankSelection() {
@@ -155,12 +156,14 @@ void TFormSaverSize::UpdateBankSelection() {
 
 void TFormSaverSize::OKClick() {
     UpdateBankSelection();
+    answered_ = true;
     accept();
 }
 
 void TFormSaverSize::CANCELClick() {
     startUnit_ = -1;
     sizeIndex_ = -1;
+    answered_ = true;
     reject();
 }
 

@@ -592,8 +592,8 @@ int TForm1::ChooseCartSize(int preselectedIndex) {
 
 Frontend::SaverChoice TForm1::ChooseSaverRange() {
     if (!FormSaverSize) return {};
-    auto [unit, size] = FormSaverSize->Choose();
-    return {unit, size};
+    auto [unit, size, dismissed] = FormSaverSize->Choose();
+    return {unit, size, dismissed};
 }
 
 void TForm1::ShowCartPicture(int number) {
