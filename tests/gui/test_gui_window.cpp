@@ -230,6 +230,37 @@ TEST(Window, StopDuringAWriteEndsItAndComesBackIdle) {
     EXPECT_NE(b.LogText().find("Write To Cart Ok"), std::string::npos) << b.LogText();
 }
 
+TEST(Window, StopMeetingAChipThatNeverGetsReadyLeavesTheWindowAlive) {
+    SimConfig stuck = SimConfigFor("single-128M", "64K");
+    stuck.faultEraseStuckChunk = 0;
+    WindowBench b(stuck);
+    qt::TForm1& w = *b.window;
+    // Stop well inside the erase that never ends; then count the events the
+    // window handles while the stop waits for the chip.
+    long long busyFrom = -1;
+    bool stopped = false;
+    int handledInStopWait = 0;
+    auto* t = new QTimer(&w);
+    t->setInterval(1);
+    QObject::connect(t, &QTimer::timeout, [&] {
+        if (!w.Stop->isEnabled()) return;
+        if (busyFrom < 0) busyFrom = b.sim->PortAccesses();
+        if (!stopped && b.sim->PortAccesses() - busyFrom > 200000) {
+            stopped = true;
+            QTest::mouseClick(w.Stop, Qt::LeftButton);
+        } else if (stopped && b.LogText().find("Stop process !!!") == std::string::npos) {
+            ++handledInStopWait;
+        }
+    });
+    t->start();
+    OnNextModal<QMessageBox>([](QMessageBox* m) { m->button(QMessageBox::Yes)->click(); });
+    QTest::mouseClick(w.EraseFlash, Qt::LeftButton);
+    ASSERT_TRUE(stopped);
+    EXPECT_GT(handledInStopWait, 0);
+    EXPECT_NE(b.LogText().find("Stop process !!!"), std::string::npos) << b.LogText();
+    EXPECT_FALSE(w.Stop->isEnabled());
+}
+
 TEST(Window, EventPumpCalledInATightLoopStillHandlesEvents) {
     WindowBench b;
     qt::TForm1& w = *b.window;
