@@ -318,6 +318,23 @@ TEST(Window, ClosingDuringAWriteStopsItFirstAndThenCloses) {
     EXPECT_EQ(b.window->size(), QSize(600, 600));
 }
 
+TEST(Window, ClosingDuringIdentificationEndsTheOperationBeforeItWrites) {
+    WindowBench b("strata-256M");
+    qt::TForm1& w = *b.window;
+    b.AddImage("big.gba", MakeGbaImage(32 * 32768, "NOTWRITTEN", 5));
+    DoubleClickFile(w, "big.gba");
+    // The close request waits in the queue; the first event pump of the
+    // command, in identification, takes it.
+    QTest::qWait(20);
+    QMetaObject::invokeMethod(&w, "close", Qt::QueuedConnection);
+    w.Write->click();
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_NE(b.LogText().find("Stop process !!!"), std::string::npos) << b.LogText();
+    EXPECT_EQ(b.LogText().find("Write To Cart Ok"), std::string::npos) << b.LogText();
+    EXPECT_EQ(b.sim->TotalEraseCount(), 0);
+    EXPECT_EQ(b.sim->BufferProgramCount(), 0);
+}
+
 TEST(Window, GameListThroughTheWidgets) {
     WindowBench b;
     qt::TForm1& w = *b.window;

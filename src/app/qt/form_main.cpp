@@ -512,6 +512,10 @@ void TForm1::StatusBar1DrawPanel(int panel, const QRect& rect) {
 }
 
 void TForm1::ProcessMessages() {
+    // A close request stands until the command has ended: whatever clears the
+    // stop flag meanwhile (identification, the start of the operation), the
+    // next stop test sees it again.
+    if (pendingClose_) s_.StopRequested = 1;
     // A write calls this after every buffer program: a million times for a
     // large cart, and handling events costs more than a simulated buffer
     // program. Every few milliseconds is as often as Stop, the elapsed-time
@@ -569,6 +573,8 @@ void TForm1::UpdateListButtons() {
 // --- questions and dialogs ---
 
 bool TForm1::AskYesNo(std::string_view text, std::string_view caption) {
+    // The window is closing: no more questions, every one is answered No.
+    if (pendingClose_) return false;
     QMessageBox box(QMessageBox::NoIcon, Q(caption), Q(text), QMessageBox::Yes | QMessageBox::No, this);
     box.setObjectName("MessageBox");
     box.setDefaultButton(QMessageBox::Yes);
@@ -576,6 +582,7 @@ bool TForm1::AskYesNo(std::string_view text, std::string_view caption) {
 }
 
 std::optional<std::string> TForm1::ChooseFile(FileDialog which) {
+    if (pendingClose_) return std::nullopt;
     QFileDialog* d = which == FileDialog::OpenFile   ? OpenDialog1
                      : which == FileDialog::SaveFile ? SaveDialog1
                                                      : OpenDialog3;
@@ -586,12 +593,12 @@ std::optional<std::string> TForm1::ChooseFile(FileDialog which) {
 }
 
 int TForm1::ChooseCartSize(int preselectedIndex) {
-    if (!FormCartSize) return 0;
+    if (!FormCartSize || pendingClose_) return 0;
     return FormCartSize->Choose(preselectedIndex);
 }
 
 Frontend::SaverChoice TForm1::ChooseSaverRange() {
-    if (!FormSaverSize) return {};
+    if (!FormSaverSize || pendingClose_) return {};
     auto [unit, size, dismissed] = FormSaverSize->Choose();
     return {unit, size, dismissed};
 }
