@@ -538,5 +538,48 @@ TEST(Window, SizeAndColumnsComeBackOnTheNextStartAndAnchorsFollowResizes) {
     EXPECT_EQ(w.DirectoryListBox1->Directory().toStdString(), b.images);
 }
 
+TEST(Window, FitsASmallScreenAndNeverGetsSmallerThanItsControls) {
+    WindowBench b;
+    qt::TForm1& w = *b.window;
+    // One small game: the cart size note names all five models, its longest.
+    b.AddImage("small.gba", MakeGbaImage(65536, "SMALL", 1));
+    DoubleClickFile(w, "small.gba");
+    ASSERT_EQ(w.LabelCartSize->text(), "Only for:64M/128M/Vela64M/Vela128M/Vela256M");
+    const QSize frame(qt::TForm1::kFrameWidth, qt::TForm1::kFrameHeight);
+
+    // A size remembered on a larger screen is cut down to this one, centred.
+    w.resize(900, 800);
+    const QRect screen(0, 0, 640, 512);
+    w.PlaceOnScreen(screen);
+    EXPECT_TRUE(screen.contains(w.frameGeometry()));
+    EXPECT_EQ(w.frameGeometry().width(), 640);
+
+    // Never so small that a control is cut off or squeezed to nothing.
+    w.resize(100, 100);
+    QApplication::processEvents();
+    EXPECT_EQ(w.size(), w.minimumSize());
+    for (QWidget* c : w.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (c->isWindow() || c->isHidden()) continue;
+        EXPECT_TRUE(w.rect().contains(c->geometry())) << c->objectName().toStdString();
+        EXPECT_GT(c->width(), 16) << c->objectName().toStdString();
+        EXPECT_GT(c->height(), 10) << c->objectName().toStdString();
+    }
+    EXPECT_GE(w.ListView1->height(), 48);
+    EXPECT_LE(w.LabelCartSize->geometry().bottom(), w.StatusBar1->y());
+    // A screen smaller than that: the title bar stays on it.
+    w.PlaceOnScreen(QRect(0, 0, 320, 240));
+    EXPECT_EQ(w.frameGeometry().topLeft(), QPoint(0, 0));
+    EXPECT_EQ(w.size(), w.minimumSize());
+    // and a smaller size is never remembered.
+    EXPECT_EQ(w.CaptureWindowState().Height, w.minimumHeight() + frame.height());
+
+    // Fitted to a screen only, the window keeps its remembered size for the next start.
+    w.resize(900, 800);
+    w.PlaceOnScreen(screen);
+    b.Close();
+    b.Reopen();
+    EXPECT_EQ(b.window->size(), QSize(900, 800));
+}
+
 }  // namespace
 }  // namespace rombolt::test::gui

@@ -307,6 +307,11 @@ void TForm1::CreateControls() {
     SaveDialog1 = fileDialog("SaveDialog1", QFileDialog::AcceptSave, kFilterA);
     OpenDialog3 = fileDialog("OpenDialog3", QFileDialog::AcceptOpen, kFilterB);
 
+    // Narrower, the type filter would shrink to nothing and the cart size
+    // note (at most all five models) would run out of the window.
+    const int noteWidth =
+        LabelCartSize->fontMetrics().horizontalAdvance("Only for:64M/128M/Vela64M/Vela128M/Vela256M");
+    setMinimumSize(std::max(470, 256 + noteWidth + 8), kMinClientHeight);
     PlaceControls();
 
     // Wiring.
@@ -718,13 +723,31 @@ void TForm1::RefreshGameList() {
 
 WindowState TForm1::CaptureWindowState() const {
     WindowState w;
-    w.Height = height() + kFrameHeight;
-    w.Width = width() + kFrameWidth;
+    const QSize size = fittedSize_.isValid() && this->size() == fittedSize_ ? rememberedSize_ : this->size();
+    w.Height = size.height() + kFrameHeight;
+    w.Width = size.width() + kFrameWidth;
     for (int c = 0; c < 5; ++c) w.ColumnWidths[static_cast<size_t>(c)] = ListView1->columnWidth(c);
     w.OpenDialogFile = openDialogFile_;
     w.SaveDialogFile = s_.SaveDialogFile;
     w.CurrentDirectory = DirectoryListBox1->Directory().toStdString();
     return w;
+}
+
+void TForm1::PlaceOnScreen(const QRect& available) {
+    // The window manager's frame is known once it has framed the window;
+    // until then take the design's.
+    QSize frame = frameGeometry().size() - size();
+    if (frame.isEmpty()) frame = QSize(kFrameWidth, kFrameHeight);
+    const QSize fitted = size().boundedTo(available.size() - frame).expandedTo(minimumSize());
+    if (fitted != size()) {
+        rememberedSize_ = size();
+        resize(fitted);
+        fittedSize_ = size();
+    }
+    QPoint at = available.center() - QPoint((width() + frame.width()) / 2, (height() + frame.height()) / 2);
+    at.setX(std::max(at.x(), available.left()));
+    at.setY(std::max(at.y(), available.top()));
+    move(at);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

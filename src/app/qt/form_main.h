@@ -79,6 +79,10 @@ public:
     static constexpr int kDesignClientHeight = 579;
     static constexpr int kFrameWidth = 8;
     static constexpr int kFrameHeight = 27;
+    // Below this client height the game list would be less than a header and
+    // a row. The least width is what the fixed controls and the longest cart
+    // size note need (minimumWidth() after construction).
+    static constexpr int kMinClientHeight = 442;
 
     // Runs the start-up sequence: settings from config.sav in
     // `workingDirectory` (the process's when empty), geometry, pictures, idle state.
@@ -114,8 +118,13 @@ public:
     void UpdateListButtons();
     // Rebuilds ListView1 from the game list; LabelCartSize shows the fit note.
     void RefreshGameList();
-    // What SaveConfig stores about the window.
+    // What SaveConfig stores about the window. A size cut down to fit the
+    // screen is stored as it was remembered until the user resizes the window.
     WindowState CaptureWindowState() const;
+    // Fits the window into `available` (the screen's available geometry,
+    // frame included): size cut down to it (never below the minimum), centred,
+    // and the title bar never above or left of it.
+    void PlaceOnScreen(const QRect& available);
     int BeepCount() const { return beeps_; }
     bool CommandRunning() const { return running_; }
 
@@ -191,6 +200,8 @@ private:
     bool pumpDue_ = true;
     std::chrono::steady_clock::time_point lastPump_{};
     std::string openDialogFile_;
+    // The remembered size, and what PlaceOnScreen cut it down to.
+    QSize rememberedSize_, fittedSize_;
 };
 
 }  // namespace rombolt::qt
