@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QScrollBar>
+#include <QShowEvent>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <algorithm>
@@ -456,6 +457,15 @@ void TForm1::SetPortChain(PortChain* chain) {
     s_.Port = chain->backend;
     for (const std::string* line : {&chain->message, &chain->note})
         if (!line->empty()) LogLine(*line);
+    portWarning_ = chain->message;
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (portWarning_.empty()) return;
+    // After the window has come up, so that the box has it behind it.
+    QTimer::singleShot(0, this, [this, text = std::move(portWarning_)] { ShowWarning(text); });
+    portWarning_.clear();
 }
 
 void TForm1::LoadStartupPicture() {

@@ -93,7 +93,9 @@ public:
     void CreateDialogs();
     // The port back ends the window runs on (it must outlive the window).
     // Logs the port's message and note; the Config dialog's port choice then
-    // reopens the real port when it drives the one config.sav selects.
+    // reopens the real port when it drives the one config.sav selects. When
+    // the real port could not be opened, the window says why in a warning box
+    // too once it is shown (the log is too narrow for that line).
     void SetPortChain(PortChain* chain);
 
     // Events are handled at most this often when ProcessMessages is called in
@@ -166,6 +168,7 @@ public:
     TDLPortIO DLPortIO;
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -200,6 +203,7 @@ private:
     bool pumpDue_ = true;
     std::chrono::steady_clock::time_point lastPump_{};
     std::string openDialogFile_;
+    std::string portWarning_;  // shown once the window is
     // The remembered size, and what PlaceOnScreen cut it down to.
     QSize rememberedSize_, fittedSize_;
 };
