@@ -193,6 +193,11 @@ TEST(CartSizeDialog, OkCancelAndCloseBox) {
     EXPECT_EQ(b.window->ChooseCartSize(4), 4);
     // The same dialog object every time.
     EXPECT_EQ(b.window->FormCartSize, d);
+
+    // All three dialogs have a fixed size (window managers then refuse to
+    // resize or maximise them).
+    for (QDialog* f : std::initializer_list<QDialog*>{d, b.window->FormSaverSize, b.window->FormConfig})
+        EXPECT_EQ(f->minimumSize(), f->maximumSize()) << f->windowTitle().toStdString();
 }
 
 TEST(CartSizeDialog, BackupThroughTheWindowWritesTheChosenSize) {

@@ -415,7 +415,7 @@ TEST(Window, GameListThroughTheWidgets) {
     // Clear All asks first; No keeps the rows.
     OnNextModal<QMessageBox>([](QMessageBox* m) {
         EXPECT_EQ(m->text(), "Do You want to Delete All Files?");
-        EXPECT_EQ(m->windowTitle(), "");
+        EXPECT_EQ(m->windowTitle(), "Rombolt Writer");
         m->button(QMessageBox::No)->click();
     });
     QTest::mouseClick(w.ClearAll, Qt::LeftButton);

@@ -590,7 +590,9 @@ void TForm1::UpdateListButtons() {
 bool TForm1::AskYesNo(std::string_view text, std::string_view caption) {
     // The window is closing: no more questions, every one is answered No.
     if (pendingClose_) return false;
-    QMessageBox box(QMessageBox::NoIcon, Q(caption), Q(text), QMessageBox::Yes | QMessageBox::No, this);
+    // A box without a title would show the executable's name: the product's instead.
+    QMessageBox box(QMessageBox::NoIcon, caption.empty() ? QString("Rombolt Writer") : Q(caption), Q(text),
+                    QMessageBox::Yes | QMessageBox::No, this);
     box.setObjectName("MessageBox");
     box.setDefaultButton(QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
