@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QScrollBar>
 #include <QTest>
@@ -536,6 +537,41 @@ TEST(Window, SizeAndColumnsComeBackOnTheNextStartAndAnchorsFollowResizes) {
     EXPECT_EQ(w.ListView1->columnWidth(0), 135);
     // The browsing directory came back too.
     EXPECT_EQ(w.DirectoryListBox1->Directory().toStdString(), b.images);
+}
+
+TEST(Window, FileDialogsOpenWhereTheBrowserIsAndTheIpsPromptSaysWhatItAsks) {
+    WindowBench b;
+    qt::TForm1& w = *b.window;
+    const std::string list = b.dir.str() + "/games.lst";
+    WriteFileBytes(list, {});
+    AnswerFileDialog(list);
+    ASSERT_EQ(w.ChooseFile(FileDialog::OpenFile), list);
+
+    // Shown again, each dialog is in the browser's folder; the file chosen
+    // last is offered only where it lies.
+    auto look = [&w](FileDialog which) {
+        std::pair<QString, QString> seen;
+        OnNextModal<QFileDialog>([&seen](QFileDialog* d) {
+            seen = {d->directory().absolutePath(), d->findChild<QLineEdit*>("fileNameEdit")->text()};
+            d->reject();
+        });
+        EXPECT_EQ(w.ChooseFile(which), std::nullopt);
+        return seen;
+    };
+    const QString images = QString::fromStdString(b.images);
+    EXPECT_EQ(look(FileDialog::OpenFile), std::make_pair(images, QString()));
+    EXPECT_EQ(look(FileDialog::SaveFile).first, images);
+    w.DirectoryListBox1->SetDirectory(QString::fromStdString(b.dir.str()));
+    EXPECT_EQ(look(FileDialog::OpenFile), std::make_pair(QString::fromStdString(b.dir.str()), QString("games.lst")));
+
+    // The patch prompt names what it asks for, with IPS files shown first.
+    OnNextModal<QFileDialog>([](QFileDialog* d) {
+        EXPECT_EQ(d->windowTitle(), "Open IPS Patch File");
+        EXPECT_EQ(d->selectedNameFilter(), "IPS File (*.ips)");
+        EXPECT_EQ(d->findChild<QLineEdit*>("fileNameEdit")->text(), "");
+        d->reject();
+    });
+    EXPECT_EQ(w.ChooseFile(FileDialog::IpsFile), std::nullopt);
 }
 
 TEST(Window, FitsASmallScreenAndNeverGetsSmallerThanItsControls) {

@@ -6,6 +6,7 @@
 #include <QDrag>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QScrollBar>
@@ -307,6 +308,7 @@ void TForm1::CreateControls() {
     OpenDialog1 = fileDialog("OpenDialog1", QFileDialog::AcceptOpen, kFilterA);
     SaveDialog1 = fileDialog("SaveDialog1", QFileDialog::AcceptSave, kFilterA);
     OpenDialog3 = fileDialog("OpenDialog3", QFileDialog::AcceptOpen, kFilterB);
+    OpenDialog3->setWindowTitle("Open IPS Patch File");
 
     // Narrower, the type filter would shrink to nothing and the cart size
     // note (at most all five models) would run out of the window.
@@ -432,7 +434,6 @@ void TForm1::Startup(const std::string& workingDirectory) {
         ListView1->setColumnWidth(c, std::clamp(w.ColumnWidths[static_cast<size_t>(c)], 0, kMaxStoredSize));
     openDialogFile_ = w.OpenDialogFile;
     PresetDialog(OpenDialog1, w.OpenDialogFile);
-    PresetDialog(OpenDialog3, w.OpenDialogFile);
     PresetDialog(SaveDialog1, w.SaveDialogFile);
     if (!w.CurrentDirectory.empty())
         DirectoryListBox1->SetDirectory(QString::fromStdString(w.CurrentDirectory));
@@ -603,9 +604,27 @@ std::optional<std::string> TForm1::ChooseFile(FileDialog which) {
     QFileDialog* d = which == FileDialog::OpenFile   ? OpenDialog1
                      : which == FileDialog::SaveFile ? SaveDialog1
                                                      : OpenDialog3;
+    // Every dialog opens in the folder the file browser shows; the file last
+    // chosen in it is offered again only when it lies there.
+    const std::string& last = which == FileDialog::OpenFile   ? openDialogFile_
+                              : which == FileDialog::SaveFile ? s_.SaveDialogFile
+                                                              : ipsDialogFile_;
+    const QString folder = DirectoryListBox1->Directory();
+    if (!folder.isEmpty()) {
+        const QFileInfo lastFile(Q(last));
+        d->setDirectory(folder);
+        if (!last.empty() && lastFile.absolutePath() == folder) {
+            d->selectFile(lastFile.fileName());
+        } else if (auto* name = d->findChild<QLineEdit*>("fileNameEdit")) {
+            // selectFile() leaves a name typed before; a name from another folder means nothing here.
+            name->clear();
+        }
+    }
+    if (which == FileDialog::IpsFile) d->selectNameFilter(d->nameFilters().first());
     if (d->exec() != QDialog::Accepted || d->selectedFiles().isEmpty()) return std::nullopt;
     std::string chosen = d->selectedFiles().first().toStdString();
     if (which == FileDialog::OpenFile) openDialogFile_ = chosen;
+    if (which == FileDialog::IpsFile) ipsDialogFile_ = chosen;
     return chosen;
 }
 

@@ -203,6 +203,7 @@ private:
     bool pumpDue_ = true;
     std::chrono::steady_clock::time_point lastPump_{};
     std::string openDialogFile_;
+    std::string ipsDialogFile_;
     std::string portWarning_;  // shown once the window is
     // The remembered size, and what PlaceOnScreen cut it down to.
     QSize rememberedSize_, fittedSize_;
