@@ -353,6 +353,22 @@ TEST(Window, GameListThroughTheWidgets) {
     w.FilterComboBox1->setCurrentIndex(0);
     EXPECT_EQ(w.FileListBox1->count(), 5);
 
+    // A file written into the folder shows up by itself; the selection stays.
+    b.SelectFiles({"bravo.gba"});
+    WriteFileBytes(b.images + "/delta.gba", MakeGbaImage(65536, "DELTA", 4));
+    for (int i = 0; i < 400 && w.FileListBox1->findItems("delta.gba", Qt::MatchExactly).isEmpty(); ++i)
+        QTest::qWait(5);
+    EXPECT_EQ(w.FileListBox1->count(), 6);
+    EXPECT_EQ(w.FileListBox1->SelectedNames(), QStringList({"bravo.gba"}));
+    // Enter adds the selected files, as a double-click does.
+    w.FileListBox1->setFocus();
+    QTest::keyClick(w.FileListBox1, Qt::Key_Return);
+    EXPECT_EQ(Column(w, 0), QStringList({"bravo.gba"}));
+    OnNextModal<QMessageBox>([](QMessageBox* m) { m->button(QMessageBox::Yes)->click(); });
+    QTest::mouseClick(w.ClearAll, Qt::LeftButton);
+    std::filesystem::remove(b.images + "/delta.gba");
+    b.window->FileListBox1->Refresh();
+
     // Two files dragged from the file list onto the game list.
     b.SelectFiles({"alpha.gba", "bravo.gba"});
     EXPECT_TRUE(Drop(w.ListView1->viewport(), "FileListBox1"));

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <QComboBox>
+#include <QFileSystemWatcher>
 #include <QListWidget>
 #include <QMimeData>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <vector>
 
 namespace rombolt::qt {
@@ -82,8 +84,14 @@ protected:
     QMimeData* mimeData(const QList<QListWidgetItem*>& items) const override;
 
 private:
+    // The folder changed on disk: the list again, with the selection, the
+    // current file and the scroll position kept.
+    void FollowFolder();
+
     QString directory_;
     QString mask_ = QStringLiteral("*.*");
+    QFileSystemWatcher watcher_;
+    QTimer settle_;  // a copy of many files refreshes the list once
 };
 
 class TFilterComboBox : public QComboBox {

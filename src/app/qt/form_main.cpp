@@ -176,6 +176,15 @@ void TDragFileListBox::startDrag(Qt::DropActions) {
     drag->exec(Qt::CopyAction);
 }
 
+void TDragFileListBox::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        if (!SelectedNames().isEmpty() && OnEnterKey) OnEnterKey();
+        e->accept();
+        return;
+    }
+    TFileListBox::keyPressEvent(e);
+}
+
 // --- the window ---
 
 TForm1::TForm1(AppState& s, const std::string& workingDirectory, QWidget* parent) : QWidget(parent), s_(s) {
@@ -344,6 +353,7 @@ void TForm1::CreateControls() {
     connect(FileListBox1, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem*) { RunCommand([this] { AddSelectedFiles(); }); });
 
+    FileListBox1->OnEnterKey = [this] { RunCommand([this] { AddSelectedFiles(); }); };
     ListView1->OnFilesDropped = [this] { RunCommand([this] { AddSelectedFiles(); }); };
     ListView1->OnDeleteKey = [this] { RunCommand([this] { DeleteSelectedRows(); }); };
     Image1->OnRowsDropped = [this] { RunCommand([this] { DeleteSelectedRows(); }); };

@@ -60,14 +60,17 @@ protected:
     void dropEvent(QDropEvent* e) override;
 };
 
-// The file list drags its selection as a copy (never a move).
+// The file list drags its selection as a copy (never a move); Enter adds the
+// selected files as a double-click does.
 class TDragFileListBox : public TFileListBox {
     Q_OBJECT
 public:
     using TFileListBox::TFileListBox;
+    std::function<void()> OnEnterKey;  // Enter or Return with files selected
 
 protected:
     void startDrag(Qt::DropActions supported) override;
+    void keyPressEvent(QKeyEvent* e) override;
 };
 
 class TForm1 : public QWidget, public Frontend {
