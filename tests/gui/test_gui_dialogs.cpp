@@ -122,6 +122,23 @@ TEST(ConfigDialog, SkipUnchangedReachesTheWriteButNeverConfigSav) {
     b.Close();
     // Toggling it changed nothing in config.sav.
     EXPECT_EQ(ReadFileBytes(b.dir.path() / "config.sav"), savedBefore);
+
+    // Turned on in the dialog, it is on at the next start, from the window's
+    // own settings file.
+    OnNextModal<qt::TFormConfig>([](qt::TFormConfig* d) {
+        d->CheckSkipUnchanged->click();
+        d->OK->click();
+    });
+    b.Reopen();
+    b.s.SkipUnchanged = false;
+    QTest::mouseClick(b.window->Config, Qt::LeftButton);
+    ASSERT_TRUE(b.s.SkipUnchanged);
+    b.Close();
+    b.s.SkipUnchanged = false;
+    b.Reopen();
+    EXPECT_TRUE(b.s.SkipUnchanged);
+    EXPECT_TRUE(std::filesystem::exists(b.dir.path() / "settings" / "rombolt" / "rombolt-writer.ini"));
+    EXPECT_EQ(ReadFileBytes(b.dir.path() / "config.sav"), savedBefore);
 }
 
 TEST(ConfigDialog, LoaderButtonsTakeOnlyFilesOf32K) {

@@ -97,8 +97,9 @@ public:
     QCheckBox* CheckBoxVerify;
     QCheckBox* CheckBoxFixRom;
     QCheckBox* CheckBoxCut32K;
-    // Writes leave blocks that already hold the data alone. Kept for this run
-    // only (AppState::SkipUnchanged), never in config.sav.
+    // Writes leave blocks that already hold the data alone
+    // (AppState::SkipUnchanged). Never in config.sav: the window keeps it
+    // in its own settings file.
     QCheckBox* CheckSkipUnchanged;
     QPushButton* SetGbaPreBoot;
     QPushButton* SetGbPreBoot;

@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QScrollBar>
+#include <QSettings>
 #include <QShowEvent>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -64,6 +65,8 @@ QPixmap DrawBin() {
     for (double x : {12.0, 16.0, 20.0}) p.drawLine(QPointF(x, 12), QPointF(x + (x - 16) * 0.1, 27));
     return pm;
 }
+
+constexpr const char* kSkipUnchangedKey = "Options/SkipUnchangedBlocks";
 
 // Start of the line that names a path refused by config.sav as too long.
 const std::string kPathTooLongText = "Path too long for config.sav: ";
@@ -448,6 +451,10 @@ void TForm1::Startup(const std::string& workingDirectory) {
     if (!w.CurrentDirectory.empty())
         DirectoryListBox1->SetDirectory(QString::fromStdString(w.CurrentDirectory));
 
+    QSettings options(QSettings::IniFormat, QSettings::UserScope, kSettingsOrganization,
+                      kSettingsApplication);
+    s_.SkipUnchanged = options.value(kSkipUnchangedKey, false).toBool();
+
     Image3->setGeometry(Bevel1->geometry());
     Image3->hide();
     LoadStartupPicture();
@@ -685,6 +692,10 @@ void TForm1::RunCommand(const std::function<void()>& command) {
 void TForm1::ConfigClick() {
     if (!FormConfig) return;
     FormConfig->Run();
+    QSettings options(QSettings::IniFormat, QSettings::UserScope, kSettingsOrganization,
+                      kSettingsApplication);
+    if (options.value(kSkipUnchangedKey, false).toBool() != s_.SkipUnchanged)
+        options.setValue(kSkipUnchangedKey, s_.SkipUnchanged);
     // Direct I/O is granted for one port block only: another port choice
     // opens the real port again (the link already uses the new base).
     if (portChain_) {

@@ -101,6 +101,11 @@ public:
     // too once it is shown (the log is too narrow for that line).
     void SetPortChain(PortChain* chain);
 
+    // Options config.sav has no room for ("Skip unchanged blocks") live in
+    // $XDG_CONFIG_HOME/rombolt/rombolt-writer.ini (QSettings, user scope).
+    static constexpr const char* kSettingsOrganization = "rombolt";
+    static constexpr const char* kSettingsApplication = "rombolt-writer";
+
     // Events are handled at most this often when ProcessMessages is called in
     // a tight loop (a switch between busy and idle is always handled at once).
     static constexpr std::chrono::milliseconds kPumpInterval{5};
