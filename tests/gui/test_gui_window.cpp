@@ -578,7 +578,8 @@ TEST(Window, FileDialogsOpenWhereTheBrowserIsAndTheIpsPromptSaysWhatItAsks) {
     EXPECT_EQ(look(FileDialog::OpenFile), std::make_pair(images, QString()));
     EXPECT_EQ(look(FileDialog::SaveFile).first, images);
     w.DirectoryListBox1->SetDirectory(QString::fromStdString(b.dir.str()));
-    EXPECT_EQ(look(FileDialog::OpenFile), std::make_pair(QString::fromStdString(b.dir.str()), QString("games.lst")));
+    EXPECT_EQ(look(FileDialog::OpenFile),
+              std::make_pair(QString::fromStdString(b.dir.str()), QString("games.lst")));
 
     // The patch prompt names what it asks for, with IPS files shown first.
     OnNextModal<QFileDialog>([](QFileDialog* d) {
@@ -588,6 +589,26 @@ TEST(Window, FileDialogsOpenWhereTheBrowserIsAndTheIpsPromptSaysWhatItAsks) {
         d->reject();
     });
     EXPECT_EQ(w.ChooseFile(FileDialog::IpsFile), std::nullopt);
+}
+
+// The suite runs this once more at 150 % (QT_SCALE_FACTOR=1.5), where the
+// lists' content used to be painted over the right and bottom lines of their frames.
+TEST(Window, FrameEdgesShowAtAnyScale) {
+    WindowBench b;
+    qt::TForm1& w = *b.window;
+    b.AddImage("one.gba", MakeGbaImage(65536, "ONE", 1));
+    DoubleClickFile(w, "one.gba");
+    w.ListView1->topLevelItem(0)->setSelected(true);  // a highlight up to the right edge
+    for (QWidget* c :
+         std::initializer_list<QWidget*>{w.DirectoryListBox1, w.FileListBox1, w.ListView1, w.Memo1}) {
+        const QImage img = c->grab().toImage();
+        const int x = img.width() - 1, y = img.height() - 1;
+        const QRgb line = img.pixel(0, y / 2);  // the left line of the frame
+        EXPECT_TRUE(img.pixel(x, y / 2) == line || img.pixel(x - 1, y / 2) == line)
+            << c->objectName().toStdString() << ": no right line";
+        EXPECT_TRUE(img.pixel(x / 2, y) == line || img.pixel(x / 2, y - 1) == line)
+            << c->objectName().toStdString() << ": no bottom line";
+    }
 }
 
 TEST(Window, FitsASmallScreenAndNeverGetsSmallerThanItsControls) {

@@ -163,7 +163,7 @@ void TDriveComboBox::SelectDriveOf(const QString& path) {
 
 // --- directory list ---
 
-TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
+TDirectoryListBox::TDirectoryListBox(QWidget* parent) : TFramedList(parent) {
     setItemDelegate(new IndentDelegate(this));
     setSelectionMode(QAbstractItemView::SingleSelection);
     connect(this, &QListWidget::itemActivated, this,
@@ -214,7 +214,7 @@ void TDirectoryListBox::Fill() {
 
 // --- file list ---
 
-TFileListBox::TFileListBox(QWidget* parent) : QListWidget(parent) {
+TFileListBox::TFileListBox(QWidget* parent) : TFramedList(parent) {
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setDragEnabled(true);
     setDragDropMode(QAbstractItemView::DragOnly);

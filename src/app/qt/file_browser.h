@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <vector>
 
+#include "framed.h"
+
 namespace rombolt::qt {
 
 // Where browsing can start on this system: the root, the home folder and the
@@ -52,7 +54,9 @@ signals:
     void DriveChosen(const QString& root);
 };
 
-class TDirectoryListBox : public QListWidget {
+using TFramedList = TFramed<QListWidget>;
+
+class TDirectoryListBox : public TFramedList {
     Q_OBJECT
 public:
     explicit TDirectoryListBox(QWidget* parent = nullptr);
@@ -67,7 +71,7 @@ private:
     QString directory_;
 };
 
-class TFileListBox : public QListWidget {
+class TFileListBox : public TFramedList {
     Q_OBJECT
 public:
     explicit TFileListBox(QWidget* parent = nullptr);

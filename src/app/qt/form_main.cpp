@@ -145,6 +145,28 @@ void TListView::keyPressEvent(QKeyEvent* e) {
     QTreeWidget::keyPressEvent(e);
 }
 
+void TListView::updateGeometries() {
+    // Setting the margins below resizes the viewport, which asks for this
+    // again: the outer call finishes the job.
+    if (fitting_) return;
+    fitting_ = true;
+    QTreeWidget::updateGeometries();
+    const int gap = FrameEdgeGap(this);
+    const QMargins m = viewportMargins();
+    if (gap != 0 && (m.right() != gap || m.bottom() != gap)) {
+        setViewportMargins(m.left(), m.top(), gap, gap);
+        const QRect v = viewport()->geometry();
+        header()->setGeometry(v.left(), v.top() - m.top(), v.width(), m.top());
+    }
+    fitting_ = false;
+}
+
+bool TListView::event(QEvent* e) {
+    // Moved to a screen of another scale.
+    if (e->type() == QEvent::ScreenChangeInternal) updateGeometries();
+    return QTreeWidget::event(e);
+}
+
 // --- Image1 ---
 
 TDropImage::TDropImage(QWidget* parent) : QLabel(parent) { setAcceptDrops(true); }
@@ -231,7 +253,7 @@ void TForm1::CreateControls() {
     MemoClear = button("MemoClear", "Clear", {}, false);
     Stop = button("Stop", "Stop", {}, false);
 
-    Memo1 = new QPlainTextEdit(this);
+    Memo1 = new TFramed<QPlainTextEdit>(this);
     Memo1->setObjectName("Memo1");
     Memo1->setReadOnly(true);
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -413,7 +435,7 @@ void TForm1::resizeEvent(QResizeEvent*) { PlaceControls(); }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     // Image2 fills the log's client area.
-    if (watched == Memo1 && event->type() == QEvent::Resize) Image2->setGeometry(Memo1->contentsRect());
+    if (watched == Memo1 && event->type() == QEvent::Resize) Image2->setGeometry(LogPictureRect());
     return QWidget::eventFilter(watched, event);
 }
 
@@ -486,6 +508,11 @@ void TForm1::showEvent(QShowEvent* event) {
     portWarning_.clear();
 }
 
+QRect TForm1::LogPictureRect() const {
+    const int gap = FrameEdgeGap(Memo1);
+    return Memo1->contentsRect().adjusted(0, 0, -gap, -gap);
+}
+
 void TForm1::LoadStartupPicture() {
     QImage img = StartupPicture();
     if (img.isNull()) {
@@ -493,7 +520,7 @@ void TForm1::LoadStartupPicture() {
         return;
     }
     Image2->setPixmap(QPixmap::fromImage(img));
-    Image2->setGeometry(Memo1->contentsRect());
+    Image2->setGeometry(LogPictureRect());
     // Shown only while the log is empty: start-up may already have logged.
     Memo1Change();
 }

@@ -45,6 +45,13 @@ protected:
     void dragMoveEvent(QDragMoveEvent* e) override;
     void dropEvent(QDropEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
+    // Keeps the frame's right and bottom lines at a fractional scale (see
+    // FrameEdgeGap); the header's margin on top stays as the tree sets it.
+    void updateGeometries() override;
+    bool event(QEvent* e) override;
+
+private:
+    bool fitting_ = false;
 };
 
 // Image1: the picture that game-list rows are dragged onto to remove them.
@@ -186,6 +193,8 @@ private:
     void PlaceControls();
     void Startup(const std::string& workingDirectory);
     void LoadStartupPicture();
+    // Where Image2 lies: the log's client area, inside the frame at any scale.
+    QRect LogPictureRect() const;
     void Memo1Change();
     void MemoClearClick();
     void StatusBar1DrawPanel(int panel, const QRect& rect);
