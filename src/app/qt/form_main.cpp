@@ -345,10 +345,11 @@ void TForm1::CreateControls() {
     OpenDialog3->setWindowTitle("Open IPS Patch File");
 
     // Narrower, the type filter would shrink to nothing and the cart size
-    // note (at most all five models) would run out of the window.
+    // note (at most all five models) would run out of the window. The design
+    // size is always allowed, whatever the font.
     const int noteWidth =
         LabelCartSize->fontMetrics().horizontalAdvance("Only for:64M/128M/Vela64M/Vela128M/Vela256M");
-    setMinimumSize(std::max(470, 256 + noteWidth + 8), kMinClientHeight);
+    setMinimumSize(std::min(kDesignClientWidth, std::max(470, 256 + noteWidth + 8)), kMinClientHeight);
     PlaceControls();
 
     // Wiring.
