@@ -190,6 +190,7 @@ public:
         if (now - lastPump > maxStretch) maxStretch = now - lastPump;
         lastPump = now;
         ++pumps;
+        if (pumps == stopAtPump) s_.StopRequested = 1;
     }
     void SetBusy(bool busy) override {
         if (busy && !busy_) {
@@ -211,7 +212,8 @@ public:
     std::optional<std::string> file;
     int cartSizeChunks = 32;
     SaverChoice saver{0, 2};
-    bool echo = false;  // copy log lines to stderr
+    bool echo = false;         // copy log lines to stderr
+    long long stopAtPump = 0;  // > 0: Stop is pressed in that pump (counted from Restart)
 
     // Measurements since Restart.
     long long lastPump = 0;

@@ -342,6 +342,50 @@ void RunOpsSection(std::FILE* out, const BenchOptions& opt, const LinkResults& l
                       : "— (no busy phase)",
                   c.run.busyAccesses > 0 ? Thousands(c.run.busyLogLines) : "—"});
     }
+    // A Stop that meets a chip which never gets ready: the erase of the first
+    // block never ends, Stop is pressed while the program waits for it, and
+    // the stop then waits the whole erase budget for the chip before it gives up.
+    for (const auto& cart : carts) {
+        for (const PortSetting& setting : AllPortSettings()) {
+            SimSession ss(cart.model, setting);
+            SimConfig stuck;
+            stuck.model = cart.model;
+            stuck.save = "64K";
+            stuck.sppOnly = setting.sppOnlyPort;
+            stuck.faultEraseStuckChunk = 0;
+            ss.sim = std::make_unique<SimPort>(stuck);
+            ss.s.Port = ss.sim.get();
+            ss.ui.stopAtPump = 64;  // well inside the wait for the erase
+            RunStats run = Measure(ss, [&] { return EraseFlashClick(ss.s); });
+            if (run.pumps < ss.ui.stopAtPump)
+                std::fprintf(stderr, "bench: the stuck erase on %s, %s ended before Stop\n", cart.model,
+                             setting.Label().c_str());
+            const LinkMode mode = ModeOf(setting);
+            const long long budget = link.StretchBudget(mode, cart.interleaved);
+            const long long over = run.maxStretch - budget;
+            const std::string where =
+                "erase stopped, chip never ready, " + std::string(cart.label) + ", " + setting.Label();
+            if (run.maxStretch > b.worstStretch) {
+                b.worstStretch = run.maxStretch;
+                b.worstStretchWhere = where;
+            }
+            b.worstStretchOver = std::max(b.worstStretchOver, over);
+            if (over > 0)
+                b.stretchMisses.push_back(where + ": " + Thousands(run.maxStretch) + " (budget " +
+                                          Thousands(budget) + ")");
+            Cell shape{Op::Erase, cart.label, cart.interleaved, setting, mode, {}};
+            if (!shown(shape)) continue;
+            host.Row({"erase stopped, chip never ready", cart.label, settingLabel(shape),
+                      Fixed(run.cpu * 1e9 / static_cast<double>(std::max(1LL, run.accesses)), 2), "—",
+                      Thousands(run.pumps), Thousands(run.maxStretch) + (over > 0 ? " **over**" : ""),
+                      Thousands(budget),
+                      Fixed(1000.0 * static_cast<double>(run.busyAllocations) /
+                                static_cast<double>(std::max(1LL, run.busyAccesses)),
+                            5) +
+                          " (" + Thousands(run.busyAllocations) + ")",
+                      Thousands(run.busyLogLines)});
+        }
+    }
     std::fprintf(out, "### Host time, event pumps, allocations\n\n");
     std::fprintf(out,
                  "Host time is the CPU time of the whole command (file reads included) divided by its "
@@ -353,7 +397,10 @@ void RunOpsSection(std::FILE* out, const BenchOptions& opt, const LinkResults& l
                  "(from `BeginOperation` to `EndOperation`), with the count in parentheses; "
                  "identification has no busy phase of its own. The simulated cart's own work counts in "
                  "its host time: an erase clears 128 KiB of memory per chip, which is why erase "
-                 "shows tens of nanoseconds per access.\n\n");
+                 "shows tens of nanoseconds per access. \"erase stopped, chip never ready\": the "
+                 "erase of the first block never ends, Stop is pressed while it is awaited, and the "
+                 "stop waits the whole erase budget (524,288 polls) for the chip before it gives "
+                 "up.\n\n");
     host.Print(out);
 }
 

@@ -51,14 +51,17 @@ TEST(Backup, FlashCartOffersItsCapacityAndCopiesTheChosenSize) {
     EXPECT_EQ(b.ui.progress, 100);
     EXPECT_EQ(test::ReadFileBytes(out), b.Cart(0, 64 * 32768));
 
-    // Closing the dialog without a choice, or cancelling it, is no backup.
+    // Closing the dialog without a choice, or cancelling it, is no backup,
+    // and no failure either: no error line in the log.
     for (auto answer : {std::function<int(int)>([](int pre) { return pre; }), std::function<int(int)>()}) {
         b.ui.log.clear();
         b.ui.files = {out};
         b.ui.cartSizeAnswer = answer;
         EXPECT_NE(ReadClick(b.s), 0);
         EXPECT_TRUE(b.ui.Logged("Backup Cancel"));
-        EXPECT_TRUE(Failed(b.ui));
+        EXPECT_EQ(b.ui.panels[1], "Backup Error!!!");
+        EXPECT_FALSE(b.ui.Logged("Backup Error!!!")) << b.ui.LogText();
+        EXPECT_EQ(b.ui.log.back().rfind("Time = ", 0), 0u) << b.ui.LogText();
     }
     // No file chosen: nothing starts.
     b.ui.log.clear();

@@ -202,6 +202,13 @@ TEST(SaveMemory, RefusedRangesFilesAndFailures) {
     b.ui.saverAnswer = {-1, -1};
     EXPECT_NE(SWriteClick(b.s), 0);
     EXPECT_TRUE(b.ui.Logged("Saver Select Cancel"));
+    // Closed by its close box or Esc: cancelled too, whatever it shows.
+    b.ui.log.clear();
+    b.ui.saverAnswer = {0, 1, true};
+    b.ui.dialogsShown.clear();
+    EXPECT_NE(SWriteClick(b.s), 0);
+    EXPECT_TRUE(b.ui.Logged("Saver Select Cancel"));
+    EXPECT_TRUE(b.ui.dialogsShown.empty());
 
     // Stop during a backup.
     b.ui.log.clear();

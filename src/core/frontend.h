@@ -43,10 +43,12 @@ public:
     // without a selection), or preselectedIndex unchanged when closed any other way.
     virtual int ChooseCartSize(int preselectedIndex) = 0;
     // TFormSaverSize: returns the start unit (0..31) and size index (0..4) of
-    // the confirmed choice, or -1/-1 when cancelled.
+    // the confirmed choice, or -1/-1 when cancelled. `dismissed`: closed
+    // neither by Ok nor by Cancel (close box, Esc); the choice is then not taken.
     struct SaverChoice {
         int startUnit = -1;
         int sizeIndex = -1;
+        bool dismissed = false;
     };
     virtual SaverChoice ChooseSaverRange() = 0;
     // Cart model picture 1..6 in Image3; 0 hides it.

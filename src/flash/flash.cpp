@@ -80,8 +80,10 @@ void ReadArray(FlashState& s, std::uint32_t base, bool secondWord) {
     if (secondWord) WriteDataWord(s, kCmdReadArray);
 }
 
-// Polls until the chips at `base` report ready, within the erase budget and
-// without pumps. A chip that is still programming or erasing takes no command
+// Polls until the chips at `base` report ready, within the erase budget. Stop
+// has been pressed already, but a chip that never gets ready keeps this going
+// for the whole budget: the window still gets its turn every 1024 polls.
+// A chip that is still programming or erasing takes no command
 // but "read status": read array written then is lost, and the chip goes on
 // answering status once it finishes. Only for chips that were sent a complete
 // command (a 0x70 would be taken as part of an unfinished one).
@@ -90,6 +92,7 @@ void LetChipsFinish(FlashState& s, std::uint32_t base) {
     const std::uint16_t readyMask = pair ? kBothReady : kReady;
     const EraseDeadline deadline(s);  // the chips may be erasing
     for (int budget = kEraseBudget; deadline.Allows(budget); --budget) {
+        if (PollIsStopPoint(budget)) ProcessMessages(s);
         WriteCartWord(s, base, kCmdReadStatus);
         std::uint16_t status;
         if (pair) {

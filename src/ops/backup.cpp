@@ -58,7 +58,8 @@ int ProbeRomSize(OpsState& s) {
     return 1024;
 }
 
-int BackupCart(OpsState& s) {
+int BackupCart(OpsState& s, bool* cancelled) {
+    if (cancelled) *cancelled = false;
     // The header: the first 256 words of the cart. A raw backup copies a
     // cart whose header is damaged as it is.
     if (!s.RawBackup) {
@@ -82,6 +83,7 @@ int BackupCart(OpsState& s) {
     const int chosen = CartSizeIndexOfChunks(s.ChosenCartSize);
     if (chosen < 0) {
         LogLine(s, "Backup Cancel");
+        if (cancelled) *cancelled = true;
         return -1;
     }
     LogLine(s, kCartSizes[chosen].logLine);
@@ -126,12 +128,14 @@ int ReadClick(OpsState& s) {
     BeginLogSection(s);
     if (DetectAdapter(s) != 0) return -1;
     if (!ChooseBackupFile(s, "Backup Game Cancel")) return -1;
-    const int r = BackupCart(s);
+    bool cancelled = false;
+    const int r = BackupCart(s, &cancelled);
     if ((r & 0xFF) != 0) {
-        // The file keeps the chunks written so far; say plainly that it is
-        // not a good backup.
         SetStatusText(s, "Backup Error!!!");
-        LogLine(s, "Backup Error!!!");
+        // The file keeps the chunks written so far; say plainly that it is
+        // not a good backup. A cancelled size dialog made no file: its
+        // "Backup Cancel" says all.
+        if (!cancelled) LogLine(s, "Backup Error!!!");
     }
     EndOperation(s);
     LogElapsedTime(s);

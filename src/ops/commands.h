@@ -39,7 +39,8 @@ int CartSizeIndexOfChunks(std::int32_t chunks);
 int CartSizeIndexOfItem(std::string_view item);
 
 int ReadClick(OpsState& s);
-int BackupCart(OpsState& s);
+// `cancelled` (optional) is set when the size dialog was cancelled or closed.
+int BackupCart(OpsState& s, bool* cancelled = nullptr);
 // 32, 64, 128, 256, 512 or 1024 chunks: the first probed chunk beyond the game.
 int ProbeRomSize(OpsState& s);
 bool ChunkIsEmpty(OpsState& s, std::int32_t chunk);

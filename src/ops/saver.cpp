@@ -154,7 +154,10 @@ int SelectSaver(OpsState& s) {
         LogLine(s, "No Save Data found!!!");
         return -1;
     }
-    const Frontend::SaverChoice choice = s.UI->ChooseSaverRange();
+    Frontend::SaverChoice choice = s.UI->ChooseSaverRange();
+    // The dialog guards an operation that overwrites the cart's save memory:
+    // closed without an answer, it is cancelled.
+    if (choice.dismissed) choice.startUnit = choice.sizeIndex = -1;
     s.Saver.StartUnit = static_cast<std::int8_t>(choice.startUnit);
     s.Saver.SizeIndex = static_cast<std::int8_t>(choice.sizeIndex);
     if (choice.startUnit == -1 || choice.sizeIndex == -1) {

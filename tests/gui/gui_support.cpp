@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
+#include <QSettings>
 #include <QStyle>
 
 namespace rombolt::test::gui {
@@ -33,8 +35,18 @@ void AnswerFileDialog(const std::string& path) {
     });
 }
 
+QString ProcessSettingsFolder() {
+    return QDir::temp().filePath(
+        QStringLiteral("rombolt_gui_settings_%1").arg(QCoreApplication::applicationPid()));
+}
+
+void UseSettingsFolder(const QString& folder) {
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
+}
+
 WindowBench::WindowBench(const SimConfig& config)
     : state(std::make_unique<AppState>()), s(*state), sim(std::make_unique<SimPort>(config)) {
+    UseSettingsFolder(QString::fromStdString((dir.path() / "settings").string()));
     images = (dir.path() / "games").string();
     std::filesystem::create_directories(images);
     s.Port = sim.get();
@@ -51,6 +63,7 @@ WindowBench::WindowBench(const std::string& model) : WindowBench(SimConfigFor(mo
 WindowBench::~WindowBench() {
     window.reset();
     s.Port = nullptr;
+    UseSettingsFolder(ProcessSettingsFolder());
 }
 
 void WindowBench::Close() {

@@ -44,6 +44,12 @@ QPointer<QTimer> OnNextModal(std::function<void(T*)> action) {
 // Answers the next file dialog with `path` (or cancels it when empty).
 void AnswerFileDialog(const std::string& path);
 
+// The window's own settings file (QSettings) goes here during the tests,
+// never into the user's configuration folder: one folder per test process,
+// and each WindowBench its own while it lives.
+QString ProcessSettingsFolder();
+void UseSettingsFolder(const QString& folder);
+
 // A window on a simulated cart, with config.sav in its own temp directory.
 struct WindowBench {
     explicit WindowBench(const SimConfig& config);

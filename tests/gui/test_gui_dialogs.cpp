@@ -122,6 +122,23 @@ TEST(ConfigDialog, SkipUnchangedReachesTheWriteButNeverConfigSav) {
     b.Close();
     // Toggling it changed nothing in config.sav.
     EXPECT_EQ(ReadFileBytes(b.dir.path() / "config.sav"), savedBefore);
+
+    // Turned on in the dialog, it is on at the next start, from the window's
+    // own settings file.
+    OnNextModal<qt::TFormConfig>([](qt::TFormConfig* d) {
+        d->CheckSkipUnchanged->click();
+        d->OK->click();
+    });
+    b.Reopen();
+    b.s.SkipUnchanged = false;
+    QTest::mouseClick(b.window->Config, Qt::LeftButton);
+    ASSERT_TRUE(b.s.SkipUnchanged);
+    b.Close();
+    b.s.SkipUnchanged = false;
+    b.Reopen();
+    EXPECT_TRUE(b.s.SkipUnchanged);
+    EXPECT_TRUE(std::filesystem::exists(b.dir.path() / "settings" / "rombolt" / "rombolt-writer.ini"));
+    EXPECT_EQ(ReadFileBytes(b.dir.path() / "config.sav"), savedBefore);
 }
 
 TEST(ConfigDialog, LoaderButtonsTakeOnlyFilesOf32K) {
@@ -193,6 +210,11 @@ TEST(CartSizeDialog, OkCancelAndCloseBox) {
     EXPECT_EQ(b.window->ChooseCartSize(4), 4);
     // The same dialog object every time.
     EXPECT_EQ(b.window->FormCartSize, d);
+
+    // All three dialogs have a fixed size (window managers then refuse to
+    // resize or maximise them).
+    for (QDialog* f : std::initializer_list<QDialog*>{d, b.window->FormSaverSize, b.window->FormConfig})
+        EXPECT_EQ(f->minimumSize(), f->maximumSize()) << f->windowTitle().toStdString();
 }
 
 TEST(CartSizeDialog, BackupThroughTheWindowWritesTheChosenSize) {
@@ -225,6 +247,15 @@ TEST(CartSizeDialog, BackupThroughTheWindowWritesTheChosenSize) {
     EXPECT_FALSE(askedToErase);
     delete eraseQuestion;
     EXPECT_FALSE(w.CommandRunning());
+
+    // Esc in the size dialog is a cancel, not a failed backup.
+    AnswerFileDialog(b.dir.str() + "/not-made.gba");
+    OnNextModal<qt::TFormCartSize>([](qt::TFormCartSize* f) { QTest::keyClick(f, Qt::Key_Escape); });
+    QTest::mouseClick(b.window->Read, Qt::LeftButton);
+    const auto lines = b.LogLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Backup Cancel"), 1) << b.LogText();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Backup Error!!!"), 0) << b.LogText();
+    EXPECT_FALSE(std::filesystem::exists(b.dir.path() / "not-made.gba"));
 }
 
 TEST(SaverSizeDialog, BankCodeSelectionsPersistAndCancel) {
@@ -248,6 +279,7 @@ TEST(SaverSizeDialog, BankCodeSelectionsPersistAndCancel) {
     auto c = b.window->ChooseSaverRange();
     EXPECT_EQ(c.startUnit, 14);
     EXPECT_EQ(c.sizeIndex, 0);
+    EXPECT_FALSE(c.dismissed);
 
     // The selections persist; 64K from bank 4 gives code 4.
     OnNextModal<qt::TFormSaverSize>([](qt::TFormSaverSize* f) {
@@ -278,6 +310,7 @@ TEST(SaverSizeDialog, BankCodeSelectionsPersistAndCancel) {
     c = b.window->ChooseSaverRange();
     EXPECT_EQ(c.startUnit, 24);
     EXPECT_EQ(c.sizeIndex, 1);
+    EXPECT_TRUE(c.dismissed);
 }
 
 TEST(SaverSizeDialog, SaveBackupThroughTheWindow) {
@@ -299,6 +332,21 @@ TEST(SaverSizeDialog, SaveBackupThroughTheWindow) {
     auto bytes = ReadFileBytes(out);
     ASSERT_EQ(bytes.size(), 32768u);
     EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), save.begin() + 32768));
+
+    // Write Saver with the dialog closed by Esc: no file is asked for and
+    // nothing is written.
+    const auto before = save;
+    OnNextModal<qt::TFormSaverSize>([](qt::TFormSaverSize* f) { QTest::keyClick(f, Qt::Key_Escape); });
+    bool askedForFile = false;
+    QPointer<QTimer> fileDialog = OnNextModal<QFileDialog>([&](QFileDialog* d) {
+        askedForFile = true;
+        d->reject();
+    });
+    QTest::mouseClick(b.window->SWrite, Qt::LeftButton);
+    delete fileDialog;
+    EXPECT_FALSE(askedForFile);
+    EXPECT_EQ(b.LogLines().back(), "Saver Select Cancel");
+    EXPECT_EQ(b.sim->Save(), before);
 }
 
 }  // namespace

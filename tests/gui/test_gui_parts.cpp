@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QMessageBox>
 #include <QTest>
 #include <fstream>
 
@@ -233,6 +234,15 @@ TEST(CommandLine, AnotherPortInTheConfigDialogReopensTheRealPort) {
         w.CreateDialogs();
         w.SetPortChain(&c);
         EXPECT_EQ(log(w), "nothing at 0x378");
+        // Shown, the window says it in a warning box too, where it is read whole.
+        QString warning;
+        OnNextModal<QMessageBox>([&warning](QMessageBox* m) {
+            warning = m->text();
+            m->button(QMessageBox::Ok)->click();
+        });
+        w.show();
+        for (int i = 0; i < 200 && warning.isEmpty(); ++i) QTest::qWait(5);
+        EXPECT_EQ(warning, "nothing at 0x378");
         EXPECT_NE(DetectAdapter(s), 0);
 
         choosePort(w, 1);

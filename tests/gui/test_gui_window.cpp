@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QScrollBar>
 #include <QTest>
@@ -230,6 +231,37 @@ TEST(Window, StopDuringAWriteEndsItAndComesBackIdle) {
     EXPECT_NE(b.LogText().find("Write To Cart Ok"), std::string::npos) << b.LogText();
 }
 
+TEST(Window, StopMeetingAChipThatNeverGetsReadyLeavesTheWindowAlive) {
+    SimConfig stuck = SimConfigFor("single-128M", "64K");
+    stuck.faultEraseStuckChunk = 0;
+    WindowBench b(stuck);
+    qt::TForm1& w = *b.window;
+    // Stop well inside the erase that never ends; then count the events the
+    // window handles while the stop waits for the chip.
+    const long long before = b.sim->PortAccesses();
+    bool stopped = false;
+    int ticks = 0, handledInStopWait = 0;
+    auto* t = new QTimer(&w);
+    t->setInterval(1);
+    QObject::connect(t, &QTimer::timeout, [&] {
+        ++ticks;
+        if (!w.Stop->isEnabled()) return;
+        if (!stopped && b.sim->PortAccesses() - before > 300000) {
+            stopped = true;
+            QTest::mouseClick(w.Stop, Qt::LeftButton);
+        } else if (stopped && b.LogText().find("Stop process !!!") == std::string::npos) {
+            ++handledInStopWait;
+        }
+    });
+    t->start();
+    OnNextModal<QMessageBox>([](QMessageBox* m) { m->button(QMessageBox::Yes)->click(); });
+    QTest::mouseClick(w.EraseFlash, Qt::LeftButton);
+    ASSERT_TRUE(stopped) << ticks << " ticks, " << b.sim->PortAccesses() - before << " accesses";
+    EXPECT_GT(handledInStopWait, 0);
+    EXPECT_NE(b.LogText().find("Stop process !!!"), std::string::npos) << b.LogText();
+    EXPECT_FALSE(w.Stop->isEnabled());
+}
+
 TEST(Window, EventPumpCalledInATightLoopStillHandlesEvents) {
     WindowBench b;
     qt::TForm1& w = *b.window;
@@ -287,6 +319,23 @@ TEST(Window, ClosingDuringAWriteStopsItFirstAndThenCloses) {
     EXPECT_EQ(b.window->size(), QSize(600, 600));
 }
 
+TEST(Window, ClosingDuringIdentificationEndsTheOperationBeforeItWrites) {
+    WindowBench b("strata-256M");
+    qt::TForm1& w = *b.window;
+    b.AddImage("big.gba", MakeGbaImage(32 * 32768, "NOTWRITTEN", 5));
+    DoubleClickFile(w, "big.gba");
+    // The close request waits in the queue; the first event pump of the
+    // command, in identification, takes it.
+    QTest::qWait(20);
+    QMetaObject::invokeMethod(&w, "close", Qt::QueuedConnection);
+    w.Write->click();
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_NE(b.LogText().find("Stop process !!!"), std::string::npos) << b.LogText();
+    EXPECT_EQ(b.LogText().find("Write To Cart Ok"), std::string::npos) << b.LogText();
+    EXPECT_EQ(b.sim->TotalEraseCount(), 0);
+    EXPECT_EQ(b.sim->BufferProgramCount(), 0);
+}
+
 TEST(Window, GameListThroughTheWidgets) {
     WindowBench b;
     qt::TForm1& w = *b.window;
@@ -303,6 +352,22 @@ TEST(Window, GameListThroughTheWidgets) {
     EXPECT_EQ(shown, QStringList({"alpha.gba", "bravo.gba", "tiny.gba"}));
     w.FilterComboBox1->setCurrentIndex(0);
     EXPECT_EQ(w.FileListBox1->count(), 5);
+
+    // A file written into the folder shows up by itself; the selection stays.
+    b.SelectFiles({"bravo.gba"});
+    WriteFileBytes(b.images + "/delta.gba", MakeGbaImage(65536, "DELTA", 4));
+    for (int i = 0; i < 400 && w.FileListBox1->findItems("delta.gba", Qt::MatchExactly).isEmpty(); ++i)
+        QTest::qWait(5);
+    EXPECT_EQ(w.FileListBox1->count(), 6);
+    EXPECT_EQ(w.FileListBox1->SelectedNames(), QStringList({"bravo.gba"}));
+    // Enter adds the selected files, as a double-click does.
+    w.FileListBox1->setFocus();
+    QTest::keyClick(w.FileListBox1, Qt::Key_Return);
+    EXPECT_EQ(Column(w, 0), QStringList({"bravo.gba"}));
+    OnNextModal<QMessageBox>([](QMessageBox* m) { m->button(QMessageBox::Yes)->click(); });
+    QTest::mouseClick(w.ClearAll, Qt::LeftButton);
+    std::filesystem::remove(b.images + "/delta.gba");
+    b.window->FileListBox1->Refresh();
 
     // Two files dragged from the file list onto the game list.
     b.SelectFiles({"alpha.gba", "bravo.gba"});
@@ -367,7 +432,7 @@ TEST(Window, GameListThroughTheWidgets) {
     // Clear All asks first; No keeps the rows.
     OnNextModal<QMessageBox>([](QMessageBox* m) {
         EXPECT_EQ(m->text(), "Do You want to Delete All Files?");
-        EXPECT_EQ(m->windowTitle(), "");
+        EXPECT_EQ(m->windowTitle(), "Rombolt Writer");
         m->button(QMessageBox::No)->click();
     });
     QTest::mouseClick(w.ClearAll, Qt::LeftButton);
@@ -443,6 +508,8 @@ TEST(Window, PathsTooLongForConfigSavAreReported) {
                                   "Path too long for config.sav: GbaLoaderFile",
                                   "Path too long for config.sav: LastOpenFile",
                                   "Path too long for config.sav: LastSaveFile"}));
+    // Lines logged at start-up are not covered by the start-up picture.
+    EXPECT_TRUE(w.Image2->isHidden());
     // The settings were still written, and the window works.
     EXPECT_EQ(std::filesystem::file_size(deep + "/config.sav"), 1340u);
     EXPECT_TRUE(w.Read->isEnabled());
@@ -486,6 +553,105 @@ TEST(Window, SizeAndColumnsComeBackOnTheNextStartAndAnchorsFollowResizes) {
     EXPECT_EQ(w.ListView1->columnWidth(0), 135);
     // The browsing directory came back too.
     EXPECT_EQ(w.DirectoryListBox1->Directory().toStdString(), b.images);
+}
+
+TEST(Window, FileDialogsOpenWhereTheBrowserIsAndTheIpsPromptSaysWhatItAsks) {
+    WindowBench b;
+    qt::TForm1& w = *b.window;
+    const std::string list = b.dir.str() + "/games.lst";
+    WriteFileBytes(list, {});
+    AnswerFileDialog(list);
+    ASSERT_EQ(w.ChooseFile(FileDialog::OpenFile), list);
+
+    // Shown again, each dialog is in the browser's folder; the file chosen
+    // last is offered only where it lies.
+    auto look = [&w](FileDialog which) {
+        std::pair<QString, QString> seen;
+        OnNextModal<QFileDialog>([&seen](QFileDialog* d) {
+            seen = {d->directory().absolutePath(), d->findChild<QLineEdit*>("fileNameEdit")->text()};
+            d->reject();
+        });
+        EXPECT_EQ(w.ChooseFile(which), std::nullopt);
+        return seen;
+    };
+    const QString images = QString::fromStdString(b.images);
+    EXPECT_EQ(look(FileDialog::OpenFile), std::make_pair(images, QString()));
+    EXPECT_EQ(look(FileDialog::SaveFile).first, images);
+    w.DirectoryListBox1->SetDirectory(QString::fromStdString(b.dir.str()));
+    EXPECT_EQ(look(FileDialog::OpenFile),
+              std::make_pair(QString::fromStdString(b.dir.str()), QString("games.lst")));
+
+    // The patch prompt names what it asks for, with IPS files shown first.
+    OnNextModal<QFileDialog>([](QFileDialog* d) {
+        EXPECT_EQ(d->windowTitle(), "Open IPS Patch File");
+        EXPECT_EQ(d->selectedNameFilter(), "IPS File (*.ips)");
+        EXPECT_EQ(d->findChild<QLineEdit*>("fileNameEdit")->text(), "");
+        d->reject();
+    });
+    EXPECT_EQ(w.ChooseFile(FileDialog::IpsFile), std::nullopt);
+}
+
+// The suite runs this once more at 150 % (QT_SCALE_FACTOR=1.5), where the
+// lists' content used to be painted over the right and bottom lines of their frames.
+TEST(Window, FrameEdgesShowAtAnyScale) {
+    WindowBench b;
+    qt::TForm1& w = *b.window;
+    b.AddImage("one.gba", MakeGbaImage(65536, "ONE", 1));
+    DoubleClickFile(w, "one.gba");
+    w.ListView1->topLevelItem(0)->setSelected(true);  // a highlight up to the right edge
+    for (QWidget* c :
+         std::initializer_list<QWidget*>{w.DirectoryListBox1, w.FileListBox1, w.ListView1, w.Memo1}) {
+        const QImage img = c->grab().toImage();
+        const int x = img.width() - 1, y = img.height() - 1;
+        const QRgb line = img.pixel(0, y / 2);  // the left line of the frame
+        EXPECT_TRUE(img.pixel(x, y / 2) == line || img.pixel(x - 1, y / 2) == line)
+            << c->objectName().toStdString() << ": no right line";
+        EXPECT_TRUE(img.pixel(x / 2, y) == line || img.pixel(x / 2, y - 1) == line)
+            << c->objectName().toStdString() << ": no bottom line";
+    }
+}
+
+TEST(Window, FitsASmallScreenAndNeverGetsSmallerThanItsControls) {
+    WindowBench b;
+    qt::TForm1& w = *b.window;
+    // One small game: the cart size note names all five models, its longest.
+    b.AddImage("small.gba", MakeGbaImage(65536, "SMALL", 1));
+    DoubleClickFile(w, "small.gba");
+    ASSERT_EQ(w.LabelCartSize->text(), "Only for:64M/128M/Vela64M/Vela128M/Vela256M");
+    const QSize frame(qt::TForm1::kFrameWidth, qt::TForm1::kFrameHeight);
+
+    // A size remembered on a larger screen is cut down to this one, centred.
+    w.resize(900, 800);
+    const QRect screen(0, 0, 640, 512);
+    w.PlaceOnScreen(screen);
+    EXPECT_TRUE(screen.contains(w.frameGeometry()));
+    EXPECT_EQ(w.frameGeometry().width(), 640);
+
+    // Never so small that a control is cut off or squeezed to nothing.
+    w.resize(100, 100);
+    QApplication::processEvents();
+    EXPECT_EQ(w.size(), w.minimumSize());
+    for (QWidget* c : w.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (c->isWindow() || c->isHidden()) continue;
+        EXPECT_TRUE(w.rect().contains(c->geometry())) << c->objectName().toStdString();
+        EXPECT_GT(c->width(), 16) << c->objectName().toStdString();
+        EXPECT_GT(c->height(), 10) << c->objectName().toStdString();
+    }
+    EXPECT_GE(w.ListView1->height(), 48);
+    EXPECT_LE(w.LabelCartSize->geometry().bottom(), w.StatusBar1->y());
+    // A screen smaller than that: the title bar stays on it.
+    w.PlaceOnScreen(QRect(0, 0, 320, 240));
+    EXPECT_EQ(w.frameGeometry().topLeft(), QPoint(0, 0));
+    EXPECT_EQ(w.size(), w.minimumSize());
+    // and a smaller size is never remembered.
+    EXPECT_EQ(w.CaptureWindowState().Height, w.minimumHeight() + frame.height());
+
+    // Fitted to a screen only, the window keeps its remembered size for the next start.
+    w.resize(900, 800);
+    w.PlaceOnScreen(screen);
+    b.Close();
+    b.Reopen();
+    EXPECT_EQ(b.window->size(), QSize(900, 800));
 }
 
 }  // namespace

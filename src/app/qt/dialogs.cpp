@@ -53,20 +53,22 @@ TFormCartSize::TFormCartSize(QWidget* parent) : QDialog(parent) {
     setObjectName("FormCartSize");
     setWindowTitle("Select Cart size");
     setFont(WindowFont());
-    setFixedSize(186, 146);
+    // Wide enough for window managers to show the whole title beside their
+    // buttons (at 186 pixels it was cut to "Selec... size").
+    setFixedSize(226, 146);
     QStringList items;
     for (const auto& c : kCartSizes) items << c.item;
     SelectCartSize = new TRadioGroup("SelectCartSize", items, 2, this);
     SelectCartSize->setObjectName("SelectCartSize");
-    SelectCartSize->setGeometry(8, 8, 170, 97);
+    SelectCartSize->setGeometry(8, 8, 210, 97);
     SelectCartSize->SetItemIndex(-1);
     OK = new QPushButton("Ok", this);
     OK->setObjectName("OK");
-    OK->setGeometry(16, 113, 70, 25);
+    OK->setGeometry(36, 113, 70, 25);
     OK->setDefault(true);
     CANCEL = new QPushButton("Cancel", this);
     CANCEL->setObjectName("CANCEL");
-    CANCEL->setGeometry(100, 113, 70, 25);
+    CANCEL->setGeometry(120, 113, 70, 25);
     connect(OK, &QPushButton::clicked, this, &TFormCartSize::OKClick);
     connect(CANCEL, &QPushButton::clicked, this, &TFormCartSize::CANCELClick);
 }
@@ -139,9 +141,10 @@ TFormSaverSize::TFormSaverSize(QWidget* parent) : QDialog(parent) {
     UpdateBankSelection();
 }
 
-std::pair<int, int> TFormSaverSize::Choose() {
+std::tuple<int, int, bool> TFormSaverSize::Choose() {
+    answered_ = false;
     exec();
-    return {startUnit_, sizeIndex_};
+    return {startUnit_, sizeIndex_, !answered_};
 }
 
 void TFormSaverSize::UpdateBankSelection() {
@@ -155,12 +158,14 @@ void TFormSaverSize::UpdateBankSelection() {
 
 void TFormSaverSize::OKClick() {
     UpdateBankSelection();
+    answered_ = true;
     accept();
 }
 
 void TFormSaverSize::CANCELClick() {
     startUnit_ = -1;
     sizeIndex_ = -1;
+    answered_ = true;
     reject();
 }
 

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <tuple>
 
 #include "app/app_state.h"
 
@@ -59,8 +60,9 @@ class TFormSaverSize : public QDialog {
 public:
     explicit TFormSaverSize(QWidget* parent = nullptr);
     // Shows the dialog; the selections persist between uses. Returns the
-    // start unit and size index as they stand when it closes (-1/-1 after Cancel).
-    std::pair<int, int> Choose();
+    // start unit and size index as they stand when it closes (-1/-1 after
+    // Cancel), and whether it was closed neither by Ok nor by Cancel.
+    std::tuple<int, int, bool> Choose();
     std::pair<int, int> Selection() const { return {startUnit_, sizeIndex_}; }
 
     TRadioGroup* RadioBankSel64K;
@@ -77,6 +79,7 @@ private:
     void CANCELClick();
     int startUnit_ = 0;
     int sizeIndex_ = 1;
+    bool answered_ = false;
 };
 
 // "Configuration": port, speed, write options and the two loader files.
@@ -94,8 +97,9 @@ public:
     QCheckBox* CheckBoxVerify;
     QCheckBox* CheckBoxFixRom;
     QCheckBox* CheckBoxCut32K;
-    // Writes leave blocks that already hold the data alone. Kept for this run
-    // only (AppState::SkipUnchanged), never in config.sav.
+    // Writes leave blocks that already hold the data alone
+    // (AppState::SkipUnchanged). Never in config.sav: the window keeps it
+    // in its own settings file.
     QCheckBox* CheckSkipUnchanged;
     QPushButton* SetGbaPreBoot;
     QPushButton* SetGbPreBoot;

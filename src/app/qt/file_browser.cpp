@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QPainter>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTextStream>
@@ -162,7 +163,7 @@ void TDriveComboBox::SelectDriveOf(const QString& path) {
 
 // --- directory list ---
 
-TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
+TDirectoryListBox::TDirectoryListBox(QWidget* parent) : TFramedList(parent) {
     setItemDelegate(new IndentDelegate(this));
     setSelectionMode(QAbstractItemView::SingleSelection);
     connect(this, &QListWidget::itemActivated, this,
@@ -213,15 +214,34 @@ void TDirectoryListBox::Fill() {
 
 // --- file list ---
 
-TFileListBox::TFileListBox(QWidget* parent) : QListWidget(parent) {
+TFileListBox::TFileListBox(QWidget* parent) : TFramedList(parent) {
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setDragEnabled(true);
     setDragDropMode(QAbstractItemView::DragOnly);
+    settle_.setSingleShot(true);
+    settle_.setInterval(200);
+    connect(&watcher_, &QFileSystemWatcher::directoryChanged, &settle_, qOverload<>(&QTimer::start));
+    connect(&settle_, &QTimer::timeout, this, &TFileListBox::FollowFolder);
 }
 
 void TFileListBox::SetDirectory(const QString& dir) {
+    if (!watcher_.directories().isEmpty()) watcher_.removePaths(watcher_.directories());
     directory_ = dir;
+    if (!dir.isEmpty()) watcher_.addPath(dir);
     Refresh();
+}
+
+void TFileListBox::FollowFolder() {
+    const QStringList selected = SelectedNames();
+    const QString current = currentItem() ? currentItem()->text() : QString();
+    const int scrolled = verticalScrollBar()->value();
+    Refresh();
+    for (int i = 0; i < count(); ++i) {
+        QListWidgetItem* it = item(i);
+        if (it->text() == current) setCurrentItem(it, QItemSelectionModel::NoUpdate);
+        if (selected.contains(it->text())) it->setSelected(true);
+    }
+    verticalScrollBar()->setValue(scrolled);
 }
 
 void TFileListBox::SetMask(const QString& mask) {

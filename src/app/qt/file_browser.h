@@ -4,11 +4,15 @@
 #pragma once
 
 #include <QComboBox>
+#include <QFileSystemWatcher>
 #include <QListWidget>
 #include <QMimeData>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <vector>
+
+#include "framed.h"
 
 namespace rombolt::qt {
 
@@ -50,7 +54,9 @@ signals:
     void DriveChosen(const QString& root);
 };
 
-class TDirectoryListBox : public QListWidget {
+using TFramedList = TFramed<QListWidget>;
+
+class TDirectoryListBox : public TFramedList {
     Q_OBJECT
 public:
     explicit TDirectoryListBox(QWidget* parent = nullptr);
@@ -65,7 +71,7 @@ private:
     QString directory_;
 };
 
-class TFileListBox : public QListWidget {
+class TFileListBox : public TFramedList {
     Q_OBJECT
 public:
     explicit TFileListBox(QWidget* parent = nullptr);
@@ -82,8 +88,14 @@ protected:
     QMimeData* mimeData(const QList<QListWidgetItem*>& items) const override;
 
 private:
+    // The folder changed on disk: the list again, with the selection, the
+    // current file and the scroll position kept.
+    void FollowFolder();
+
     QString directory_;
     QString mask_ = QStringLiteral("*.*");
+    QFileSystemWatcher watcher_;
+    QTimer settle_;  // a copy of many files refreshes the list once
 };
 
 class TFilterComboBox : public QComboBox {

@@ -6,9 +6,12 @@
 #include <QDrag>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QScrollBar>
+#include <QSettings>
+#include <QShowEvent>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <algorithm>
@@ -62,6 +65,8 @@ QPixmap DrawBin() {
     for (double x : {12.0, 16.0, 20.0}) p.drawLine(QPointF(x, 12), QPointF(x + (x - 16) * 0.1, 27));
     return pm;
 }
+
+constexpr const char* kSkipUnchangedKey = "Options/SkipUnchangedBlocks";
 
 // Start of the line that names a path refused by config.sav as too long.
 const std::string kPathTooLongText = "Path too long for config.sav: ";
@@ -140,6 +145,28 @@ void TListView::keyPressEvent(QKeyEvent* e) {
     QTreeWidget::keyPressEvent(e);
 }
 
+void TListView::updateGeometries() {
+    // Setting the margins below resizes the viewport, which asks for this
+    // again: the outer call finishes the job.
+    if (fitting_) return;
+    fitting_ = true;
+    QTreeWidget::updateGeometries();
+    const int gap = FrameEdgeGap(this);
+    const QMargins m = viewportMargins();
+    if (gap != 0 && (m.right() != gap || m.bottom() != gap)) {
+        setViewportMargins(m.left(), m.top(), gap, gap);
+        const QRect v = viewport()->geometry();
+        header()->setGeometry(v.left(), v.top() - m.top(), v.width(), m.top());
+    }
+    fitting_ = false;
+}
+
+bool TListView::event(QEvent* e) {
+    // Moved to a screen of another scale.
+    if (e->type() == QEvent::ScreenChangeInternal) updateGeometries();
+    return QTreeWidget::event(e);
+}
+
 // --- Image1 ---
 
 TDropImage::TDropImage(QWidget* parent) : QLabel(parent) { setAcceptDrops(true); }
@@ -172,6 +199,15 @@ void TDragFileListBox::startDrag(Qt::DropActions) {
     auto* drag = new QDrag(this);
     drag->setMimeData(MakeDragData(objectName()));
     drag->exec(Qt::CopyAction);
+}
+
+void TDragFileListBox::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        if (!SelectedNames().isEmpty() && OnEnterKey) OnEnterKey();
+        e->accept();
+        return;
+    }
+    TFileListBox::keyPressEvent(e);
 }
 
 // --- the window ---
@@ -217,7 +253,7 @@ void TForm1::CreateControls() {
     MemoClear = button("MemoClear", "Clear", {}, false);
     Stop = button("Stop", "Stop", {}, false);
 
-    Memo1 = new QPlainTextEdit(this);
+    Memo1 = new TFramed<QPlainTextEdit>(this);
     Memo1->setObjectName("Memo1");
     Memo1->setReadOnly(true);
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -306,7 +342,14 @@ void TForm1::CreateControls() {
     OpenDialog1 = fileDialog("OpenDialog1", QFileDialog::AcceptOpen, kFilterA);
     SaveDialog1 = fileDialog("SaveDialog1", QFileDialog::AcceptSave, kFilterA);
     OpenDialog3 = fileDialog("OpenDialog3", QFileDialog::AcceptOpen, kFilterB);
+    OpenDialog3->setWindowTitle("Open IPS Patch File");
 
+    // Narrower, the type filter would shrink to nothing and the cart size
+    // note (at most all five models) would run out of the window. The design
+    // size is always allowed, whatever the font.
+    const int noteWidth =
+        LabelCartSize->fontMetrics().horizontalAdvance("Only for:64M/128M/Vela64M/Vela128M/Vela256M");
+    setMinimumSize(std::min(kDesignClientWidth, std::max(470, 256 + noteWidth + 8)), kMinClientHeight);
     PlaceControls();
 
     // Wiring.
@@ -336,6 +379,7 @@ void TForm1::CreateControls() {
     connect(FileListBox1, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem*) { RunCommand([this] { AddSelectedFiles(); }); });
 
+    FileListBox1->OnEnterKey = [this] { RunCommand([this] { AddSelectedFiles(); }); };
     ListView1->OnFilesDropped = [this] { RunCommand([this] { AddSelectedFiles(); }); };
     ListView1->OnDeleteKey = [this] { RunCommand([this] { DeleteSelectedRows(); }); };
     Image1->OnRowsDropped = [this] { RunCommand([this] { DeleteSelectedRows(); }); };
@@ -392,7 +436,7 @@ void TForm1::resizeEvent(QResizeEvent*) { PlaceControls(); }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     // Image2 fills the log's client area.
-    if (watched == Memo1 && event->type() == QEvent::Resize) Image2->setGeometry(Memo1->contentsRect());
+    if (watched == Memo1 && event->type() == QEvent::Resize) Image2->setGeometry(LogPictureRect());
     return QWidget::eventFilter(watched, event);
 }
 
@@ -426,10 +470,13 @@ void TForm1::Startup(const std::string& workingDirectory) {
         ListView1->setColumnWidth(c, std::clamp(w.ColumnWidths[static_cast<size_t>(c)], 0, kMaxStoredSize));
     openDialogFile_ = w.OpenDialogFile;
     PresetDialog(OpenDialog1, w.OpenDialogFile);
-    PresetDialog(OpenDialog3, w.OpenDialogFile);
     PresetDialog(SaveDialog1, w.SaveDialogFile);
     if (!w.CurrentDirectory.empty())
         DirectoryListBox1->SetDirectory(QString::fromStdString(w.CurrentDirectory));
+
+    QSettings options(QSettings::IniFormat, QSettings::UserScope, kSettingsOrganization,
+                      kSettingsApplication);
+    s_.SkipUnchanged = options.value(kSkipUnchangedKey, false).toBool();
 
     Image3->setGeometry(Bevel1->geometry());
     Image3->hide();
@@ -451,6 +498,20 @@ void TForm1::SetPortChain(PortChain* chain) {
     s_.Port = chain->backend;
     for (const std::string* line : {&chain->message, &chain->warning, &chain->note})
         if (!line->empty()) LogLine(*line);
+    portWarning_ = chain->message;
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (portWarning_.empty()) return;
+    // After the window has come up, so that the box has it behind it.
+    QTimer::singleShot(0, this, [this, text = std::move(portWarning_)] { ShowWarning(text); });
+    portWarning_.clear();
+}
+
+QRect TForm1::LogPictureRect() const {
+    const int gap = FrameEdgeGap(Memo1);
+    return Memo1->contentsRect().adjusted(0, 0, -gap, -gap);
 }
 
 void TForm1::LoadStartupPicture() {
@@ -460,9 +521,9 @@ void TForm1::LoadStartupPicture() {
         return;
     }
     Image2->setPixmap(QPixmap::fromImage(img));
-    Image2->setGeometry(Memo1->contentsRect());
-    Image2->show();
-    Image2->setEnabled(true);
+    Image2->setGeometry(LogPictureRect());
+    // Shown only while the log is empty: start-up may already have logged.
+    Memo1Change();
 }
 
 // --- log, status, progress ---
@@ -512,6 +573,10 @@ void TForm1::StatusBar1DrawPanel(int panel, const QRect& rect) {
 }
 
 void TForm1::ProcessMessages() {
+    // A close request stands until the command has ended: whatever clears the
+    // stop flag meanwhile (identification, the start of the operation), the
+    // next stop test sees it again.
+    if (pendingClose_) s_.StopRequested = 1;
     // A write calls this after every buffer program: a million times for a
     // large cart, and handling events costs more than a simulated buffer
     // program. Every few milliseconds is as often as Stop, the elapsed-time
@@ -569,31 +634,54 @@ void TForm1::UpdateListButtons() {
 // --- questions and dialogs ---
 
 bool TForm1::AskYesNo(std::string_view text, std::string_view caption) {
-    QMessageBox box(QMessageBox::NoIcon, Q(caption), Q(text), QMessageBox::Yes | QMessageBox::No, this);
+    // The window is closing: no more questions, every one is answered No.
+    if (pendingClose_) return false;
+    // A box without a title would show the executable's name: the product's instead.
+    QMessageBox box(QMessageBox::NoIcon, caption.empty() ? QString("Rombolt Writer") : Q(caption), Q(text),
+                    QMessageBox::Yes | QMessageBox::No, this);
     box.setObjectName("MessageBox");
     box.setDefaultButton(QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
 }
 
 std::optional<std::string> TForm1::ChooseFile(FileDialog which) {
+    if (pendingClose_) return std::nullopt;
     QFileDialog* d = which == FileDialog::OpenFile   ? OpenDialog1
                      : which == FileDialog::SaveFile ? SaveDialog1
                                                      : OpenDialog3;
+    // Every dialog opens in the folder the file browser shows; the file last
+    // chosen in it is offered again only when it lies there.
+    const std::string& last = which == FileDialog::OpenFile   ? openDialogFile_
+                              : which == FileDialog::SaveFile ? s_.SaveDialogFile
+                                                              : ipsDialogFile_;
+    const QString folder = DirectoryListBox1->Directory();
+    if (!folder.isEmpty()) {
+        const QFileInfo lastFile(Q(last));
+        d->setDirectory(folder);
+        if (!last.empty() && lastFile.absolutePath() == folder) {
+            d->selectFile(lastFile.fileName());
+        } else if (auto* name = d->findChild<QLineEdit*>("fileNameEdit")) {
+            // selectFile() leaves a name typed before; a name from another folder means nothing here.
+            name->clear();
+        }
+    }
+    if (which == FileDialog::IpsFile) d->selectNameFilter(d->nameFilters().first());
     if (d->exec() != QDialog::Accepted || d->selectedFiles().isEmpty()) return std::nullopt;
     std::string chosen = d->selectedFiles().first().toStdString();
     if (which == FileDialog::OpenFile) openDialogFile_ = chosen;
+    if (which == FileDialog::IpsFile) ipsDialogFile_ = chosen;
     return chosen;
 }
 
 int TForm1::ChooseCartSize(int preselectedIndex) {
-    if (!FormCartSize) return 0;
+    if (!FormCartSize || pendingClose_) return 0;
     return FormCartSize->Choose(preselectedIndex);
 }
 
 Frontend::SaverChoice TForm1::ChooseSaverRange() {
-    if (!FormSaverSize) return {};
-    auto [unit, size] = FormSaverSize->Choose();
-    return {unit, size};
+    if (!FormSaverSize || pendingClose_) return {};
+    auto [unit, size, dismissed] = FormSaverSize->Choose();
+    return {unit, size, dismissed};
 }
 
 void TForm1::ShowCartPicture(int number) {
@@ -632,6 +720,10 @@ void TForm1::RunCommand(const std::function<void()>& command) {
 void TForm1::ConfigClick() {
     if (!FormConfig) return;
     FormConfig->Run();
+    QSettings options(QSettings::IniFormat, QSettings::UserScope, kSettingsOrganization,
+                      kSettingsApplication);
+    if (options.value(kSkipUnchangedKey, false).toBool() != s_.SkipUnchanged)
+        options.setValue(kSkipUnchangedKey, s_.SkipUnchanged);
     // Direct I/O is granted for one port block only: another port choice
     // opens the real port again (the link already uses the new base).
     if (portChain_) {
@@ -711,13 +803,31 @@ void TForm1::RefreshGameList() {
 
 WindowState TForm1::CaptureWindowState() const {
     WindowState w;
-    w.Height = height() + kFrameHeight;
-    w.Width = width() + kFrameWidth;
+    const QSize size = fittedSize_.isValid() && this->size() == fittedSize_ ? rememberedSize_ : this->size();
+    w.Height = size.height() + kFrameHeight;
+    w.Width = size.width() + kFrameWidth;
     for (int c = 0; c < 5; ++c) w.ColumnWidths[static_cast<size_t>(c)] = ListView1->columnWidth(c);
     w.OpenDialogFile = openDialogFile_;
     w.SaveDialogFile = s_.SaveDialogFile;
     w.CurrentDirectory = DirectoryListBox1->Directory().toStdString();
     return w;
+}
+
+void TForm1::PlaceOnScreen(const QRect& available) {
+    // The window manager's frame is known once it has framed the window;
+    // until then take the design's.
+    QSize frame = frameGeometry().size() - size();
+    if (frame.isEmpty()) frame = QSize(kFrameWidth, kFrameHeight);
+    const QSize fitted = size().boundedTo(available.size() - frame).expandedTo(minimumSize());
+    if (fitted != size()) {
+        rememberedSize_ = size();
+        resize(fitted);
+        fittedSize_ = size();
+    }
+    QPoint at = available.center() - QPoint((width() + frame.width()) / 2, (height() + frame.height()) / 2);
+    at.setX(std::max(at.x(), available.left()));
+    at.setY(std::max(at.y(), available.top()));
+    move(at);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

@@ -45,6 +45,13 @@ protected:
     void dragMoveEvent(QDragMoveEvent* e) override;
     void dropEvent(QDropEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
+    // Keeps the frame's right and bottom lines at a fractional scale (see
+    // FrameEdgeGap); the header's margin on top stays as the tree sets it.
+    void updateGeometries() override;
+    bool event(QEvent* e) override;
+
+private:
+    bool fitting_ = false;
 };
 
 // Image1: the picture that game-list rows are dragged onto to remove them.
@@ -60,14 +67,17 @@ protected:
     void dropEvent(QDropEvent* e) override;
 };
 
-// The file list drags its selection as a copy (never a move).
+// The file list drags its selection as a copy (never a move); Enter adds the
+// selected files as a double-click does.
 class TDragFileListBox : public TFileListBox {
     Q_OBJECT
 public:
     using TFileListBox::TFileListBox;
+    std::function<void()> OnEnterKey;  // Enter or Return with files selected
 
 protected:
     void startDrag(Qt::DropActions supported) override;
+    void keyPressEvent(QKeyEvent* e) override;
 };
 
 class TForm1 : public QWidget, public Frontend {
@@ -79,6 +89,10 @@ public:
     static constexpr int kDesignClientHeight = 579;
     static constexpr int kFrameWidth = 8;
     static constexpr int kFrameHeight = 27;
+    // Below this client height the game list would be less than a header and
+    // a row. The least width is what the fixed controls and the longest cart
+    // size note need (minimumWidth() after construction).
+    static constexpr int kMinClientHeight = 442;
 
     // Runs the start-up sequence: settings from config.sav in
     // `workingDirectory` (the process's when empty), geometry, pictures, idle state.
@@ -89,8 +103,15 @@ public:
     void CreateDialogs();
     // The port back ends the window runs on (it must outlive the window).
     // Logs the port's message and note; the Config dialog's port choice then
-    // reopens the real port when it drives the one config.sav selects.
+    // reopens the real port when it drives the one config.sav selects. When
+    // the real port could not be opened, the window says why in a warning box
+    // too once it is shown (the log is too narrow for that line).
     void SetPortChain(PortChain* chain);
+
+    // Options config.sav has no room for ("Skip unchanged blocks") live in
+    // $XDG_CONFIG_HOME/rombolt/rombolt-writer.ini (QSettings, user scope).
+    static constexpr const char* kSettingsOrganization = "rombolt";
+    static constexpr const char* kSettingsApplication = "rombolt-writer";
 
     // Events are handled at most this often when ProcessMessages is called in
     // a tight loop (a switch between busy and idle is always handled at once).
@@ -114,8 +135,13 @@ public:
     void UpdateListButtons();
     // Rebuilds ListView1 from the game list; LabelCartSize shows the fit note.
     void RefreshGameList();
-    // What SaveConfig stores about the window.
+    // What SaveConfig stores about the window. A size cut down to fit the
+    // screen is stored as it was remembered until the user resizes the window.
     WindowState CaptureWindowState() const;
+    // Fits the window into `available` (the screen's available geometry,
+    // frame included): size cut down to it (never below the minimum), centred,
+    // and the title bar never above or left of it.
+    void PlaceOnScreen(const QRect& available);
     int BeepCount() const { return beeps_; }
     bool CommandRunning() const { return running_; }
 
@@ -157,6 +183,7 @@ public:
     TDLPortIO DLPortIO;
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -166,6 +193,8 @@ private:
     void PlaceControls();
     void Startup(const std::string& workingDirectory);
     void LoadStartupPicture();
+    // Where Image2 lies: the log's client area, inside the frame at any scale.
+    QRect LogPictureRect() const;
     void Memo1Change();
     void MemoClearClick();
     void StatusBar1DrawPanel(int panel, const QRect& rect);
@@ -191,6 +220,10 @@ private:
     bool pumpDue_ = true;
     std::chrono::steady_clock::time_point lastPump_{};
     std::string openDialogFile_;
+    std::string ipsDialogFile_;
+    std::string portWarning_;  // shown once the window is
+    // The remembered size, and what PlaceOnScreen cut it down to.
+    QSize rememberedSize_, fittedSize_;
 };
 
 }  // namespace rombolt::qt

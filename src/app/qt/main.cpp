@@ -76,8 +76,7 @@ int main(int argc, char** argv) {
         rombolt::qt::TForm1 window(s, cwd);
         window.CreateDialogs();
         window.SetPortChain(&port);
-        const QRect screen = window.screen()->availableGeometry();
-        window.move(screen.center() - QPoint(window.width() / 2, window.height() / 2));
+        window.PlaceOnScreen(window.screen()->availableGeometry());
         window.show();
         rc = QApplication::exec();
     }
