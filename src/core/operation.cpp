@@ -50,7 +50,8 @@ void ReportCompleted(CoreState& s, std::string_view status) {
 void LogElapsedTime(CoreState& s) { LogLine(s, "Time = " + std::to_string(s.ElapsedSeconds) + " Sec"); }
 
 void ReportStop(CoreState& s) {
-    LogLine(s, "Stop process !!!");
+    if (!s.StopLogged) LogLine(s, "Stop process !!!");
+    s.StopLogged = 1;
     EndOperation(s);
 }
 
@@ -61,6 +62,7 @@ void TimerTick(CoreState& s) {
 }
 
 void BeginLogSection(CoreState& s) {
+    s.StopLogged = 0;
     if (s.FirstOperation) {
         s.FirstOperation = 0;
     } else {

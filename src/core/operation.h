@@ -35,7 +35,7 @@ void ReportCompleted(CoreState& s, std::string_view status);
 
 // "Time = 37 Sec"
 void LogElapsedTime(CoreState& s);
-// "Stop process !!!", then EndOperation.
+// "Stop process !!!" (once per operation), then EndOperation.
 void ReportStop(CoreState& s);
 
 // The elapsed-time timer's one-second tick: ElapsedSeconds + 1, panel 3 "N Sec",
@@ -46,7 +46,7 @@ void TimerTick(CoreState& s);
 inline void StopClick(CoreState& s) { s.StopRequested = 1; }
 
 // Opening line of every operation: the first one after start-up logs nothing,
-// every later one an empty separator line.
+// every later one an empty separator line. A new operation may log its stop.
 void BeginLogSection(CoreState& s);
 
 }  // namespace rombolt
