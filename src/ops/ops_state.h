@@ -32,9 +32,14 @@ struct OpsState : ImageState {
     std::FILE* CurrentFile = nullptr;
     std::string CurrentFilePath;
     std::string SaveDialogFile;  // name last chosen in SaveDialog1
-    // A backup written beside the file it is to replace, "NAME.XXXXXX"; empty
-    // when the current output file is written in place (ops/chunk_file.h).
+    // A backup that is to replace an existing file is written to a side file
+    // first (ops/chunk_file.h): OutputTempPath is that file, OutputTargetPath
+    // the file it replaces (links resolved). Both empty when the current
+    // output file is written in place. OutputCopyOver: the side file lies in
+    // another folder and is copied over the target instead of renamed.
     std::string OutputTempPath;
+    std::string OutputTargetPath;
+    bool OutputCopyOver = false;
 
     // --- game list and its summary (the summary is made by UpdateListSize) ---
     std::vector<GameRow> GameList;
