@@ -47,6 +47,13 @@ void ReportCompleted(CoreState& s, std::string_view status) {
     ProcessMessages(s);
 }
 
+bool StoreCart(CoreState& s) {
+    std::string why;
+    if (s.Port->Persist(why)) return true;
+    LogLine(s, why);
+    return false;
+}
+
 void LogElapsedTime(CoreState& s) { LogLine(s, "Time = " + std::to_string(s.ElapsedSeconds) + " Sec"); }
 
 void ReportStop(CoreState& s) {

@@ -33,6 +33,11 @@ void EndOperation(CoreState& s);
 // progress bar at 100, one event pump.
 void ReportCompleted(CoreState& s, std::string_view status);
 
+// Before an operation reports success: the port back end makes the cart's
+// changes lasting (a simulated cart writes its files back). False, with the
+// reason logged, when it cannot; the operation has then failed.
+bool StoreCart(CoreState& s);
+
 // "Time = 37 Sec"
 void LogElapsedTime(CoreState& s);
 // "Stop process !!!" (once per operation), then EndOperation.

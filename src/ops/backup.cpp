@@ -122,7 +122,8 @@ int ReadClick(OpsState& s) {
     BeginLogSection(s);
     if (DetectAdapter(s) != 0) return -1;
     if (!ChooseBackupFile(s, "Backup Game Cancel")) return -1;
-    const int r = BackupCart(s);
+    int r = BackupCart(s);
+    if ((r & 0xFF) == 0 && !StoreCart(s)) r = -1;
     if ((r & 0xFF) != 0) {
         // The file keeps the chunks written so far; say plainly that it is
         // not a good backup.

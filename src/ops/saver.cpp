@@ -230,7 +230,8 @@ int RestoreSave(OpsState& s, std::int32_t size) {
 int SReadClick(OpsState& s) {
     if (SelectSaver(s) != 0) return -1;
     if (!ChooseBackupFile(s, "Backup Saver Cancel")) return -1;
-    const int r = BackupSave(s);
+    int r = BackupSave(s);
+    if ((r & 0xFF) == 0 && !StoreCart(s)) r = -1;
     if ((r & 0xFF) != 0) {
         LogLine(s, "Backup Saver Error!!!");
         SetStatusText(s, "Read Error!!!");
@@ -265,7 +266,8 @@ int SWriteClick(OpsState& s) {
         LogLine(s, kSaverSizes[s.Saver.SizeIndex].cutMessage);
     }
     BeginOperation(s);
-    const int r = RestoreSave(s, size);
+    int r = RestoreSave(s, size);
+    if ((r & 0xFF) == 0 && !StoreCart(s)) r = -1;
     if ((r & 0xFF) != 0) {
         SetStatusText(s, "Write Error!!!");
     } else {

@@ -3,7 +3,6 @@
 #include <optional>
 #include <string>
 
-#include "ops/game_rows.h"
 #include "core/operation.h"
 #include "flash/flash.h"
 #include "flash/identify.h"
@@ -12,6 +11,7 @@
 #include "link/detect.h"
 #include "ops/chunk_file.h"
 #include "ops/commands.h"
+#include "ops/game_rows.h"
 
 namespace rombolt {
 
@@ -159,7 +159,8 @@ int RunSingleGame(OpsState& s, int (*pipeline)(OpsState&, std::int32_t, std::int
                   std::int32_t size, const char* errorStatus, const char* okLine) {
     BeginOperation(s);
     s.MessagePrefix = "[" + s.GameList[0].Name + "] ";
-    const int r = pipeline(s, size, 0, 1);
+    int r = pipeline(s, size, 0, 1);
+    if ((r & 0xFF) == 0 && !StoreCart(s)) r = -1;
     if ((r & 0xFF) != 0) {
         SetStatusText(s, errorStatus);
     } else {

@@ -23,6 +23,13 @@ public:
     virtual void outw(std::uint16_t port, std::uint16_t value) = 0;
     // Human-readable name for logs and `rombolt info`.
     virtual std::string Name() const { return "port"; }
+    // Makes the cart's changes lasting before an operation reports success:
+    // a simulated cart writes its files back. Hardware has nothing to do.
+    // False, with `why` a line for the log, when that fails.
+    virtual bool Persist(std::string& why) {
+        (void)why;
+        return true;
+    }
 };
 
 // Reads return 0xFF (floating lines), writes go nowhere: lets the program run
@@ -69,6 +76,7 @@ public:
         inner_.outw(port, value);
     }
     std::string Name() const override { return inner_.Name(); }
+    bool Persist(std::string& why) override { return inner_.Persist(why); }
 
     std::vector<Access> log;
 

@@ -22,6 +22,7 @@ public:
     std::uint16_t inw(std::uint16_t port) override;
     void outw(std::uint16_t port, std::uint16_t value) override;
     std::string Name() const override { return inner_.Name(); }
+    bool Persist(std::string& why) override { return inner_.Persist(why); }
 
     // Flushes and closes the file; false when anything failed to be written.
     bool Close();

@@ -773,6 +773,13 @@ bool SimPort::WriteBack(std::string& error) {
     return true;
 }
 
+bool SimPort::Persist(std::string& why) {
+    std::string error;
+    if (dir_.empty() || WriteBack(error)) return true;
+    why = "Simulated cart not saved: " + error;
+    return false;
+}
+
 bool SimPort::Flush(std::string& error) {
     if (dir_.empty()) return true;
     return WriteBack(error);

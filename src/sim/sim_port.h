@@ -146,6 +146,9 @@ public:
     std::uint16_t inw(std::uint16_t port) override;
     void outw(std::uint16_t port, std::uint16_t value) override;
     std::string Name() const override { return "sim:" + config_.model; }
+    // Writes the cart's files back now (see Open): an operation reports
+    // success only once its changes are on disk.
+    bool Persist(std::string& why) override;
 
     // ---- inspection and set-up for tests and tools ----
     bool Valid() const { return valid_; }

@@ -48,6 +48,7 @@ public:
     std::uint16_t inw(std::uint16_t port) override { return target_->inw(port); }
     void outw(std::uint16_t port, std::uint16_t value) override { target_->outw(port, value); }
     std::string Name() const override { return target_->Name(); }
+    bool Persist(std::string& why) override { return target_->Persist(why); }
 
 private:
     std::unique_ptr<PortBackend> target_;
