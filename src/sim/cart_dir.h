@@ -61,9 +61,13 @@ bool CreateSimCart(const std::string& dir, const std::string& model, const std::
 
 // Whole-file helpers. ReadWholeFile: found = false (and true returned) when
 // the file does not exist. WriteFileAtomically: writes PATH.tmp, then renames
-// it over PATH, so a crash leaves either the old or the new file.
+// it over PATH, so a crash leaves either the old or the new file; a failure
+// removes PATH.tmp again.
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, bool& found,
                    std::string& error);
 bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& error);
+// Reads exactly `size` bytes of the file at `path` into `data`; false with a
+// message when the file cannot be read or has another length.
+bool ReadFileInto(const std::string& path, std::uint8_t* data, std::size_t size, std::string& error);
 
 }  // namespace rombolt
