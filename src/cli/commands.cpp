@@ -27,6 +27,7 @@
 #include "ops/layout.h"
 #include "ops/saver.h"
 #include "port/port_list.h"
+#include "port/port_lock.h"
 #include "port/port_open.h"
 #include "sim/cart_dir.h"
 #include "sim/sim_port.h"
@@ -78,14 +79,17 @@ struct Item {
 };
 
 // Everything one run needs. Members are destroyed in reverse order: the trace
-// is flushed before the cart back end goes, and the back end (a simulated cart
-// writes its files here) before the state.
+// is flushed before the cart back end goes, the back end (a simulated cart
+// writes its files here) before the state, and the lock on the cart or port
+// is given back last.
 struct Session {
     Options opt;
     NullPort idle;  // the port until a cart is opened
+    PortLock lock;  // the simulated cart's folder, or the real port's lock file
     std::unique_ptr<AppState> state = std::make_unique<AppState>();
     std::unique_ptr<CliFrontend> ui;
     std::unique_ptr<PortBackend> backend;
+    SimPort* sim = nullptr;  // the back end, when it is a simulated cart
     std::unique_ptr<TracePort> trace;
     std::string portText;
     std::vector<Item> items;
@@ -149,16 +153,32 @@ bool OpenCart(Session& ss) {
     AppState& s = ss.s();
     const Options& o = ss.opt;
     if (o.simDir) {
+        // One program at a time on a cart: the files are loaded under the
+        // lock and written back before it is given back.
         std::string error;
+        std::error_code ec;
+        if (fs::is_directory(*o.simDir, ec) && !ss.lock.Acquire(*o.simDir, error)) {
+            Error("simulated cart in " + *o.simDir + ": " + error);
+            return false;
+        }
         auto sim = SimPort::Open(*o.simDir, error);
         if (!sim) {
             Error("simulated cart " + *o.simDir + ": " + error);
             return false;
         }
+        ss.sim = sim.get();
         ss.backend = std::move(sim);
         ss.portText = "simulated cart in " + *o.simDir;
     } else {
-        OpenedPort p = OpenHardwarePort(o.port.value_or(""), PortBaseForIndex(s.Config.PortIndex));
+        const int configBase = PortBaseForIndex(s.Config.PortIndex);
+        OpenedPort p = OpenHardwarePort(o.port.value_or(""), configBase);
+        // Direct I/O has no arbitration of its own: one program at a time.
+        std::string busy;
+        const int base = p.base != 0 ? p.base : configBase;
+        if (p.message.empty() && !ss.lock.Acquire(PortLockPath(base), busy)) {
+            Error("port " + Hex(base) + ": " + busy);
+            return false;
+        }
         ss.backend = std::move(p.backend);
         if (!ss.backend) ss.backend = std::make_unique<NullPort>();
         if (p.base != 0) s.PortBaseOverride = p.base;
@@ -586,7 +606,11 @@ int Run(Session& ss) {
         default:
             break;
     }
+    // The cart's files are written back while the lock is still held.
+    std::string notSaved;
+    if (ss.sim && !ss.sim->Flush(notSaved)) ok = false;
     ss.ui->ClearProgressLine();
+    if (!notSaved.empty()) Error("simulated cart " + *o.simDir + " not saved: " + notSaved);
     if (g_interrupts) ok = false;
     if (ok) PrintItems(ss);
     if (!WriteReport(ss, ok)) ok = false;

@@ -3,9 +3,13 @@
 // standard error.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -31,10 +35,29 @@ protected:
         args.insert(args.begin(), {"--sim", cart});
         return Rombolt(args, dir.path().string());
     }
-    void MakeCart(const std::string& model, const std::string& save) {
+    // extraIni: one "key = value\n" line for cart.ini.
+    void MakeCart(const std::string& model, const std::string& save, const std::string& extraIni = "") {
         fs::remove_all(cart);
         RunResult r = Rombolt({"sim", "create", cart, "--model", model, "--save", save}, dir.path().string());
         ASSERT_EQ(r.status, 0) << r.err;
+        if (extraIni.empty()) return;
+        // The line of the key given replaces the one cart.ini has.
+        const Bytes bytes = ReadFile(cart + "/cart.ini");
+        std::string text(bytes.begin(), bytes.end());
+        const std::size_t at = text.find("\n" + extraIni.substr(0, extraIni.find(' ')) + " ");
+        ASSERT_NE(at, std::string::npos) << extraIni;
+        text.replace(at + 1, text.find('\n', at + 1) - at, extraIni);
+        WriteFile(cart + "/cart.ini", Bytes(text.begin(), text.end()));
+    }
+    // A write of `image` that takes a while (slow chips), started in the
+    // background and running once its first log line about the game is out.
+    std::unique_ptr<Child> SlowWrite(const std::string& image) {
+        auto child = std::make_unique<Child>(std::vector<std::string>{"--sim", cart, "write", image},
+                                             dir.path().string());
+        std::string line;
+        while (child->ReadLine(line) && line.rfind("[" + image + "]", 0) != 0) {
+        }
+        return child;
     }
     Bytes Flash() { return ReadFile(cart + "/flash.bin"); }
     Bytes Save() { return ReadFile(cart + "/save.bin"); }
@@ -86,6 +109,34 @@ TEST_F(CliSessions, ACartThatCannotBeStoredFailsTheOperation) {
     EXPECT_TRUE(Flash() == flash);
     EXPECT_TRUE(Save() == save);
     EXPECT_EQ(CartFiles(), files);
+}
+
+TEST_F(CliSessions, TwoProgramsOnOneCartTakeTurns) {
+    MakeCart("strata-64M", "64K", "busy_program = 300\n");
+    const Bytes first = MakeGbaImage(32 * kChunk, "FIRST", 31);
+    const Bytes second = MakeGbaImage(2 * kChunk, "SECOND", 32);
+    WriteFile(dir / "first.gba", first);
+    WriteFile(dir / "second.gba", second);
+
+    auto running = SlowWrite("first.gba");
+    // A second program is turned away before it touches the cart, and says who has it.
+    RunResult busy = OnCart({"write", "second.gba"});
+    EXPECT_EQ(busy.status, 1);
+    EXPECT_EQ(busy.out, "");
+    EXPECT_TRUE(
+        std::regex_search(busy.err, std::regex("simulated cart in .*: in use by rombolt \\(pid [0-9]+\\)")))
+        << busy.err;
+    RunResult done = running->Wait();
+    ASSERT_EQ(done.status, 0) << done.out << done.err;
+    EXPECT_TRUE(std::equal(first.begin(), first.end(), Flash().begin()));
+
+    // Taken in turn, the second write lands on the first one's cart.
+    RunResult after = OnCart({"write", "second.gba"});
+    ASSERT_EQ(after.status, 0) << after.out << after.err;
+    const Bytes flash = Flash();
+    EXPECT_TRUE(std::equal(second.begin(), second.end(), flash.begin()));
+    EXPECT_TRUE(std::equal(first.begin() + 8 * kChunk, first.end(), flash.begin() + 8 * kChunk))
+        << "the first write outside the block the second one erased";
 }
 
 }  // namespace
