@@ -126,9 +126,8 @@ void CliFrontend::ShowProgress(int percent) {
     Draw(percent >= 100);
 }
 
-void CliFrontend::UpdateElapsed() {
+void CliFrontend::UpdateElapsed(std::chrono::steady_clock::time_point now) {
     if (!busy_) return;
-    auto now = std::chrono::steady_clock::now();
     auto paused = pausedFor_ + (paused_ ? now - pauseStart_ : std::chrono::steady_clock::duration{});
     double secs = std::chrono::duration<double>(now - busyStart_ - paused).count();
     s_.ElapsedSeconds = static_cast<std::int32_t>(std::floor(secs < 0 ? 0 : secs));
@@ -136,7 +135,15 @@ void CliFrontend::UpdateElapsed() {
 
 void CliFrontend::ProcessMessages() {
     if (g_interrupts > 0) s_.StopRequested = 1;
-    UpdateElapsed();
+    // A write pumps after every buffer program, a million times for a large
+    // cart: the coarse clock (a few milliseconds) is plenty for whole seconds.
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    const long long tick = static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+    if (tick != lastTick_) {
+        lastTick_ = tick;
+        UpdateElapsed(std::chrono::steady_clock::time_point(std::chrono::nanoseconds(tick)));
+    }
     Draw(false);
 }
 
@@ -149,7 +156,7 @@ void CliFrontend::SetBusy(bool busy) {
         return;
     }
     if (!busy_) return;  // EndOperation may run twice
-    UpdateElapsed();
+    UpdateElapsed(std::chrono::steady_clock::now());
     busySeconds_ = SecondsSince(busyStart_);
     busy_ = false;
 }

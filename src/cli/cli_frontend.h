@@ -71,7 +71,7 @@ public:
 private:
     void Draw(bool force);
     double SecondsSince(std::chrono::steady_clock::time_point t) const;
-    void UpdateElapsed();
+    void UpdateElapsed(std::chrono::steady_clock::time_point now);
 
     AppState& s_;
     Answers answers_;
@@ -92,6 +92,7 @@ private:
     bool paused_ = false;
     std::chrono::steady_clock::time_point pauseStart_{};
     double busySeconds_ = 0;
+    long long lastTick_ = 0;  // coarse clock at the last pump, in ns
 
     // Progress display.
     int percent_ = 0;

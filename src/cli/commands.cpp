@@ -78,6 +78,21 @@ struct Item {
     DigestText digest;
 };
 
+// The checksums of the data an operation sent to the cart, item by item, in
+// the order it sent them.
+class SentDigests final : public SentDataSink {
+public:
+    void Item(std::int32_t) override { items_.emplace_back(); }
+    void Data(const std::uint8_t* bytes, std::size_t n) override {
+        if (!items_.empty()) items_.back().Update(bytes, n);
+    }
+    std::size_t Count() const { return items_.size(); }
+    DigestText Take(std::size_t i) { return Finish(items_[i]); }
+
+private:
+    std::vector<Digest> items_;
+};
+
 // Everything one run needs. Members are destroyed in reverse order: the trace
 // is flushed before the cart back end goes, the back end (a simulated cart
 // writes its files here) before the state, and the lock on the cart or port
@@ -91,6 +106,7 @@ struct Session {
     std::unique_ptr<PortBackend> backend;
     SimPort* sim = nullptr;  // the back end, when it is a simulated cart
     std::unique_ptr<TracePort> trace;
+    SentDigests sent;
     std::string portText;
     std::vector<Item> items;
     AppState& s() { return *state; }
@@ -331,24 +347,20 @@ bool CmdInfo(Session& ss) {
     return found;
 }
 
-// Checksums of every image (and loader) that the write or verify moved.
+// Checksums of every image (and loader) that the write or verify moved, as
+// they went to the cart, named in the order the operation sent them.
 void CollectWriteItems(Session& ss, bool multi) {
     AppState& s = ss.s();
-    const std::string* ips = ss.opt.ips ? &*ss.opt.ips : nullptr;
-    auto addImage = [&](int row, std::int32_t size, int chunk) {
-        BuildRowPath(s, row);
-        std::string error;
-        auto d = PreparedImageDigest(s.Config, s.CurrentFilePath, size, ips, error);
-        if (!d) {
-            Error("checksum of " + s.CurrentFilePath + ": " + error);
+    std::size_t next = 0;
+    auto add = [&](const std::string& name, int chunk) {
+        if (next >= ss.sent.Count()) {
+            Error("checksum of " + name + ": its data were not sent");
             return;
         }
-        ss.items.push_back(
-            {s.GameList[static_cast<std::size_t>(row)].Name, "at chunk " + std::to_string(chunk), *d});
+        ss.items.push_back({name, "at chunk " + std::to_string(chunk), ss.sent.Take(next++)});
     };
     if (!multi) {
-        auto size = ParseRowSize(s.GameList[0].Size);
-        if (size) addImage(0, *size, 0);
+        add(s.GameList[0].Name, 0);
         return;
     }
     std::uint8_t last = ChunkFree;
@@ -356,29 +368,20 @@ void CollectWriteItems(Session& ss, bool multi) {
         const std::uint8_t v = s.ChunkMap[c];
         if (v == ChunkEnd) break;
         if (v == ChunkGbaLoader || v == ChunkGbLoader) {
+            // Named as the write chose it: the loader file when it opens.
             const bool gba = v == ChunkGbaLoader;
-            std::string path = gba ? s.Config.GbaLoaderFile.str() : s.Config.GbLoaderFile.str();
-            std::string where = "at chunk " + std::to_string(c);
-            std::string name = gba ? "GBA Loader" : "GB Loader";
+            const std::string path = gba ? s.Config.GbaLoaderFile.str() : s.Config.GbLoaderFile.str();
             std::error_code ec;
             std::FILE* f = nullptr;
             if (!path.empty() && !fs::is_directory(path, ec)) f = std::fopen(path.c_str(), "rb");
-            if (f) {
-                std::fclose(f);
-                std::string error;
-                if (auto d = PreparedImageDigest(s.Config, path, kChunkBytes, nullptr, error))
-                    ss.items.push_back({name + " " + path, where, *d});
-            } else {
-                ss.items.push_back({name + " (built-in)", where, PreparedBuiltinLoaderDigest(s.Config, gba)});
-            }
+            if (f) std::fclose(f);
+            add(std::string(gba ? "GBA Loader" : "GB Loader") + (f ? " " + path : " (built-in)"), c);
             continue;
         }
         if (v == last) continue;
         last = v;
         if (v == ChunkFree || v >= s.GameList.size()) continue;
-        std::int32_t n = s.RowSizes[v];
-        if (auto length = ParseRowSize(s.GameList[v].Size); length && *length < n) n = *length;
-        addImage(v, n, c);
+        add(s.GameList[v].Name, c);
     }
 }
 
@@ -387,7 +390,9 @@ bool CmdWriteVerify(Session& ss, bool verify) {
     AppState& s = ss.s();
     ss.ui->SetPassBytes([&s] { return CurrentImagePassBytes(s); });
     const bool multi = s.GameList.size() > 1 || s.GbRowCount > 0;
+    s.SentData = &ss.sent;
     const int r = verify ? VerifyClick(s) : WriteClick(s);
+    s.SentData = nullptr;
     const char* okLine = multi ? (verify ? "Verify Multi-Files completed" : "Write Multi-Files completed")
                                : (verify ? "Verify Cart with File Ok" : "Write To Cart Ok");
     const bool ok = r == 0 && EndedWith(*ss.ui, okLine);
@@ -414,20 +419,18 @@ bool CmdBackup(Session& ss) {
 bool CmdSave(Session& ss, bool restore) {
     AppState& s = ss.s();
     ss.ui->SetPassBytes([&s] { return static_cast<long long>(s.Saver.UnitCount) * 8192; });
+    s.SentData = &ss.sent;
     const int r = restore ? SWriteClick(s) : SReadClick(s);
+    s.SentData = nullptr;
     const int idx = *ss.opt.saveSizeIndex;
     const bool ok = r == 0 && EndedWith(*ss.ui, restore ? "Write Saver Ok" : kSaverSizes[idx].backupMessage);
-    if (ok) {
-        const std::string& file = ss.opt.args[0];
-        long long bytes = -1;
-        if (restore) {
-            long long size = RegularFileSize(file);
-            long long selected = static_cast<long long>(kSaverSizes[idx].units) * kSaveUnitBytes;
-            bytes = size < selected ? size : selected;
-        }
+    const std::string& file = ss.opt.args[0];
+    if (ok && restore && ss.sent.Count() == 1) {
+        ss.items.push_back({file, "written", ss.sent.Take(0)});
+    } else if (ok && !restore) {
         std::string error;
-        if (auto d = FileDigest(file, bytes, error))
-            ss.items.push_back({file, restore ? "written" : "saved", *d});
+        if (auto d = FileDigest(file, -1, error))
+            ss.items.push_back({file, "saved", *d});
         else
             Error(error);
     }

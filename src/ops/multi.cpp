@@ -86,6 +86,10 @@ int WriteLoader(OpsState& s, int mode, std::int32_t chunk) {
     CheckCartHeader(s, 2);
     LogLine(s, s.MessagePrefix + "# " + s.GameNameText);
     s.ProgressPercent = 100;
+    if (s.SentData) {
+        s.SentData->Item(chunk);
+        s.SentData->Data(s.ChunkBuffer.data(), kLoaderSize);
+    }
     const int r =
         mode == 0 ? ProgramFlashChunk(s, chunk, kLoaderSize) : VerifyFlashChunk(s, chunk, kLoaderSize);
     if (r == 0 && AdapterStillAnswers(s)) return 0;

@@ -27,6 +27,22 @@ inline constexpr std::uint8_t ChunkEnd = 0x9C;
 inline constexpr std::uint8_t ChunkGbaLoader = 0xFF;
 inline constexpr std::uint8_t ChunkGbLoader = 0xFE;
 
+// Told of the data an operation hands to the cart, as it hands them over:
+// every chunk a write programs (prepared: padded, header repaired, patch
+// applied), every chunk a verify compares, every unit a save restore writes.
+// The command-line tool sums them for its checksum report, so the sums are
+// those of the bytes that went to the cart even if a file changes meanwhile.
+class SentDataSink {
+public:
+    // A new item begins: a game or loader at cart chunk `chunk`, or a save
+    // file (-1).
+    virtual void Item(std::int32_t chunk) = 0;
+    virtual void Data(const std::uint8_t* bytes, std::size_t n) = 0;
+
+protected:
+    ~SentDataSink() = default;
+};
+
 struct OpsState : ImageState {
     // --- the one current file ---
     std::FILE* CurrentFile = nullptr;
@@ -58,6 +74,8 @@ struct OpsState : ImageState {
     // --- backup and save memory ---
     std::int32_t ChosenCartSize = 0;  // in 32 KiB chunks; 0 = cancelled
     SaverSelection Saver;
+    // Where the data sent to the cart are reported; none when null.
+    SentDataSink* SentData = nullptr;
 
 protected:
     ~OpsState() = default;

@@ -201,6 +201,7 @@ int BackupSave(OpsState& s) {
 int RestoreSave(OpsState& s, std::int32_t size) {
     const std::uint8_t count = static_cast<std::uint8_t>(size / kSaveUnitBytes);
     SetStatusText(s, "Writing...");
+    if (s.SentData) s.SentData->Item(-1);
     for (int i = 0; i < count; ++i) {
         ProcessMessages(s);
         if (s.StopRequested) {
@@ -215,6 +216,7 @@ int RestoreSave(OpsState& s, std::int32_t size) {
             return -1;
         }
         ProcessMessages(s);
+        if (s.SentData) s.SentData->Data(s.ChunkBuffer.data(), kSaveUnitBytes);
         // A unit of 0xFF "reads back" from an unplugged adapter too.
         if (WriteSaveUnit(s, s.Saver.StartUnit + i) != 0 || !AdapterStillAnswers(s)) {
             LogLine(s, "Write Save Data Error!!!(" + std::to_string(i) + ")");

@@ -74,12 +74,15 @@ int PrepareChunk(OpsState& s, std::int32_t i, std::int32_t count, std::int32_t& 
 std::string WithChunk(const char* text, std::int32_t i) { return text + std::to_string(i) + ")"; }
 
 // Compares the whole image with the flash from startChunk on. The file must
-// be open at its start; it is closed on every return.
-int VerifyPass(OpsState& s, std::int32_t size, std::int32_t startChunk, bool logName) {
+// be open at its start; it is closed on every return. `report`: the chunks
+// compared go to SentData (a verify of its own, not a write's second pass).
+int VerifyPass(OpsState& s, std::int32_t size, std::int32_t startChunk, bool logName, bool report) {
     const std::int32_t count = ChunkCount(size);
     std::int32_t remaining = size;
+    if (report && s.SentData) s.SentData->Item(startChunk);
     for (std::int32_t i = 0; i < count; ++i) {
         if (int r = PrepareChunk(s, i, count, remaining, logName); r != 0) return r;
+        if (report && s.SentData) s.SentData->Data(s.ChunkBuffer.data(), kChunkBytes);
         // A chunk of 0xFF also matches an adapter that no longer answers.
         if (VerifyFlashChunk(s, startChunk + i, kChunkBytes) != 0 || !AdapterStillAnswers(s)) {
             LogLine(s, WithChunk("Verify Flash Error!!!(", i));
@@ -109,8 +112,10 @@ int WriteImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::uin
     SetStatusText(s, "writing...");
 
     std::int32_t remaining = size;
+    if (s.SentData) s.SentData->Item(startChunk);
     for (std::int32_t i = 0; i < count; ++i) {
         if (int r = PrepareChunk(s, i, count, remaining, true); r != 0) return r;
+        if (s.SentData) s.SentData->Data(s.ChunkBuffer.data(), kChunkBytes);
         // With "skip unchanged" a chunk of 0xFF compares equal to an adapter
         // that no longer answers and is never programmed: check it is there.
         if (ProgramFlashChunk(s, startChunk + i, kChunkBytes) != 0 || !AdapterStillAnswers(s)) {
@@ -132,7 +137,7 @@ int WriteImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::uin
         // Applying the patch used its records up; arm them again for this pass.
         if (s.IpsActive) ParseIpsRecords(s);
         SetStatusText(s, "Verifying...");
-        if (int r = VerifyPass(s, size, startChunk, false); r != 0) return r;
+        if (int r = VerifyPass(s, size, startChunk, false, false); r != 0) return r;
     }
     ReportCompleted(s, "Write ok");
     return 0;
@@ -146,7 +151,7 @@ int VerifyImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::ui
     }
     ChooseIpsPatch(s, allowIps);
     SetStatusText(s, "Verifying...");
-    if (int r = VerifyPass(s, size, startChunk, true); r != 0) return r;
+    if (int r = VerifyPass(s, size, startChunk, true, true); r != 0) return r;
     ReportCompleted(s, "Verify ok");
     return 0;
 }

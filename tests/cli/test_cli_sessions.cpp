@@ -26,6 +26,17 @@ bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
+std::string Crc(const Bytes& b, std::size_t n) {
+    std::uint32_t c = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < n; ++i) {
+        c ^= b[i];
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    }
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", ~c);
+    return text;
+}
+
 class CliSessions : public ::testing::Test {
 protected:
     TempDir dir;
@@ -137,6 +148,25 @@ TEST_F(CliSessions, TwoProgramsOnOneCartTakeTurns) {
     EXPECT_TRUE(std::equal(second.begin(), second.end(), flash.begin()));
     EXPECT_TRUE(std::equal(first.begin() + 8 * kChunk, first.end(), flash.begin() + 8 * kChunk))
         << "the first write outside the block the second one erased";
+}
+
+TEST_F(CliSessions, ChecksumsAreThoseOfTheBytesThatWentToTheCart) {
+    MakeCart("strata-64M", "none", "busy_program = 300\n");
+    const Bytes image = MakeGbaImage(32 * kChunk, "SUMS", 34);
+    WriteFile(dir / "game.gba", image);
+    auto child = SlowWrite("game.gba");
+    // The image is changed in place while it is being written.
+    {
+        std::fstream f(dir / "game.gba", std::ios::in | std::ios::out | std::ios::binary);
+        const std::string other(16 * kChunk, '\x5A');
+        f.seekp(16 * kChunk);
+        f.write(other.data(), static_cast<std::streamsize>(other.size()));
+    }
+    RunResult r = child->Wait();
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const Bytes flash = Flash();
+    EXPECT_TRUE(Contains(r.err, "game.gba: 1048576 bytes at chunk 0: CRC32 " + Crc(flash, 32 * kChunk)))
+        << r.err;
 }
 
 }  // namespace
