@@ -14,15 +14,22 @@ volatile std::sig_atomic_t g_interrupts = 0;
 
 namespace {
 
-extern "C" void OnInterrupt(int) {
+// Ctrl-C, and a request to end (SIGTERM, as from `kill` or a shutdown; SIGHUP,
+// as from a closed terminal): the operation stops at its next stop point,
+// with the chips back in read mode and the files closed.
+extern "C" void OnInterrupt(int sig) {
     g_interrupts = g_interrupts + 1;
     if (g_interrupts >= 2) {
         static const char msg[] = "\nrombolt: interrupted again, ending at once\n";
         (void)!write(2, msg, sizeof msg - 1);
         _exit(1);
     }
-    static const char msg[] = "\nrombolt: stopping after the current block (Ctrl-C again to end at once)\n";
-    (void)!write(2, msg, sizeof msg - 1);
+    static const char ctrlC[] = "\nrombolt: stopping after the current block (Ctrl-C again to end at once)\n";
+    static const char asked[] = "\nrombolt: asked to end: stopping after the current block\n";
+    if (sig == SIGINT)
+        (void)!write(2, ctrlC, sizeof ctrlC - 1);
+    else
+        (void)!write(2, asked, sizeof asked - 1);
 }
 
 int TerminalWidth() {
@@ -58,6 +65,8 @@ void InstallInterruptHandler() {
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
     sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
     // A reader that goes away (`rombolt write ... | head -1`) must not kill the
     // program in the middle of a flash command: output then just goes nowhere.
     std::signal(SIGPIPE, SIG_IGN);
@@ -78,11 +87,11 @@ double CliFrontend::SecondsSince(std::chrono::steady_clock::time_point t) const 
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
 
-void CliFrontend::ClearProgressLine() {
+void CliFrontend::ClearProgressLine(bool showStatus) {
     if (!lineShown_) return;
     std::fputs("\r\033[K", stderr);
     lineShown_ = false;
-    if (!status_.empty()) std::fprintf(stderr, "%s\n", status_.c_str());
+    if (showStatus && !status_.empty()) std::fprintf(stderr, "%s\n", status_.c_str());
     std::fflush(stderr);
 }
 

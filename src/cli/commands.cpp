@@ -109,6 +109,7 @@ struct Session {
     SentDigests sent;
     std::string portText;
     std::vector<Item> items;
+    std::vector<std::string> notes;  // said on standard error once the run has ended
     AppState& s() { return *state; }
 };
 
@@ -416,6 +417,29 @@ bool CmdBackup(Session& ss) {
     return ok;
 }
 
+// Bank code of a save memory unit as the dialog shows it: 1A1 .. 4B4.
+std::string UnitCode(int unit) {
+    return {static_cast<char>('1' + unit / 8), static_cast<char>('A' + (unit / 4) % 2),
+            static_cast<char>('1' + unit % 4)};
+}
+
+// After a save restore that failed or was stopped: which units now hold the
+// file's data, so the user knows what the save memory holds.
+std::string RestoredUnitsNote(const AppState& s, const std::string& file) {
+    const int first = s.Saver.StartUnit;
+    const int done = s.RestoredUnits;
+    if (done == 0 && !s.RestoredPartOfUnit) return "save memory: no unit was changed";
+    std::string text = "save memory: ";
+    if (done > 0)
+        text += (done == 1 ? "unit " + UnitCode(first)
+                           : "units " + UnitCode(first) + "-" + UnitCode(first + done - 1)) +
+                " hold the first " + std::to_string(done * 8) + " KiB of " + file;
+    if (s.RestoredPartOfUnit)
+        text += std::string(done > 0 ? "; " : "") + "unit " + UnitCode(first + done) +
+                " may hold part of the next 8 KiB";
+    return text + "; the other units are unchanged";
+}
+
 bool CmdSave(Session& ss, bool restore) {
     AppState& s = ss.s();
     ss.ui->SetPassBytes([&s] { return static_cast<long long>(s.Saver.UnitCount) * 8192; });
@@ -433,6 +457,8 @@ bool CmdSave(Session& ss, bool restore) {
             ss.items.push_back({file, "saved", *d});
         else
             Error(error);
+    } else if (restore) {
+        ss.notes.push_back(RestoredUnitsNote(s, file));
     }
     return ok;
 }
@@ -612,9 +638,12 @@ int Run(Session& ss) {
     // The cart's files are written back while the lock is still held.
     std::string notSaved;
     if (ss.sim && !ss.sim->Flush(notSaved)) ok = false;
-    ss.ui->ClearProgressLine();
-    if (!notSaved.empty()) Error("simulated cart " + *o.simDir + " not saved: " + notSaved);
     if (g_interrupts) ok = false;
+    ss.ui->ClearProgressLine(ok);
+    if (!notSaved.empty()) Error("simulated cart " + *o.simDir + " not saved: " + notSaved);
+    // A script sees why the run failed: the status panel's last verdict.
+    if (!ok && !ss.ui->LastStatus().empty()) Error(ss.ui->LastStatus());
+    for (const std::string& note : ss.notes) Error(note);
     if (ok) PrintItems(ss);
     if (!WriteReport(ss, ok)) ok = false;
     if (ss.trace && !ss.trace->Close()) {

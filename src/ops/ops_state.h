@@ -74,6 +74,12 @@ struct OpsState : ImageState {
     // --- backup and save memory ---
     std::int32_t ChosenCartSize = 0;  // in 32 KiB chunks; 0 = cancelled
     SaverSelection Saver;
+    // The last save restore: the units from Saver.StartUnit on that were
+    // written and read back, and whether the unit after them was written in
+    // part (its read-back failed, or the adapter went away during it).
+    std::int32_t RestoredUnits = 0;
+    bool RestoredPartOfUnit = false;
+
     // Where the data sent to the cart are reported; none when null.
     SentDataSink* SentData = nullptr;
 

@@ -201,6 +201,8 @@ int BackupSave(OpsState& s) {
 int RestoreSave(OpsState& s, std::int32_t size) {
     const std::uint8_t count = static_cast<std::uint8_t>(size / kSaveUnitBytes);
     SetStatusText(s, "Writing...");
+    s.RestoredUnits = 0;
+    s.RestoredPartOfUnit = false;
     if (s.SentData) s.SentData->Item(-1);
     for (int i = 0; i < count; ++i) {
         ProcessMessages(s);
@@ -219,10 +221,12 @@ int RestoreSave(OpsState& s, std::int32_t size) {
         if (s.SentData) s.SentData->Data(s.ChunkBuffer.data(), kSaveUnitBytes);
         // A unit of 0xFF "reads back" from an unplugged adapter too.
         if (WriteSaveUnit(s, s.Saver.StartUnit + i) != 0 || !AdapterStillAnswers(s)) {
+            s.RestoredPartOfUnit = true;
             LogLine(s, "Write Save Data Error!!!(" + std::to_string(i) + ")");
             CloseCurrentFile(s);
             return -1;
         }
+        s.RestoredUnits = i + 1;
     }
     CloseCurrentFile(s);
     ReportCompleted(s, "Write ok");
@@ -247,6 +251,8 @@ int SReadClick(OpsState& s) {
 }
 
 int SWriteClick(OpsState& s) {
+    s.RestoredUnits = 0;
+    s.RestoredPartOfUnit = false;
     if (SelectSaver(s) != 0) return -1;
     std::optional<std::string> file = s.UI->ChooseFile(FileDialog::OpenFile);
     if (!file) return -1;

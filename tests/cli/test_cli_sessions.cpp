@@ -26,6 +26,12 @@ bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
 std::string Crc(const Bytes& b, std::size_t n) {
     std::uint32_t c = 0xFFFFFFFFu;
     for (std::size_t i = 0; i < n; ++i) {
@@ -148,6 +154,60 @@ TEST_F(CliSessions, TwoProgramsOnOneCartTakeTurns) {
     EXPECT_TRUE(std::equal(second.begin(), second.end(), flash.begin()));
     EXPECT_TRUE(std::equal(first.begin() + 8 * kChunk, first.end(), flash.begin() + 8 * kChunk))
         << "the first write outside the block the second one erased";
+}
+
+TEST_F(CliSessions, TermAndHangUpStopLikeCtrlCAndAFailureSaysWhy) {
+    MakeCart("strata-64M", "none", "busy_program = 300\n");
+    WriteFile(dir / "game.gba", MakeGbaImage(32 * kChunk, "SIGNAL", 33));
+    for (int sig : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        auto child = SlowWrite("game.gba");
+        usleep(100 * 1000);
+        child->Signal(sig);
+        RunResult r = child->Wait();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(Count(r.out, "Stop process !!!\n"), 1u) << r.out;
+        EXPECT_FALSE(Contains(r.out, "Write To Cart Ok"));
+        EXPECT_TRUE(std::regex_search(r.out, std::regex("Time = [0-9]+ Sec\n$"))) << r.out;
+        // Standard error is no terminal here; the verdict is said all the same.
+        EXPECT_TRUE(Contains(r.err, "rombolt: Write Error!!!\n")) << r.err;
+        // Stopped cleanly: the cart answers and reads back at once.
+        EXPECT_EQ(OnCart({"info"}).status, 0);
+        EXPECT_TRUE(CartFiles() == (std::vector<std::string>{"cart.ini", "flash.bin"}));
+    }
+}
+
+TEST_F(CliSessions, AFailedSaveRestoreSaysWhichUnitsHoldTheFile) {
+    MakeCart("strata-64M", "64K");
+    Bytes file(65536);
+    for (std::size_t i = 0; i < file.size(); ++i) file[i] = static_cast<std::uint8_t>(i * 13 + 5);
+    WriteFile(dir / "in.sav", file);
+    const Bytes before = Save();
+    // The adapter goes away late in the restore of eight units.
+    RunResult trace = OnCart({"--trace", dir / "t.txt", "save-restore", "in.sav", "--size", "64K"});
+    ASSERT_EQ(trace.status, 0) << trace.out << trace.err;
+    const Bytes t = ReadFile(dir / "t.txt");
+    const long accesses = std::count(t.begin(), t.end(), '\n');
+    MakeCart("strata-64M", "64K", "fault_vanish_after = " + std::to_string(accesses * 17 / 20) + "\n");
+    WriteFile(cart + "/save.bin", before);
+    RunResult r = OnCart({"save-restore", "in.sav", "--size", "64K"});
+    EXPECT_EQ(r.status, 1);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex("Write Save Data Error!!!\\(([0-9])\\)"))) << r.out;
+    const int failed = std::stoi(m[1]);
+    ASSERT_GT(failed, 1);
+    auto code = [](int unit) {
+        return "1" + std::string(1, static_cast<char>('A' + unit / 4)) + std::to_string(unit % 4 + 1);
+    };
+    EXPECT_TRUE(Contains(r.err, "rombolt: save memory: units 1A1-" + code(failed - 1) + " hold the first " +
+                                    std::to_string(failed * 8) + " KiB of in.sav; unit " + code(failed) +
+                                    " may hold part of the next 8 KiB; the other units are unchanged"))
+        << r.err;
+    // And so they do.
+    const Bytes save = Save();
+    EXPECT_TRUE(std::equal(file.begin(), file.begin() + failed * 8192, save.begin()));
+    const std::size_t after = (failed + 1) * 8192;
+    EXPECT_TRUE(std::equal(before.begin() + after, before.end(), save.begin() + after));
 }
 
 TEST_F(CliSessions, ChecksumsAreThoseOfTheBytesThatWentToTheCart) {
