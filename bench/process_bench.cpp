@@ -34,10 +34,13 @@ struct ProcessCost {
 
 double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; }
 
-// Starts argv with its output going nowhere and `env` added to the environment.
-pid_t Start(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+// Starts argv in `dir` (where the window keeps its config.sav) with its
+// output going nowhere and `env` added to the environment.
+pid_t Start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+            const std::string& dir) {
     const pid_t pid = ::fork();
     if (pid != 0) return pid;
+    if (::chdir(dir.c_str()) != 0) ::_exit(126);
     const int null = ::open("/dev/null", O_RDWR);
     ::dup2(null, 0);
     ::dup2(null, 1);
@@ -61,9 +64,9 @@ ProcessCost Reap(pid_t pid, bool mustSucceed) {
     return c;
 }
 
-ProcessCost RunToEnd(const std::vector<std::string>& argv) {
+ProcessCost RunToEnd(const std::vector<std::string>& argv, const std::string& dir) {
     const double start = WallSeconds();
-    ProcessCost c = Reap(Start(argv, {}), true);
+    ProcessCost c = Reap(Start(argv, {}, dir), true);
     c.wall = WallSeconds() - start;
     return c;
 }
@@ -86,9 +89,10 @@ long CpuTicks(pid_t pid) {
 // Starts a program that runs until it is ended (the window) and ends it once
 // it has been idle for a while: its start-up. The wall time runs to the last
 // CPU tick it used.
-ProcessCost StartUp(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+ProcessCost StartUp(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                    const std::string& dir) {
     const double start = WallSeconds();
-    const pid_t pid = Start(argv, env);
+    const pid_t pid = Start(argv, env, dir);
     long last = 0;
     double lastChange = start;
     for (;;) {
@@ -145,7 +149,11 @@ void ResetCart(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-void RunProcessSection(std::FILE* out, const BenchOptions& opt, Budgets& b) {
+void RunProcessSection(std::FILE* out, const BenchOptions& given, Budgets& b) {
+    // The programs run in the scratch folder: their names must not be relative.
+    BenchOptions opt = given;
+    for (std::string* path : {&opt.cli, &opt.window, &opt.oldCli, &opt.oldWindow})
+        if (!path->empty()) *path = fs::absolute(*path).string();
     const bool haveOld = !opt.oldCli.empty() && fs::exists(opt.oldCli);
     if (opt.cli.empty() || !fs::exists(opt.cli)) {
         std::fprintf(stderr, "bench: no rombolt program given (--cli): the process section is left out\n");
@@ -156,8 +164,9 @@ void RunProcessSection(std::FILE* out, const BenchOptions& opt, Budgets& b) {
     WriteFile(image, MakeImage(bytes, 17));
     const std::string model = opt.workDir + "/process_template";
     const std::string cart = opt.workDir + "/process_cart";
-    if (RunToEnd({opt.cli, "sim", "create", model, "--model", "strata-256M", "--save", "64K"}).ok == false ||
-        RunToEnd({opt.cli, "sim", "create", cart, "--model", "strata-256M", "--save", "64K"}).ok == false) {
+    const std::string& dir = opt.workDir;
+    if (!RunToEnd({opt.cli, "sim", "create", model, "--model", "strata-256M", "--save", "64K"}, dir).ok ||
+        !RunToEnd({opt.cli, "sim", "create", cart, "--model", "strata-256M", "--save", "64K"}, dir).ok) {
         std::fprintf(stderr, "bench: cannot make the simulated cart\n");
         return;
     }
@@ -174,9 +183,9 @@ void RunProcessSection(std::FILE* out, const BenchOptions& opt, Budgets& b) {
     for (int round = 0; round < rounds; ++round) {
         for (Program& p : programs) {
             ResetCart(model, cart);
-            p.write.Add(RunToEnd({p.cli, "--sim", cart, "--verify", "-q", "write", image}));
+            p.write.Add(RunToEnd({p.cli, "--sim", cart, "--verify", "-q", "write", image}, dir));
             if (!p.window.empty() && fs::exists(p.window))
-                p.startUp.Add(StartUp({p.window, "--sim", cart}, offscreen));
+                p.startUp.Add(StartUp({p.window, "--sim", cart}, offscreen, dir));
         }
     }
 
