@@ -3,8 +3,9 @@
 // output (scripts/bench turns it into docs/performance.md); exits with 1 when
 // a budget is missed.
 //
-//   rombolt_bench [--quick] [--no-big] [--only SECTION]...
-//   sections: link, ops, big, real, backends, skip
+//   rombolt_bench [--quick] [--no-big] [--only SECTION]... [--cli PATH --window PATH
+//                 --old-cli PATH --old-window PATH --old-commit NAME]
+//   sections: link, ops, big, real, backends, skip, process
 #include <unistd.h>
 
 #include <cstdio>
@@ -22,8 +23,9 @@ namespace {
 
 void Usage() {
     std::fprintf(stderr,
-                 "usage: rombolt_bench [--quick] [--no-big] [--only SECTION]...\n"
-                 "  sections: link, ops, big, real, backends, skip\n");
+                 "usage: rombolt_bench [--quick] [--no-big] [--only SECTION]... [--cli PATH --window PATH\n"
+                 "                     --old-cli PATH --old-window PATH --old-commit NAME]\n"
+                 "  sections: link, ops, big, real, backends, skip, process\n");
 }
 
 // The summary of the budgets; true when all are kept.
@@ -67,6 +69,7 @@ bool PrintBudgets(std::FILE* out, const Budgets& b, const std::set<std::string>&
                                            : "every operation within its budget"),
                verdict(b.worstStretchOver <= 0)});
     }
+    for (const Budgets::Row& r : b.extra) t.Row({r.budget, r.limit, r.measured, verdict(r.kept)});
     std::fprintf(out, "## Budgets\n\n");
     t.Print(out);
     if (!b.stretchMisses.empty()) {
@@ -90,6 +93,16 @@ int main(int argc, char** argv) {
             opt.big = false;
         } else if (a == "--only" && i + 1 < argc) {
             only.insert(argv[++i]);
+        } else if (a == "--cli" && i + 1 < argc) {
+            opt.cli = argv[++i];
+        } else if (a == "--window" && i + 1 < argc) {
+            opt.window = argv[++i];
+        } else if (a == "--old-cli" && i + 1 < argc) {
+            opt.oldCli = argv[++i];
+        } else if (a == "--old-window" && i + 1 < argc) {
+            opt.oldWindow = argv[++i];
+        } else if (a == "--old-commit" && i + 1 < argc) {
+            opt.oldCommit = argv[++i];
         } else {
             Usage();
             return 2;
@@ -141,6 +154,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench: port back ends...\n");
         RunBackendSection(mem, opt, budgets);
         ran.insert("backends");
+    }
+    if (wanted("process")) {
+        std::fprintf(stderr, "bench: the programs as a whole...\n");
+        RunProcessSection(mem, opt, budgets);
+        ran.insert("process");
     }
     std::fclose(mem);
 

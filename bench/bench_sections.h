@@ -17,6 +17,9 @@ struct BenchOptions {
     bool big = true;      // the 32 MiB write with verify
     bool quick = false;   // fewer repetitions and smaller images
     std::string workDir;  // scratch files
+    // The built programs, and those of an earlier commit to compare with
+    // (the process section; scripts/bench builds and names them).
+    std::string cli, window, oldCli, oldWindow, oldCommit;
 };
 
 // The four forms the link can take once detection has run. An EPP port at
@@ -53,6 +56,12 @@ struct Budgets {
     long long realSkipBlankErases = -1;
     double realWriteVerify4 = 0;
     double realSkipBlank4 = 0;
+    // Rows a section adds to the summary as they are: budget, limit, measured, kept.
+    struct Row {
+        std::string budget, limit, measured;
+        bool kept = false;
+    };
+    std::vector<Row> extra;
 };
 
 struct LinkResults {
@@ -79,5 +88,6 @@ void RunBigSection(std::FILE* out, const BenchOptions& opt, Budgets& b);
 void RunBackendSection(std::FILE* out, const BenchOptions& opt, Budgets& b);
 void RunSkipSection(std::FILE* out, const BenchOptions& opt, Budgets& b);
 void RunRealSection(std::FILE* out, const BenchOptions& opt, Budgets& b);
+void RunProcessSection(std::FILE* out, const BenchOptions& opt, Budgets& b);
 
 }  // namespace rombolt::bench

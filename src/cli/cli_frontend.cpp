@@ -14,15 +14,22 @@ volatile std::sig_atomic_t g_interrupts = 0;
 
 namespace {
 
-extern "C" void OnInterrupt(int) {
+// Ctrl-C, and a request to end (SIGTERM, as from `kill` or a shutdown; SIGHUP,
+// as from a closed terminal): the operation stops at its next stop point,
+// with the chips back in read mode and the files closed.
+extern "C" void OnInterrupt(int sig) {
     g_interrupts = g_interrupts + 1;
     if (g_interrupts >= 2) {
         static const char msg[] = "\nrombolt: interrupted again, ending at once\n";
         (void)!write(2, msg, sizeof msg - 1);
         _exit(1);
     }
-    static const char msg[] = "\nrombolt: stopping after the current block (Ctrl-C again to end at once)\n";
-    (void)!write(2, msg, sizeof msg - 1);
+    static const char ctrlC[] = "\nrombolt: stopping after the current block (Ctrl-C again to end at once)\n";
+    static const char asked[] = "\nrombolt: asked to end: stopping after the current block\n";
+    if (sig == SIGINT)
+        (void)!write(2, ctrlC, sizeof ctrlC - 1);
+    else
+        (void)!write(2, asked, sizeof asked - 1);
 }
 
 int TerminalWidth() {
@@ -58,6 +65,8 @@ void InstallInterruptHandler() {
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
     sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
     // A reader that goes away (`rombolt write ... | head -1`) must not kill the
     // program in the middle of a flash command: output then just goes nowhere.
     std::signal(SIGPIPE, SIG_IGN);
@@ -78,11 +87,11 @@ double CliFrontend::SecondsSince(std::chrono::steady_clock::time_point t) const 
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
 
-void CliFrontend::ClearProgressLine() {
+void CliFrontend::ClearProgressLine(bool showStatus) {
     if (!lineShown_) return;
     std::fputs("\r\033[K", stderr);
     lineShown_ = false;
-    if (!status_.empty()) std::fprintf(stderr, "%s\n", status_.c_str());
+    if (showStatus && !status_.empty()) std::fprintf(stderr, "%s\n", status_.c_str());
     std::fflush(stderr);
 }
 
@@ -126,9 +135,8 @@ void CliFrontend::ShowProgress(int percent) {
     Draw(percent >= 100);
 }
 
-void CliFrontend::UpdateElapsed() {
+void CliFrontend::UpdateElapsed(std::chrono::steady_clock::time_point now) {
     if (!busy_) return;
-    auto now = std::chrono::steady_clock::now();
     auto paused = pausedFor_ + (paused_ ? now - pauseStart_ : std::chrono::steady_clock::duration{});
     double secs = std::chrono::duration<double>(now - busyStart_ - paused).count();
     s_.ElapsedSeconds = static_cast<std::int32_t>(std::floor(secs < 0 ? 0 : secs));
@@ -136,7 +144,15 @@ void CliFrontend::UpdateElapsed() {
 
 void CliFrontend::ProcessMessages() {
     if (g_interrupts > 0) s_.StopRequested = 1;
-    UpdateElapsed();
+    // A write pumps after every buffer program, a million times for a large
+    // cart: the coarse clock (a few milliseconds) is plenty for whole seconds.
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    const long long tick = static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+    if (tick != lastTick_) {
+        lastTick_ = tick;
+        UpdateElapsed(std::chrono::steady_clock::time_point(std::chrono::nanoseconds(tick)));
+    }
     Draw(false);
 }
 
@@ -149,7 +165,7 @@ void CliFrontend::SetBusy(bool busy) {
         return;
     }
     if (!busy_) return;  // EndOperation may run twice
-    UpdateElapsed();
+    UpdateElapsed(std::chrono::steady_clock::now());
     busySeconds_ = SecondsSince(busyStart_);
     busy_ = false;
 }

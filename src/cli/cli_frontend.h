@@ -16,10 +16,11 @@
 
 namespace rombolt::cli {
 
-// Ctrl-C presses since start (set by the signal handler).
+// Ctrl-C presses (and SIGTERM, SIGHUP) since start (set by the signal handler).
 extern volatile std::sig_atomic_t g_interrupts;
-// First Ctrl-C: Stop; second: the program ends at once with status 1.
-// A closed standard output no longer ends the program (SIGPIPE ignored).
+// First Ctrl-C, SIGTERM or SIGHUP: Stop; second: the program ends at once
+// with status 1. A closed standard output no longer ends the program
+// (SIGPIPE ignored).
 void InstallInterruptHandler();
 
 class CliFrontend final : public Frontend {
@@ -65,13 +66,14 @@ public:
     int OfferedCartSizeIndex() const { return offeredSizeIndex_; }
     // Wall time of the last busy period, in seconds.
     double BusySeconds() const { return busySeconds_; }
-    // Clears the progress line from the terminal.
-    void ClearProgressLine();
+    // Clears the progress line from the terminal, leaving the last status
+    // text in its place when showStatus.
+    void ClearProgressLine(bool showStatus = true);
 
 private:
     void Draw(bool force);
     double SecondsSince(std::chrono::steady_clock::time_point t) const;
-    void UpdateElapsed();
+    void UpdateElapsed(std::chrono::steady_clock::time_point now);
 
     AppState& s_;
     Answers answers_;
@@ -92,6 +94,7 @@ private:
     bool paused_ = false;
     std::chrono::steady_clock::time_point pauseStart_{};
     double busySeconds_ = 0;
+    long long lastTick_ = 0;  // coarse clock at the last pump, in ns
 
     // Progress display.
     int percent_ = 0;

@@ -29,6 +29,7 @@
 #include "ops/loaders.h"
 #include "ops/saver.h"
 #include "port/port_list.h"
+#include "port/port_lock.h"
 #include "port/port_open.h"
 #include "sim/cart_dir.h"
 #include "sim/sim_port.h"
@@ -116,19 +117,39 @@ struct Item {
     DigestText digest;
 };
 
+// The checksums of the data an operation sent to the cart, item by item, in
+// the order it sent them.
+class SentDigests final : public SentDataSink {
+public:
+    void Item(std::int32_t) override { items_.emplace_back(); }
+    void Data(const std::uint8_t* bytes, std::size_t n) override {
+        if (!items_.empty()) items_.back().Update(bytes, n);
+    }
+    std::size_t Count() const { return items_.size(); }
+    DigestText Take(std::size_t i) { return Finish(items_[i]); }
+
+private:
+    std::vector<Digest> items_;
+};
+
 // Everything one run needs. Members are destroyed in reverse order: the trace
-// is flushed before the cart back end goes, and the back end (a simulated cart
-// writes its files here) before the state.
+// is flushed before the cart back end goes, the back end (a simulated cart
+// writes its files here) before the state, and the lock on the cart or port
+// is given back last.
 struct Session {
     Options opt;
     NullPort idle;  // the port until a cart is opened
+    PortLock lock;  // the simulated cart's folder, or the real port's lock file
     std::unique_ptr<AppState> state = std::make_unique<AppState>();
     std::unique_ptr<CliFrontend> ui;
     std::unique_ptr<PortBackend> backend;
+    SimPort* sim = nullptr;  // the back end, when it is a simulated cart
     std::unique_ptr<TracePort> trace;
+    SentDigests sent;
     std::string portText;
     std::vector<Item> items;
     std::vector<std::string> builtinLoaders;  // options of the loader files a multi-game write went without
+    std::vector<std::string> notes;           // said on standard error once the run has ended
     AppState& s() { return *state; }
 };
 
@@ -189,17 +210,33 @@ bool OpenCart(Session& ss) {
     AppState& s = ss.s();
     const Options& o = ss.opt;
     if (o.simDir) {
+        // One program at a time on a cart: the files are loaded under the
+        // lock and written back before it is given back.
         std::string error;
+        std::error_code ec;
+        if (fs::is_directory(*o.simDir, ec) && !ss.lock.Acquire(*o.simDir, error)) {
+            Error("simulated cart in " + *o.simDir + ": " + error);
+            return false;
+        }
         auto sim = SimPort::Open(*o.simDir, error);
         if (!sim) {
             Error("simulated cart " + *o.simDir + ": " + error);
             return false;
         }
+        ss.sim = sim.get();
         ss.backend = std::move(sim);
         ss.portText = "simulated cart in " + *o.simDir;
         s.EraseTimeFloorMs = 0;  // simulated chips are busy for a number of reads, not a time
     } else {
-        OpenedPort p = OpenHardwarePort(o.port.value_or(""), PortBaseForIndex(s.Config.PortIndex));
+        const int configBase = PortBaseForIndex(s.Config.PortIndex);
+        OpenedPort p = OpenHardwarePort(o.port.value_or(""), configBase);
+        // Direct I/O has no arbitration of its own: one program at a time.
+        std::string busy;
+        const int base = p.base != 0 ? p.base : configBase;
+        if (p.message.empty() && !ss.lock.Acquire(PortLockPath(base), busy)) {
+            Error("port " + Hex(base) + ": " + busy);
+            return false;
+        }
         ss.backend = std::move(p.backend);
         if (!ss.backend) ss.backend = std::make_unique<NullPort>();
         if (p.base != 0) s.PortBaseOverride = p.base;
@@ -376,24 +413,20 @@ bool CmdInfo(Session& ss) {
     return found;
 }
 
-// Checksums of every image (and loader) that the write or verify moved.
+// Checksums of every image (and loader) that the write or verify moved, as
+// they went to the cart, named in the order the operation sent them.
 void CollectWriteItems(Session& ss, bool multi) {
     AppState& s = ss.s();
-    const std::string* ips = ss.opt.ips ? &*ss.opt.ips : nullptr;
-    auto addImage = [&](int row, std::int32_t size, int chunk) {
-        BuildRowPath(s, row);
-        std::string error;
-        auto d = PreparedImageDigest(s.Config, s.CurrentFilePath, size, ips, error);
-        if (!d) {
-            Error("checksum of " + s.CurrentFilePath + ": " + error);
+    std::size_t next = 0;
+    auto add = [&](const std::string& name, int chunk) {
+        if (next >= ss.sent.Count()) {
+            Error("checksum of " + name + ": its data were not sent");
             return;
         }
-        ss.items.push_back(
-            {s.GameList[static_cast<std::size_t>(row)].Name, "at chunk " + std::to_string(chunk), *d});
+        ss.items.push_back({name, "at chunk " + std::to_string(chunk), ss.sent.Take(next++)});
     };
     if (!multi) {
-        auto size = ParseRowSize(s.GameList[0].Size);
-        if (size) addImage(0, *size, 0);
+        add(s.GameList[0].Name, 0);
         return;
     }
     std::uint8_t last = ChunkFree;
@@ -401,30 +434,21 @@ void CollectWriteItems(Session& ss, bool multi) {
         const std::uint8_t v = s.ChunkMap[c];
         if (v == ChunkEnd) break;
         if (v == ChunkGbaLoader || v == ChunkGbLoader) {
+            // Named as the write chose it: the loader file when it opens.
             const bool gba = v == ChunkGbaLoader;
-            std::string path = gba ? s.Config.GbaLoaderFile.str() : s.Config.GbLoaderFile.str();
-            std::string where = "at chunk " + std::to_string(c);
-            std::string name = gba ? "GBA Loader" : "GB Loader";
+            const std::string path = gba ? s.Config.GbaLoaderFile.str() : s.Config.GbLoaderFile.str();
             std::error_code ec;
             std::FILE* f = nullptr;
             if (!path.empty() && !fs::is_directory(path, ec)) f = std::fopen(path.c_str(), "rb");
-            if (f) {
-                std::fclose(f);
-                std::string error;
-                if (auto d = PreparedImageDigest(s.Config, path, kChunkBytes, nullptr, error))
-                    ss.items.push_back({name + " " + path, where, *d});
-            } else {
-                ss.items.push_back({name + " (built-in)", where, PreparedBuiltinLoaderDigest(s.Config, gba)});
-                ss.builtinLoaders.push_back(gba ? "--gba-loader FILE" : "--gb-loader FILE");
-            }
+            if (f) std::fclose(f);
+            if (!f) ss.builtinLoaders.push_back(gba ? "--gba-loader FILE" : "--gb-loader FILE");
+            add(std::string(gba ? "GBA Loader" : "GB Loader") + (f ? " " + path : " (built-in)"), c);
             continue;
         }
         if (v == last) continue;
         last = v;
         if (v == ChunkFree || v >= s.GameList.size()) continue;
-        std::int32_t n = s.RowSizes[v];
-        if (auto length = ParseRowSize(s.GameList[v].Size); length && *length < n) n = *length;
-        addImage(v, n, c);
+        add(s.GameList[v].Name, c);
     }
 }
 
@@ -433,7 +457,9 @@ bool CmdWriteVerify(Session& ss, bool verify) {
     AppState& s = ss.s();
     ss.ui->SetPassBytes([&s] { return CurrentImagePassBytes(s); });
     const bool multi = s.GameList.size() > 1 || s.GbRowCount > 0;
+    s.SentData = &ss.sent;
     const int r = verify ? VerifyClick(s) : WriteClick(s);
+    s.SentData = nullptr;
     const char* okLine = multi ? (verify ? "Verify Multi-Files completed" : "Write Multi-Files completed")
                                : (verify ? "Verify Cart with File Ok" : "Write To Cart Ok");
     const bool ok = r == 0 && EndedWith(*ss.ui, okLine);
@@ -458,25 +484,50 @@ bool CmdBackup(Session& ss) {
     return ok;
 }
 
+// Bank code of a save memory unit as the dialog shows it: 1A1 .. 4B4.
+std::string UnitCode(int unit) {
+    return {static_cast<char>('1' + unit / 8), static_cast<char>('A' + (unit / 4) % 2),
+            static_cast<char>('1' + unit % 4)};
+}
+
+// After a save restore that failed or was stopped: which units now hold the
+// file's data, so the user knows what the save memory holds.
+std::string RestoredUnitsNote(const AppState& s, const std::string& file) {
+    const int first = s.Saver.StartUnit;
+    const int done = s.RestoredUnits;
+    if (done == 0 && !s.RestoredPartOfUnit) return "save memory: no unit was changed";
+    std::string text = "save memory: ";
+    if (done > 0)
+        text += (done == 1 ? "unit " + UnitCode(first)
+                           : "units " + UnitCode(first) + "-" + UnitCode(first + done - 1)) +
+                " hold the first " + std::to_string(done * 8) + " KiB of " + file;
+    if (s.RestoredPartOfUnit)
+        text += std::string(done > 0 ? "; " : "") + "unit " + UnitCode(first + done) +
+                " may hold part of the next 8 KiB";
+    if (s.RestoreMismatchUnit >= 0)
+        text += "; but unit " + UnitCode(first + s.RestoreMismatchUnit) + " did not read back as the file";
+    return text + "; the other units are unchanged";
+}
+
 bool CmdSave(Session& ss, bool restore) {
     AppState& s = ss.s();
     ss.ui->SetPassBytes([&s] { return static_cast<long long>(s.Saver.UnitCount) * 8192; });
+    s.SentData = &ss.sent;
     const int r = restore ? SWriteClick(s) : SReadClick(s);
+    s.SentData = nullptr;
     const int idx = *ss.opt.saveSizeIndex;
     const bool ok = r == 0 && EndedWith(*ss.ui, restore ? "Write Saver Ok" : kSaverSizes[idx].backupMessage);
-    if (ok) {
-        const std::string& file = ss.opt.args[0];
-        long long bytes = -1;
-        if (restore) {
-            long long size = RegularFileSize(file);
-            long long selected = static_cast<long long>(kSaverSizes[idx].units) * kSaveUnitBytes;
-            bytes = size < selected ? size : selected;
-        }
+    const std::string& file = ss.opt.args[0];
+    if (ok && restore && ss.sent.Count() == 1) {
+        ss.items.push_back({file, "written", ss.sent.Take(0)});
+    } else if (ok && !restore) {
         std::string error;
-        if (auto d = FileDigest(file, bytes, error))
-            ss.items.push_back({file, restore ? "written" : "saved", *d});
+        if (auto d = FileDigest(file, -1, error))
+            ss.items.push_back({file, "saved", *d});
         else
             Error(error);
+    } else if (restore) {
+        ss.notes.push_back(RestoredUnitsNote(s, file));
     }
     return ok;
 }
@@ -658,8 +709,15 @@ int Run(Session& ss) {
         default:
             break;
     }
-    ss.ui->ClearProgressLine();
+    // The cart's files are written back while the lock is still held.
+    std::string notSaved;
+    if (ss.sim && !ss.sim->Flush(notSaved)) ok = false;
     if (g_interrupts || PortErrorLogged(*ss.ui)) ok = false;
+    ss.ui->ClearProgressLine(ok);
+    if (!notSaved.empty()) Error("simulated cart " + *o.simDir + " not saved: " + notSaved);
+    // A script sees why the run failed: the status panel's last verdict.
+    if (!ok && !ss.ui->LastStatus().empty()) Error(ss.ui->LastStatus());
+    for (const std::string& note : ss.notes) Error(note);
     if (ok) PrintItems(ss);
     if (ok && o.command == Command::Write) NoteBuiltinLoaders(ss);
     if (!WriteReport(ss, ok)) ok = false;

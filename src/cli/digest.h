@@ -27,8 +27,14 @@ public:
     std::array<std::uint8_t, 20> Final();
     std::string HexFinal();  // 40 lower-case hex digits
 
+    // The compression of `blocks` 64-byte blocks into `h`: in plain C++, and
+    // with the processor's SHA instructions where it has them (false when
+    // not). Update uses the faster one; exposed for the tests.
+    static void BlocksPortable(std::uint32_t* h, const std::uint8_t* p, std::size_t blocks);
+    static bool BlocksWithShaInstructions(std::uint32_t* h, const std::uint8_t* p, std::size_t blocks);
+
 private:
-    void Block(const std::uint8_t* p);
+    void Blocks(const std::uint8_t* p, std::size_t blocks);
 
     std::array<std::uint32_t, 5> h_;
     std::array<std::uint8_t, 64> buf_{};

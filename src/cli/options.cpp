@@ -324,11 +324,12 @@ Output: standard output carries exactly the operation log lines, one per line.
 Status texts and a progress bar go to standard error, only when it is a
 terminal and --quiet is not given. Checksums go to standard error.
 
-Ctrl-C stops the running operation as the Stop button does; a second Ctrl-C
-ends the program at once.
+Ctrl-C (or SIGTERM, SIGHUP) stops the running operation as the Stop button
+does; a second one ends the program at once. One program at a time drives a
+cartridge or port: a second is refused, naming the first.
 
-Exit status: 0 success; 1 the operation failed, was cancelled or stopped;
-2 usage error.
+Exit status: 0 success; 1 the operation failed, was cancelled or stopped (the
+last status text follows on standard error); 2 usage error.
 )";
 }
 

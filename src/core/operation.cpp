@@ -62,10 +62,18 @@ void ReportCompleted(CoreState& s, std::string_view status) {
     ProcessMessages(s);
 }
 
+bool StoreCart(CoreState& s) {
+    std::string why;
+    if (s.Port->Persist(why)) return true;
+    LogLine(s, why);
+    return false;
+}
+
 void LogElapsedTime(CoreState& s) { LogLine(s, "Time = " + std::to_string(s.ElapsedSeconds) + " Sec"); }
 
 void ReportStop(CoreState& s) {
-    LogLine(s, "Stop process !!!");
+    if (!s.StopLogged) LogLine(s, "Stop process !!!");
+    s.StopLogged = 1;
     EndOperation(s);
 }
 
@@ -76,6 +84,7 @@ void TimerTick(CoreState& s) {
 }
 
 void BeginLogSection(CoreState& s) {
+    s.StopLogged = 0;
     if (s.FirstOperation) {
         s.FirstOperation = 0;
     } else {

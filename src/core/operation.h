@@ -40,9 +40,14 @@ bool ReportPortFailure(CoreState& s);
 // progress bar at 100, one event pump.
 void ReportCompleted(CoreState& s, std::string_view status);
 
+// Before an operation reports success: the port back end makes the cart's
+// changes lasting (a simulated cart writes its files back). False, with the
+// reason logged, when it cannot; the operation has then failed.
+bool StoreCart(CoreState& s);
+
 // "Time = 37 Sec"
 void LogElapsedTime(CoreState& s);
-// "Stop process !!!", then EndOperation.
+// "Stop process !!!" (once per operation), then EndOperation.
 void ReportStop(CoreState& s);
 
 // The elapsed-time timer's one-second tick: ElapsedSeconds + 1, panel 3 "N Sec",
@@ -53,7 +58,7 @@ void TimerTick(CoreState& s);
 inline void StopClick(CoreState& s) { s.StopRequested = 1; }
 
 // Opening line of every operation: the first one after start-up logs nothing,
-// every later one an empty separator line.
+// every later one an empty separator line. A new operation may log its stop.
 void BeginLogSection(CoreState& s);
 
 }  // namespace rombolt

@@ -76,6 +76,10 @@ struct CoreState {
     std::uint8_t ProgressPercent = 0;
     std::int32_t ElapsedSeconds = 0;
     std::uint8_t FirstOperation = 1;
+    // "Stop process !!!" is logged once per operation: a stop the front end
+    // holds on to (Ctrl-C) is seen by every later stop test, before the
+    // operation began as well as in it.
+    std::uint8_t StopLogged = 0;
     std::string MessagePrefix;
 
     // Every adapter detection begins a new session with the adapter: the layers

@@ -129,7 +129,8 @@ int ReadClick(OpsState& s) {
     if (DetectAdapter(s) != 0) return -1;
     if (!ChooseBackupFile(s, "Backup Game Cancel")) return -1;
     bool cancelled = false;
-    const int r = BackupCart(s, &cancelled);
+    int r = BackupCart(s, &cancelled);
+    if ((r & 0xFF) == 0 && !StoreCart(s)) r = -1;
     if ((r & 0xFF) != 0) {
         SetStatusText(s, "Backup Error!!!");
         // The file keeps the chunks written so far; say plainly that it is

@@ -1,13 +1,16 @@
 #include "ops/chunk_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "core/operation.h"
 
@@ -48,6 +51,87 @@ std::string FailureText(std::FILE* f, int err, bool reading) {
 
 bool CountInRange(std::int32_t n) { return n >= 0 && n <= kChunkBytes; }
 
+// "NAME.XXXXXX" for mkstemp, NAME cut short where the whole would be longer
+// than the folder allows a name to be.
+std::string SideFileName(const std::string& dir, const std::string& name) {
+    const long longest = ::pathconf(dir.c_str(), _PC_NAME_MAX);
+    const std::size_t room = static_cast<std::size_t>(longest > 7 ? longest : 255) - 7;
+    return name.substr(0, room) + ".XXXXXX";
+}
+
+void SyncFolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// errno of a failure, or 0. kTargetUntouched: the copy was refused before the
+// target was written to (not enough room for it).
+constexpr int kTargetUntouched = -1;
+
+int RenameOver(const std::string& temp, const std::string& target) {
+    if (std::rename(temp.c_str(), target.c_str()) != 0) return errno;
+    SyncFolderOf(target);
+    return 0;
+}
+
+// Writes the complete side file over the target's own data (the target keeps
+// its inode, owner and links). Room for the new length is reserved first, so
+// a full disk refuses the copy before the older data are touched.
+int CopyOver(const std::string& temp, const std::string& target) {
+    const int in = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return errno;
+    struct stat st {};
+    const int out = ::fstat(in, &st) == 0 ? ::open(target.c_str(), O_WRONLY | O_CLOEXEC) : -1;
+    if (out < 0) {
+        const int err = errno;
+        ::close(in);
+        return err;
+    }
+    int err = 0;
+    if (::fallocate(out, FALLOC_FL_KEEP_SIZE, 0, st.st_size) != 0 && errno == ENOSPC) err = kTargetUntouched;
+    std::vector<char> buffer(1 << 16);
+    for (off_t at = 0; err == 0 && at < st.st_size;) {
+        const ssize_t got = ::pread(in, buffer.data(), buffer.size(), at);
+        if (got <= 0) {
+            err = got < 0 ? errno : EIO;
+            break;
+        }
+        for (ssize_t done = 0; err == 0 && done < got;) {
+            const ssize_t put =
+                ::pwrite(out, buffer.data() + done, static_cast<std::size_t>(got - done), at + done);
+            if (put < 0) err = errno;
+            done += put < 0 ? 0 : put;
+        }
+        at += got;
+    }
+    if (err == 0 && ::ftruncate(out, st.st_size) != 0) err = errno;
+    if (err == 0 && ::fsync(out) != 0) err = errno;
+    if (::close(out) != 0 && err == 0) err = errno;
+    ::close(in);
+    return err;
+}
+
+// Puts the closed side file of an output in place; closeErr: how closing it
+// went. 0 when done; otherwise the errno, with the side file removed unless
+// it has become the one whole copy of the data (keptAt then names it).
+int PutSideFileInPlace(OpsState& s, int closeErr, std::string& keptAt) {
+    const std::string temp = std::exchange(s.OutputTempPath, {});
+    const std::string target = std::exchange(s.OutputTargetPath, {});
+    const bool copyOver = std::exchange(s.OutputCopyOver, false);
+    int err = closeErr;
+    if (err == 0) err = copyOver ? CopyOver(temp, target) : RenameOver(temp, target);
+    if (closeErr == 0 && copyOver && err != 0 && err != kTargetUntouched) {
+        keptAt = temp;
+        return err;
+    }
+    if (err != 0 || copyOver) ::unlink(temp.c_str());
+    return err == kTargetUntouched ? ENOSPC : err;
+}
+
 }  // namespace
 
 int OpenImageForRead(OpsState& s) { return OpenCurrent(s, s.CurrentFilePath, "rb"); }
@@ -68,38 +152,68 @@ int OpenOutputFile(OpsState& s) {
     CloseCurrentFile(s);
     const std::string& path = s.SaveDialogFile;
     struct stat st {};
-    // Only a plain file of one name is replaced this way; a link, a device or
-    // a file with other names is written in place, as it would be anyway.
-    if (!path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1) {
-        std::string temp = path + ".XXXXXX";
-        const int fd = ::mkstemp(temp.data());
+    // A new file (or what a dangling link names), a device: written in place.
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return OpenCurrent(s, path, "w+b");
+
+    std::string target = path;
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        target = real;
+        std::free(real);
+    }
+    const std::size_t slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+
+    // A file the user may not write is refused, as opening it would be.
+    bool copyOver = false;
+    std::string temp = dir + "/" + SideFileName(dir, name);
+    int fd = ::access(target.c_str(), W_OK) == 0 ? ::mkstemp(temp.data()) : -2;
+    if (fd >= 0) {
+        ::fchmod(fd, st.st_mode & 07777);
+        if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
+            // Only root may give a file away; the side file stays the user's.
+        }
+    } else if (fd == -1) {
+        // No file can be made beside it: a private one in the temporary folder.
+        const char* tmp = std::getenv("TMPDIR");
+        temp = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/rombolt-backup-XXXXXX";
+        fd = ::mkstemp(temp.data());
+        copyOver = true;
+    }
+    if (fd >= 0) s.CurrentFile = ::fdopen(fd, "w+b");
+    if (s.CurrentFile == nullptr) {
         if (fd >= 0) {
-            ::fchmod(fd, st.st_mode & 07777);
-            s.CurrentFile = ::fdopen(fd, "w+b");
-            if (s.CurrentFile != nullptr) {
-                s.OutputTempPath = temp;
-                return 0;
-            }
             ::close(fd);
             ::unlink(temp.c_str());
         }
-        // No file can be made beside it: write in place.
+        LogLine(s, "File Open Error!!!");
+        return -1;
     }
-    return OpenCurrent(s, path, "w+b");
+    s.OutputTempPath = temp;
+    s.OutputTargetPath = target;
+    s.OutputCopyOver = copyOver;
+    return 0;
 }
 
 bool FinishOutputFile(OpsState& s) {
     int err = s.CurrentFile == nullptr ? EBADF : 0;
     if (s.CurrentFile != nullptr) {
         if (std::fflush(s.CurrentFile) != 0) err = errno;
+        if (err == 0 && !s.OutputTempPath.empty() && ::fsync(::fileno(s.CurrentFile)) != 0) err = errno;
         if (std::fclose(s.CurrentFile) != 0 && err == 0) err = errno;
         s.CurrentFile = nullptr;
     }
     if (!s.OutputTempPath.empty()) {
-        const std::string temp = std::exchange(s.OutputTempPath, {});
-        const std::string target = temp.substr(0, temp.size() - 7);  // without ".XXXXXX"
-        if (err == 0 && std::rename(temp.c_str(), target.c_str()) != 0) err = errno;
-        if (err != 0) ::unlink(temp.c_str());
+        std::string keptAt;
+        err = PutSideFileInPlace(s, err, keptAt);
+        if (!keptAt.empty()) {
+            // The copy broke off half-way: the older file is spoilt, and the
+            // side file is the one whole copy of the backup.
+            LogLine(s, "Write ErrNo=" + std::string(std::strerror(err)));
+            LogLine(s, "Backup left in " + keptAt);
+            return false;
+        }
     }
     if (err == 0) return true;
     LogLine(s, "Write ErrNo=" + std::string(std::strerror(err)));
@@ -112,6 +226,8 @@ void AbandonOutputFile(OpsState& s) {
         s.CurrentFile = nullptr;
     }
     if (!s.OutputTempPath.empty()) ::unlink(std::exchange(s.OutputTempPath, {}).c_str());
+    s.OutputTargetPath.clear();
+    s.OutputCopyOver = false;
 }
 
 bool ReadChunk(OpsState& s, std::int32_t n) {
@@ -158,11 +274,10 @@ void PadChunk(OpsState& s, std::int32_t k) {
 
 void CloseCurrentFile(OpsState& s) {
     if (!s.OutputTempPath.empty()) {
-        const std::string temp = std::exchange(s.OutputTempPath, {});
-        const bool closed = s.CurrentFile == nullptr || std::fclose(s.CurrentFile) == 0;
+        const int err = s.CurrentFile == nullptr || std::fclose(s.CurrentFile) == 0 ? 0 : EIO;
         s.CurrentFile = nullptr;
-        if (!closed || std::rename(temp.c_str(), temp.substr(0, temp.size() - 7).c_str()) != 0)
-            ::unlink(temp.c_str());
+        std::string keptAt;
+        PutSideFileInPlace(s, err, keptAt);
         return;
     }
     if (s.CurrentFile != nullptr) {

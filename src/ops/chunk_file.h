@@ -14,10 +14,16 @@ int OpenImageForRead(OpsState& s);
 // logs "FileName = " with the name.
 bool ChooseBackupFile(OpsState& s, const char* cancelText);
 // Opens SaveDialogFile "w+b" as the current file; logs "File Open Error!!!" and returns -1 on failure.
-// An existing regular file is not touched until the output is complete: the
-// data go to a file "NAME.XXXXXX" beside it, which FinishOutputFile (or
-// CloseCurrentFile) renames over it and AbandonOutputFile removes. So a
-// backup that fails or is stopped never costs the user an older backup.
+// An existing plain file is not touched until the output is complete, so a
+// backup that fails or is stopped never costs the user an older backup. The
+// data go to a side file in the folder of the file (the file a link names):
+// "NAME.XXXXXX", with NAME shortened where that would be too long a name.
+// FinishOutputFile renames it over the file; that gives the chosen name the
+// new backup and leaves any other hard link to the old file its old data.
+// Where no side file can be made in that folder (a folder the user may not
+// write), the side file goes to the temporary folder ($TMPDIR or /tmp) and is
+// copied over the file once complete. A new file, or a device, is written in
+// place.
 int OpenOutputFile(OpsState& s);
 // Closes a complete output file and puts it in place; false, with
 // "Write ErrNo=" and the reason logged, when that fails.

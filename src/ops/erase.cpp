@@ -54,7 +54,8 @@ int EraseFlashClick(OpsState& s) {
         LogLine(s, "Erase Flash Cancel");
         return -1;
     }
-    const int r = EraseAllFlash(s);
+    int r = EraseAllFlash(s);
+    if (r == 0 && !StoreCart(s)) r = -1;
     if (r != 0) {
         SetStatusText(s, "Erase Error!!!");
         LogLine(s, "Cart Erase Error!!!");

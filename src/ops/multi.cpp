@@ -7,7 +7,6 @@
 #include <string>
 #include <system_error>
 
-#include "ops/game_rows.h"
 #include "core/operation.h"
 #include "flash/flash.h"
 #include "flash/identify.h"
@@ -15,6 +14,7 @@
 #include "link/detect.h"
 #include "ops/chunk_file.h"
 #include "ops/commands.h"
+#include "ops/game_rows.h"
 #include "ops/layout.h"
 #include "ops/loaders.h"
 
@@ -96,6 +96,10 @@ int WriteLoader(OpsState& s, int mode, std::int32_t chunk) {
     CheckCartHeader(s, 2);
     LogLine(s, s.MessagePrefix + "# " + s.GameNameText);
     s.ProgressPercent = 100;
+    if (s.SentData) {
+        s.SentData->Item(chunk);
+        s.SentData->Data(s.ChunkBuffer.data(), kLoaderSize);
+    }
     const int r =
         mode == 0 ? ProgramFlashChunk(s, chunk, kLoaderSize) : VerifyFlashChunk(s, chunk, kLoaderSize);
     if (r == 0 && AdapterStillAnswers(s)) return 0;
@@ -177,6 +181,10 @@ int WriteMultiGames(OpsState& s, int mode) {
         }
     }
 
+    if (!StoreCart(s)) {
+        FailOperation(s, mode);
+        return -1;
+    }
     EndOperation(s);
     LogLine(s, mode == 0 ? "Write Multi-Files completed" : "Verify Multi-Files completed");
     LogElapsedTime(s);

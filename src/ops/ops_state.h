@@ -27,14 +27,35 @@ inline constexpr std::uint8_t ChunkEnd = 0x9C;
 inline constexpr std::uint8_t ChunkGbaLoader = 0xFF;
 inline constexpr std::uint8_t ChunkGbLoader = 0xFE;
 
+// Told of the data an operation hands to the cart, as it hands them over:
+// every chunk a write programs (prepared: padded, header repaired, patch
+// applied), every chunk a verify compares, every unit a save restore writes.
+// The command-line tool sums them for its checksum report, so the sums are
+// those of the bytes that went to the cart even if a file changes meanwhile.
+class SentDataSink {
+public:
+    // A new item begins: a game or loader at cart chunk `chunk`, or a save
+    // file (-1).
+    virtual void Item(std::int32_t chunk) = 0;
+    virtual void Data(const std::uint8_t* bytes, std::size_t n) = 0;
+
+protected:
+    ~SentDataSink() = default;
+};
+
 struct OpsState : ImageState {
     // --- the one current file ---
     std::FILE* CurrentFile = nullptr;
     std::string CurrentFilePath;
     std::string SaveDialogFile;  // name last chosen in SaveDialog1
-    // A backup written beside the file it is to replace, "NAME.XXXXXX"; empty
-    // when the current output file is written in place (ops/chunk_file.h).
+    // A backup that is to replace an existing file is written to a side file
+    // first (ops/chunk_file.h): OutputTempPath is that file, OutputTargetPath
+    // the file it replaces (links resolved). Both empty when the current
+    // output file is written in place. OutputCopyOver: the side file lies in
+    // another folder and is copied over the target instead of renamed.
     std::string OutputTempPath;
+    std::string OutputTargetPath;
+    bool OutputCopyOver = false;
 
     // --- game list and its summary (the summary is made by UpdateListSize) ---
     std::vector<GameRow> GameList;
@@ -61,6 +82,15 @@ struct OpsState : ImageState {
     // (rombolt backup --raw). Never stored in config.sav.
     bool RawBackup = false;
     SaverSelection Saver;
+    // The last save restore: the units from Saver.StartUnit on that were
+    // written and read back, and whether the unit after them was written in
+    // part (its read-back failed, or the adapter went away during it).
+    std::int32_t RestoredUnits = 0;
+    bool RestoredPartOfUnit = false;
+    std::int32_t RestoreMismatchUnit = -1;  // the unit that did not read back as the file in the final pass
+
+    // Where the data sent to the cart are reported; none when null.
+    SentDataSink* SentData = nullptr;
 
 protected:
     ~OpsState() = default;

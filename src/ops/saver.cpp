@@ -207,6 +207,10 @@ int BackupSave(OpsState& s) {
 int RestoreSave(OpsState& s, std::int32_t size) {
     const std::uint8_t count = static_cast<std::uint8_t>(size / kSaveUnitBytes);
     SetStatusText(s, "Writing...");
+    s.RestoredUnits = 0;
+    s.RestoredPartOfUnit = false;
+    s.RestoreMismatchUnit = -1;
+    if (s.SentData) s.SentData->Item(-1);
     for (int i = 0; i < count; ++i) {
         ProcessMessages(s);
         if (s.StopRequested) {
@@ -221,12 +225,15 @@ int RestoreSave(OpsState& s, std::int32_t size) {
             return -1;
         }
         ProcessMessages(s);
+        if (s.SentData) s.SentData->Data(s.ChunkBuffer.data(), kSaveUnitBytes);
         // A unit of 0xFF "reads back" from an unplugged adapter too.
         if (WriteSaveUnit(s, s.Saver.StartUnit + i) != 0 || !AdapterStillAnswers(s)) {
+            s.RestoredPartOfUnit = true;
             LogLine(s, "Write Save Data Error!!!(" + std::to_string(i) + ")");
             CloseCurrentFile(s);
             return -1;
         }
+        s.RestoredUnits = i + 1;
     }
     // Memory smaller than the range repeats, and each unit reads back right
     // after it is written, so a later unit can overwrite an earlier one
@@ -252,6 +259,7 @@ int RestoreSave(OpsState& s, std::int32_t size) {
         }
         ProcessMessages(s);
         if (CompareSaveUnit(s, s.Saver.StartUnit + i) != 0 || !AdapterStillAnswers(s)) {
+            s.RestoreMismatchUnit = i;
             LogLine(s, "Verify Save Data Error!!!(" + std::to_string(i) + ")");
             CloseCurrentFile(s);
             return -1;
@@ -265,7 +273,8 @@ int RestoreSave(OpsState& s, std::int32_t size) {
 int SReadClick(OpsState& s) {
     if (SelectSaver(s) != 0) return -1;
     if (!ChooseBackupFile(s, "Backup Saver Cancel")) return -1;
-    const int r = BackupSave(s);
+    int r = BackupSave(s);
+    if ((r & 0xFF) == 0 && !StoreCart(s)) r = -1;
     if ((r & 0xFF) != 0) {
         LogLine(s, "Backup Saver Error!!!");
         SetStatusText(s, "Read Error!!!");
@@ -279,6 +288,9 @@ int SReadClick(OpsState& s) {
 }
 
 int SWriteClick(OpsState& s) {
+    s.RestoredUnits = 0;
+    s.RestoredPartOfUnit = false;
+    s.RestoreMismatchUnit = -1;
     if (SelectSaver(s) != 0) return -1;
     std::optional<std::string> file = s.UI->ChooseFile(FileDialog::OpenFile);
     if (!file) return -1;
@@ -300,7 +312,8 @@ int SWriteClick(OpsState& s) {
         LogLine(s, kSaverSizes[s.Saver.SizeIndex].cutMessage);
     }
     BeginOperation(s);
-    const int r = RestoreSave(s, size);
+    int r = RestoreSave(s, size);
+    if ((r & 0xFF) == 0 && !StoreCart(s)) r = -1;
     if ((r & 0xFF) != 0) {
         SetStatusText(s, "Write Error!!!");
     } else {

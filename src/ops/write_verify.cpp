@@ -3,7 +3,6 @@
 #include <optional>
 #include <string>
 
-#include "ops/game_rows.h"
 #include "core/operation.h"
 #include "flash/flash.h"
 #include "flash/identify.h"
@@ -12,6 +11,7 @@
 #include "link/detect.h"
 #include "ops/chunk_file.h"
 #include "ops/commands.h"
+#include "ops/game_rows.h"
 
 namespace rombolt {
 
@@ -88,13 +88,16 @@ std::int64_t ImageSize(OpsState& s, std::int32_t size, std::int32_t startChunk) 
 }
 
 // Compares the whole image with the flash from startChunk on. The file must
-// be open at its start; it is closed on every return.
+// be open at its start; it is closed on every return. `report`: the chunks
+// compared go to SentData (a verify of its own, not a write's second pass).
 int VerifyPass(OpsState& s, std::int32_t size, std::int64_t imageSize, std::int32_t startChunk,
-               bool logName) {
+               bool logName, bool report) {
     const std::int32_t count = ChunkCount(static_cast<std::int32_t>(imageSize));
     std::int32_t remaining = size;
+    if (report && s.SentData) s.SentData->Item(startChunk);
     for (std::int32_t i = 0; i < count; ++i) {
         if (int r = PrepareChunk(s, i, count, remaining, imageSize, logName); r != 0) return r;
+        if (report && s.SentData) s.SentData->Data(s.ChunkBuffer.data(), kChunkBytes);
         // A chunk of 0xFF also matches an adapter that no longer answers.
         if (VerifyFlashChunk(s, startChunk + i, kChunkBytes) != 0 || !AdapterStillAnswers(s)) {
             LogLine(s, WithChunk("Verify Flash Error!!!(", i));
@@ -126,8 +129,10 @@ int WriteImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::uin
     SetStatusText(s, "writing...");
 
     std::int32_t remaining = size;
+    if (s.SentData) s.SentData->Item(startChunk);
     for (std::int32_t i = 0; i < count; ++i) {
         if (int r = PrepareChunk(s, i, count, remaining, imageSize, true); r != 0) return r;
+        if (s.SentData) s.SentData->Data(s.ChunkBuffer.data(), kChunkBytes);
         // With "skip unchanged" a chunk of 0xFF compares equal to an adapter
         // that no longer answers and is never programmed: check it is there.
         if (ProgramFlashChunk(s, startChunk + i, kChunkBytes) != 0 || !AdapterStillAnswers(s)) {
@@ -149,7 +154,7 @@ int WriteImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::uin
         // Applying the patch used its records up; arm them again for this pass.
         if (s.IpsActive) ParseIpsRecords(s);
         SetStatusText(s, "Verifying...");
-        if (int r = VerifyPass(s, size, imageSize, startChunk, false); r != 0) return r;
+        if (int r = VerifyPass(s, size, imageSize, startChunk, false, false); r != 0) return r;
     }
     ReportCompleted(s, "Write ok");
     return 0;
@@ -165,7 +170,7 @@ int VerifyImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::ui
     const std::int64_t imageSize = ImageSize(s, size, startChunk);
     if (imageSize < 0) return -1;
     SetStatusText(s, "Verifying...");
-    if (int r = VerifyPass(s, size, imageSize, startChunk, true); r != 0) return r;
+    if (int r = VerifyPass(s, size, imageSize, startChunk, true, true); r != 0) return r;
     ReportCompleted(s, "Verify ok");
     return 0;
 }
@@ -178,7 +183,8 @@ int RunSingleGame(OpsState& s, int (*pipeline)(OpsState&, std::int32_t, std::int
                   std::int32_t size, const char* errorStatus, const char* okLine) {
     BeginOperation(s);
     s.MessagePrefix = "[" + s.GameList[0].Name + "] ";
-    const int r = pipeline(s, size, 0, 1);
+    int r = pipeline(s, size, 0, 1);
+    if ((r & 0xFF) == 0 && !StoreCart(s)) r = -1;
     if ((r & 0xFF) != 0) {
         SetStatusText(s, errorStatus);
     } else {

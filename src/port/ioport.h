@@ -29,6 +29,13 @@ public:
     // fail keep it empty. Looked at between blocks, never per access.
     virtual std::string Failure() const { return {}; }
     virtual void ClearFailure() {}
+    // Makes the cart's changes lasting before an operation reports success:
+    // a simulated cart writes its files back. Hardware has nothing to do.
+    // False, with `why` a line for the log, when that fails.
+    virtual bool Persist(std::string& why) {
+        (void)why;
+        return true;
+    }
 };
 
 // Reads return 0xFF (floating lines), writes go nowhere: lets the program run
@@ -77,6 +84,7 @@ public:
     std::string Name() const override { return inner_.Name(); }
     std::string Failure() const override { return inner_.Failure(); }
     void ClearFailure() override { inner_.ClearFailure(); }
+    bool Persist(std::string& why) override { return inner_.Persist(why); }
 
     std::vector<Access> log;
 

@@ -24,6 +24,7 @@ public:
     std::string Name() const override { return inner_.Name(); }
     std::string Failure() const override { return inner_.Failure(); }
     void ClearFailure() override { inner_.ClearFailure(); }
+    bool Persist(std::string& why) override { return inner_.Persist(why); }
 
     // Flushes and closes the file; false when anything failed to be written.
     bool Close();

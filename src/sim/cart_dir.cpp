@@ -1,5 +1,6 @@
 #include "sim/cart_dir.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -286,6 +287,31 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, bo
     return true;
 }
 
+bool ReadFileInto(const std::string& path, std::uint8_t* data, std::size_t size, std::string& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::size_t done = 0;
+    int err = 0;
+    while (done < size) {
+        const ssize_t got = ::read(fd, data + done, size - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            err = got < 0 ? errno : 0;
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    char extra = 0;
+    const bool longer = done == size && ::read(fd, &extra, 1) == 1;
+    ::close(fd);
+    if (done == size && !longer) return true;
+    error = path + ": " + (err != 0 ? std::strerror(err) : "changed its length while being read");
+    return false;
+}
+
 bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
                          std::string& error) {
     const std::string tmp = path + ".tmp";
@@ -309,6 +335,13 @@ bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t
         error = path + ": " + ec.message();
         std::remove(tmp.c_str());
         return false;
+    }
+    // The new name lasts too, not only the new data.
+    const std::string dir = std::filesystem::path(path).parent_path().string();
+    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
     }
     return true;
 }

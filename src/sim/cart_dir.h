@@ -64,10 +64,14 @@ bool CreateSimCart(const std::string& dir, const std::string& model, const std::
 // Whole-file helpers. ReadWholeFile: found = false (and true returned) when
 // the file does not exist; a file longer than maxBytes is refused before it
 // is read. WriteFileAtomically: writes PATH.tmp, then renames it over PATH, so
-// a crash leaves either the old or the new file.
+// a crash leaves either the old or the new file; a failure removes PATH.tmp
+// again.
 inline constexpr std::uint64_t kMaxCartFileBytes = 32u << 20;  // the largest flash or ROM
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, bool& found, std::string& error,
                    std::uint64_t maxBytes = kMaxCartFileBytes);
 bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& error);
+// Reads exactly `size` bytes of the file at `path` into `data`; false with a
+// message when the file cannot be read or has another length.
+bool ReadFileInto(const std::string& path, std::uint8_t* data, std::size_t size, std::string& error);
 
 }  // namespace rombolt

@@ -1,5 +1,8 @@
 #include "sim/sim_port.h"
 
+#include <sys/mman.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -93,6 +96,30 @@ std::array<std::uint16_t, 256> BuildQueryTable(std::uint8_t device) {
     return t;
 }
 
+// What tells a file's contents apart without reading it: the file itself
+// (a write-back replaces it with a new one), its length and its change time.
+SimPort::FileStamp StampOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    return {true, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            static_cast<long long>(st.st_size),
+            static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
+}
+
+// Sizes the vector's memory for n bytes without touching it, and asks for
+// huge pages there: filling a 32 MiB cart then costs a few page faults
+// instead of thousands.
+void ReserveWithHugePages(std::vector<std::uint8_t>& v, std::size_t n) {
+    v.reserve(n);
+#ifdef MADV_HUGEPAGE
+    constexpr std::uintptr_t kHuge = 2u << 20;
+    const auto at = reinterpret_cast<std::uintptr_t>(v.data());
+    const std::uintptr_t first = (at + kHuge - 1) & ~(kHuge - 1);
+    const std::uintptr_t last = (at + n) & ~(kHuge - 1);
+    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
+}
+
 }  // namespace
 
 bool LookupSimModel(const std::string& name, SimModelInfo& info) {
@@ -140,11 +167,13 @@ SimPort::SimPort(const SimConfig& config) : config_(config), noise_(config.noise
     save_.assign(static_cast<std::size_t>(saveBytes), 0xFF);
 
     if (info_.kind == SimModelInfo::Kind::Flash) {
+        ReserveWithHugePages(flash_, info_.capacityBytes);
         flash_.assign(info_.capacityBytes, 0xFF);
         // Preset contents (a flash cart made from a ROM file); an empty ROM leaves the flash erased.
         std::copy_n(config_.rom.begin(), std::min(config_.rom.size(), flash_.size()), flash_.begin());
         flashWords_ = info_.capacityBytes / 2;
         chipWords_ = (1u << info_.deviceCode) / 2;
+        pairWordsShift_ = info_.deviceCode;  // 2 x chipWords_ words: one pair of chips
         blocksPerChip_ = static_cast<int>(chipWords_ >> kBlockWordsShift);
         const std::size_t n =
             static_cast<std::size_t>(info_.chips) * static_cast<std::size_t>(blocksPerChip_);
@@ -218,6 +247,12 @@ std::uint16_t SimPort::inw(std::uint16_t port) {
     ++accesses_;
     int r;
     if (!Answers(port, r) || r != 4 || config_.sppOnly || !AdapterHere() || (mode_ & 0x40)) return 0xFFFF;
+    if (reg_ == 3 && mode_ == 0x07 && !highPhase_) {
+        // A whole word in ROM access, as the two byte cycles below would read it.
+        wordLatch_ = BusRead(addr_);
+        AdvanceAddress();
+        return wordLatch_;
+    }
     const std::uint8_t lo = ReadCycle();
     const std::uint8_t hi = ReadCycle();
     return static_cast<std::uint16_t>(lo | (hi << 8));
@@ -252,6 +287,13 @@ void SimPort::outw(std::uint16_t port, std::uint16_t value) {
     ++accesses_;
     int r;
     if (!Answers(port, r) || r != 4 || config_.sppOnly || !AdapterHere()) return;
+    if (reg_ == 3 && (mode_ & ~0x40) == 0x07 && !highPhase_) {
+        // A whole word in ROM access, as the two byte cycles below would write it.
+        lowLatch_ = static_cast<std::uint8_t>(value);
+        BusWrite(addr_, value);
+        AdvanceAddress();
+        return;
+    }
     WriteCycle(static_cast<std::uint8_t>(value & 0xFF));
     WriteCycle(static_cast<std::uint8_t>(value >> 8));
 }
@@ -444,13 +486,13 @@ void SimPort::BusWrite(std::uint32_t word, std::uint16_t value) {
 int SimPort::ChipOfWord(std::uint32_t e) const {
     if (!info_.interleaved || chipWords_ == 0) return 0;
     e &= flashWords_ - 1;
-    return static_cast<int>((e / (2 * chipWords_)) * 2 + (e & 1));
+    return static_cast<int>((e >> pairWordsShift_) * 2 + (e & 1));
 }
 
 int SimPort::ChipWord(std::uint32_t e) const {
     e &= flashWords_ - 1;
     if (!info_.interleaved) return static_cast<int>(e);
-    return static_cast<int>((e % (2 * chipWords_)) >> 1);
+    return static_cast<int>((e & ((1u << pairWordsShift_) - 1)) >> 1);
 }
 
 int SimPort::BlockOfWord(std::uint32_t e) const {
@@ -716,61 +758,74 @@ std::uint8_t SimPort::ChipStatus(int chip) const {
 
 std::unique_ptr<SimPort> SimPort::Open(const std::string& dir, std::string& error) {
     SimConfig cfg;
+    const FileStamp ini = StampOf(dir + "/cart.ini");
     if (!LoadCartIni(dir + "/cart.ini", cfg, error)) return nullptr;
     SimModelInfo info;
     LookupSimModel(cfg.model, info);
-    std::vector<std::uint8_t> flash, save;
-    bool flashFound = false, saveFound = false;
-    if (info.kind != SimModelInfo::Kind::None) {
-        if (!ReadWholeFile(dir + "/flash.bin", flash, flashFound, error)) return nullptr;
-        if (info.kind == SimModelInfo::Kind::Rom && !flashFound) {
-            error = dir + "/flash.bin: missing (a `rom` cart needs its ROM bytes there)";
-            return nullptr;
-        }
-        if (info.kind == SimModelInfo::Kind::Flash && flashFound && flash.size() != info.capacityBytes) {
-            error = dir + "/flash.bin: " + std::to_string(flash.size()) + " bytes, but a " + cfg.model +
-                    " cart holds " + std::to_string(info.capacityBytes);
-            return nullptr;
-        }
+    const std::string flashPath = dir + "/flash.bin";
+    const std::string savePath = dir + "/save.bin";
+    const FileStamp flash = StampOf(flashPath);
+    const FileStamp save = StampOf(savePath);
+    if (info.kind == SimModelInfo::Kind::Rom && !flash.exists) {
+        error = flashPath + ": missing (a `rom` cart needs its ROM bytes there)";
+        return nullptr;
+    }
+    if (info.kind == SimModelInfo::Kind::Flash && flash.exists && flash.size != info.capacityBytes) {
+        error = flashPath + ": " + std::to_string(flash.size) + " bytes, but a " + cfg.model +
+                " cart holds " + std::to_string(info.capacityBytes);
+        return nullptr;
     }
     const long saveBytes = SaveSizeBytes(cfg.save);
-    if (saveBytes > 0) {
-        if (!ReadWholeFile(dir + "/save.bin", save, saveFound, error)) return nullptr;
-        if (saveFound && static_cast<long>(save.size()) != saveBytes) {
-            error = dir + "/save.bin: " + std::to_string(save.size()) + " bytes, but save = " + cfg.save +
-                    " needs " + std::to_string(saveBytes);
-            return nullptr;
-        }
+    if (saveBytes > 0 && save.exists && save.size != saveBytes) {
+        error = savePath + ": " + std::to_string(save.size) + " bytes, but save = " + cfg.save + " needs " +
+                std::to_string(saveBytes);
+        return nullptr;
     }
-    if (info.kind == SimModelInfo::Kind::Rom) cfg.rom = std::move(flash);
+
+    // The files go straight into the model's memory: no second copy of the cart.
     auto port = std::make_unique<SimPort>(cfg);
-    if (info.kind == SimModelInfo::Kind::Flash) {
-        if (flashFound)
-            port->flash_ = std::move(flash);
-        else
-            port->flashDirty_ = true;  // a new erased cart: create the file
-    }
-    if (saveBytes > 0) {
-        if (saveFound)
-            port->save_ = std::move(save);
-        else
-            port->saveDirty_ = true;
-    }
+    if (info.kind == SimModelInfo::Kind::Rom) port->flash_.resize(static_cast<std::size_t>(flash.size));
+    if (info.kind != SimModelInfo::Kind::None && flash.exists &&
+        !ReadFileInto(flashPath, port->flash_.data(), port->flash_.size(), error))
+        return nullptr;
+    if (saveBytes > 0 && save.exists &&
+        !ReadFileInto(savePath, port->save_.data(), port->save_.size(), error))
+        return nullptr;
+    // A new erased cart, or new save memory: create the file.
+    port->flashDirty_ = info.kind == SimModelInfo::Kind::Flash && !flash.exists;
+    port->saveDirty_ = saveBytes > 0 && !save.exists;
     port->dir_ = dir;
+    port->stamps_ = {ini, flash, save};
     return port;
+}
+
+bool SimPort::FilesChanged() const {
+    if (dir_.empty()) return false;
+    const std::array<FileStamp, 3> now = {StampOf(dir_ + "/cart.ini"), StampOf(dir_ + "/flash.bin"),
+                                          StampOf(dir_ + "/save.bin")};
+    return now != stamps_;
 }
 
 bool SimPort::WriteBack(std::string& error) {
     if (flashDirty_ && info_.kind == SimModelInfo::Kind::Flash) {
         if (!WriteFileAtomically(dir_ + "/flash.bin", flash_, error)) return writeBackError_ = error, false;
+        stamps_[1] = StampOf(dir_ + "/flash.bin");
     }
     flashDirty_ = false;
     if (saveDirty_ && !save_.empty()) {
         if (!WriteFileAtomically(dir_ + "/save.bin", save_, error)) return writeBackError_ = error, false;
+        stamps_[2] = StampOf(dir_ + "/save.bin");
     }
     saveDirty_ = false;
     writeBackError_.clear();
     return true;
+}
+
+bool SimPort::Persist(std::string& why) {
+    std::string error;
+    if (dir_.empty() || WriteBack(error)) return true;
+    why = "Simulated cart not saved: " + error;
+    return false;
 }
 
 bool SimPort::Flush(std::string& error) {

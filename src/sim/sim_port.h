@@ -131,12 +131,29 @@ public:
     explicit SimPort(const SimConfig& config);
     ~SimPort() override;
 
-    // Loads DIR/cart.ini, DIR/flash.bin and DIR/save.bin (see cart_dir.h).
-    // Changes are written back, each file atomically and only when changed,
-    // whenever the control register receives the idle value 0x04, on Flush
-    // and in the destructor. Null with a message on failure.
+    // Loads DIR/cart.ini, DIR/flash.bin and DIR/save.bin (see cart_dir.h),
+    // the files read straight into the model's memory. Changes are written
+    // back, each file atomically and only when changed, whenever the control
+    // register receives the idle value 0x04, on Persist and Flush and in the
+    // destructor. Null with a message on failure. Opening takes no lock: a
+    // program that shares the cart with others holds a PortLock on DIR from
+    // before Open until after its last write-back.
     static std::unique_ptr<SimPort> Open(const std::string& dir, std::string& error);
     bool Flush(std::string& error);
+    // Whether the cart's files are no longer those this cart was loaded from
+    // or last wrote back (another program wrote the cart, or a user changed
+    // cart.ini): a program keeping the cart open between operations loads it
+    // afresh then.
+    bool FilesChanged() const;
+    // Drops the changes not yet written back: the files hold the cart now.
+    void ForgetChanges() { flashDirty_ = saveDirty_ = false; }
+
+    struct FileStamp {
+        bool exists = false;
+        std::uint64_t device = 0, inode = 0;
+        long long size = 0, changedNs = 0;
+        bool operator==(const FileStamp&) const = default;
+    };
     // Why the last automatic write-back (at idle or close) failed; empty
     // after a successful one. Front ends show it, since the port cannot.
     const std::string& WriteBackError() const { return writeBackError_; }
@@ -146,6 +163,9 @@ public:
     std::uint16_t inw(std::uint16_t port) override;
     void outw(std::uint16_t port, std::uint16_t value) override;
     std::string Name() const override { return "sim:" + config_.model; }
+    // Writes the cart's files back now (see Open): an operation reports
+    // success only once its changes are on disk.
+    bool Persist(std::string& why) override;
 
     // ---- inspection and set-up for tests and tools ----
     bool Valid() const { return valid_; }
@@ -265,6 +285,7 @@ private:
     std::vector<std::uint8_t> save_;
     std::uint32_t flashWords_ = 0;  // power of two (flash models)
     std::uint32_t chipWords_ = 0;
+    int pairWordsShift_ = 0;  // log2 of the words of an interleaved pair
     int blocksPerChip_ = 0;
     std::array<Chip, 4> chips_{};
     std::array<std::uint16_t, 256> query_{};
@@ -306,6 +327,7 @@ private:
     bool flashDirty_ = false;
     bool saveDirty_ = false;
     std::string writeBackError_;
+    std::array<FileStamp, 3> stamps_{};  // cart.ini, flash.bin, save.bin
 };
 
 }  // namespace rombolt

@@ -200,12 +200,18 @@ TEST_F(CliRobust, OddNamesPipesAndHugeFilesAreRefusedPlainly) {
                 dir.path().string());
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Contains(r.err, "a mask ROM must hold 1 byte to 32 MiB")) << r.err;
-    for (const auto& [file, size] : {std::pair{"flash.bin", 3ull << 30}, std::pair{"cart.ini", 2ull << 30}}) {
+    struct Huge {
+        const char* file;
+        unsigned long long size;
+        const char* says;
+    };
+    for (const Huge& h : {Huge{"flash.bin", 3ull << 30, "flash.bin: 3221225472 bytes, but a single-32M cart holds"},
+                          Huge{"cart.ini", 2ull << 30, "cart.ini: larger than "}}) {
         MakeCart("single-32M", "64K");
-        fs::resize_file(cart + "/" + file, size);
+        fs::resize_file(cart + "/" + h.file, h.size);
         r = OnCart({"info"});
         EXPECT_EQ(r.status, 1);
-        EXPECT_TRUE(Contains(r.err, std::string(file) + ": larger than ")) << r.err;
+        EXPECT_TRUE(Contains(r.err, h.says)) << r.err;
     }
     MakeCart("single-32M", "64K");
     WriteFile(dir / "list.txt", {});

@@ -11,9 +11,9 @@
 #include "cli/header_report.h"
 #include "cli/options.h"
 #include "cli/prepared_digest.h"
-#include "port/trace_port.h"
 #include "cli_test_util.h"
 #include "image/header.h"
+#include "port/trace_port.h"
 
 using namespace rombolt;
 using namespace rombolt::cli;
@@ -65,6 +65,18 @@ TEST(CliDigest, KnownVectorsAndPiecewiseFeeding) {
     EXPECT_EQ(p.sha1, "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
     EXPECT_EQ(p.crc32, w.crc32);
     EXPECT_EQ(p.bytes, 1000000u);
+}
+
+TEST(CliDigest, ShaInstructionsAgreeWithThePlainCode) {
+    Bytes data(64 * 37);
+    std::uint32_t x = 12345;
+    for (auto& b : data) b = static_cast<std::uint8_t>((x = x * 1103515245u + 12345u) >> 24);
+    std::uint32_t plain[5] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
+    std::uint32_t fast[5];
+    std::copy(plain, plain + 5, fast);
+    Sha1::BlocksPortable(plain, data.data(), 37);
+    if (!Sha1::BlocksWithShaInstructions(fast, data.data(), 37)) GTEST_SKIP() << "no SHA instructions here";
+    EXPECT_TRUE(std::equal(plain, plain + 5, fast));
 }
 
 TEST(CliOptions, CommandsOptionsAndTheirValues) {

@@ -5,16 +5,19 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QTest>
+#include <algorithm>
 #include <fstream>
 
 #include "app/app_state.h"
-#include "core/operation.h"
 #include "command_line.h"
+#include "core/operation.h"
 #include "file_browser.h"
 #include "gui_support.h"
 #include "link/detect.h"
 #include "pictures.h"
+#include "port/port_lock.h"
 #include "sim/cart_dir.h"
+#include "sim/sim_port.h"
 
 namespace rombolt::test::gui {
 namespace {
@@ -294,6 +297,68 @@ TEST(CommandLine, AnotherPortInTheConfigDialogReopensTheRealPort) {
     qt::PortChain c = qt::OpenPortChain(sim, 0x378, opener);
     EXPECT_TRUE(c.FollowConfigBase(0x278).empty());
     EXPECT_EQ(options.size(), 1u);
+}
+
+TEST(CommandLine, TheWindowTakesTheCartUpAfreshAndWaitsItsTurn) {
+    TempDir d("turns");
+    const std::string cart = d.str() + "/cart";
+    std::string error;
+    ASSERT_TRUE(CreateSimCart(cart, "strata-64M", "64K", "", error)) << error;
+    qt::WindowOptions o;
+    o.simDir = cart;
+    qt::PortChain c = qt::OpenPortChain(o, 0x378);
+    ASSERT_EQ(c.fatal, "");
+    AppState s;
+    s.Port = c.backend;
+    qt::TForm1 w(s, d.str());
+    w.CreateDialogs();
+    w.SetPortChain(&c);
+    auto log = [&w] { return w.Memo1->toPlainText().toStdString(); };
+    const std::string in = d.str() + "/in.sav";
+    WriteFileBytes(in, std::vector<std::uint8_t>(8192, 0x11));
+    auto restoreUnit1A1 = [&] {
+        OnNextModal<qt::TFormSaverSize>([&](qt::TFormSaverSize* f) {
+            f->RadioSizeSel->Item(0)->click();  // 8K at 1A1
+            AnswerFileDialog(in);
+            f->OK->click();
+        });
+        QTest::mouseClick(w.SWrite, Qt::LeftButton);
+    };
+
+    // Another program writes the save memory while the window is idle ...
+    {
+        auto other = SimPort::Open(cart, error);
+        ASSERT_TRUE(other) << error;
+        std::fill(other->Save().begin() + 3 * 8192, other->Save().begin() + 4 * 8192, 0x33);
+        other->MarkDirty();
+        ASSERT_TRUE(other->Flush(error)) << error;
+    }
+    // ... and the window's restore of another unit keeps what it wrote.
+    restoreUnit1A1();
+    EXPECT_NE(log().find("Write Saver Ok"), std::string::npos) << log();
+    auto save = ReadFileBytes(cart + "/save.bin");
+    EXPECT_TRUE(std::all_of(save.begin(), save.begin() + 8192, [](auto b) { return b == 0x11; }));
+    EXPECT_TRUE(
+        std::all_of(save.begin() + 3 * 8192, save.begin() + 4 * 8192, [](auto b) { return b == 0x33; }));
+
+    // While another program holds the cart, the window does not touch it.
+    PortLock held;
+    ASSERT_TRUE(held.Acquire(cart, error)) << error;
+    WriteFileBytes(in, std::vector<std::uint8_t>(8192, 0x22));
+    bool asked = false;
+    QPointer<QTimer> watch = OnNextModal<qt::TFormSaverSize>([&](qt::TFormSaverSize* f) {
+        asked = true;
+        f->CANCEL->click();
+    });
+    QTest::mouseClick(w.SWrite, Qt::LeftButton);
+    delete watch.data();
+    EXPECT_FALSE(asked);
+    EXPECT_NE(log().find("Simulated cart in " + cart + ": in use by "), std::string::npos) << log();
+    EXPECT_EQ(w.BeepCount(), 1);
+    held.Release();
+    restoreUnit1A1();
+    save = ReadFileBytes(cart + "/save.bin");
+    EXPECT_TRUE(std::all_of(save.begin(), save.begin() + 8192, [](auto b) { return b == 0x22; }));
 }
 
 TEST(CommandLine, WithoutHardwareTheWindowStillStarts) {

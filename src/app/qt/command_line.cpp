@@ -68,9 +68,51 @@ std::vector<std::string> PortChain::FollowConfigBase(int configBase) {
     message = opened.message;
     warning = opened.warning;
     note = opened.note;
+    hardwareBase = message.empty() ? configBase : 0;
     for (const std::string* line : {&message, &warning, &note})
         if (!line->empty()) lines.push_back(*line);
     return lines;
+}
+
+bool PortChain::BeginCartUse(std::string& why) {
+    std::string error;
+    if (!simDir.empty()) {
+        if (!lock.Acquire(simDir, error)) {
+            why = "Simulated cart in " + simDir + ": " + error;
+            return false;
+        }
+        if (sim == nullptr || sim->FilesChanged()) {
+            std::unique_ptr<SimPort> fresh = SimPort::Open(simDir, error);
+            if (!fresh) {
+                lock.Release();
+                why = "Simulated cart in " + simDir + ": " + error;
+                return false;
+            }
+            // The files hold the cart now; what this copy did not write back is gone.
+            if (sim != nullptr) sim->ForgetChanges();
+            sim = fresh.get();
+            simHolder->Replace([&] { return std::unique_ptr<PortBackend>(std::move(fresh)); });
+        }
+        return true;
+    }
+    if (hardwareBase != 0 && !lock.Acquire(PortLockPath(hardwareBase), error)) {
+        char base[16];
+        std::snprintf(base, sizeof base, "0x%X", static_cast<unsigned>(hardwareBase));
+        why = std::string("Port ") + base + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+bool PortChain::EndCartUse(std::string& why) {
+    bool stored = true;
+    std::string error;
+    if (sim != nullptr && !sim->Flush(error)) {
+        why = "Simulated cart not saved: " + error;
+        stored = false;
+    }
+    lock.Release();
+    return stored;
 }
 
 PortChain OpenPortChain(const WindowOptions& options, int configBase, HardwareOpener opener) {
@@ -93,8 +135,14 @@ PortChain OpenPortChain(const WindowOptions& options, int configBase, HardwareOp
             c.fatal = "cannot open the simulated cart in " + options.simDir + ": " + error;
             return c;
         }
-        c.backend = sim.get();
-        c.owned.push_back(std::move(sim));
+        // Each operation takes the cart up afresh when its files changed:
+        // the holder lets a newly loaded cart take this one's place.
+        c.simDir = options.simDir;
+        c.sim = sim.get();
+        auto holder = std::make_unique<ReplaceablePort>(std::move(sim));
+        c.simHolder = holder.get();
+        c.backend = holder.get();
+        c.owned.push_back(std::move(holder));
     } else {
         OpenedPort opened = c.opener(options.port, configBase);
         if (!opened.backend) opened.backend = std::make_unique<NullPort>();
@@ -114,6 +162,7 @@ PortChain OpenPortChain(const WindowOptions& options, int configBase, HardwareOp
         c.message = opened.message;
         c.warning = opened.warning;
         c.note = opened.note;
+        if (opened.message.empty()) c.hardwareBase = options.port.empty() ? configBase : opened.base;
     }
     if (!options.trace.empty()) {
 #ifdef ROMBOLT_HAVE_TRACE

@@ -15,7 +15,12 @@
 
 #include "app/app_state.h"
 #include "port/ioport.h"
+#include "port/port_lock.h"
 #include "port/port_open.h"
+
+namespace rombolt {
+class SimPort;
+}
 
 namespace rombolt::qt {
 
@@ -50,6 +55,7 @@ public:
     std::string Name() const override { return target_->Name(); }
     std::string Failure() const override { return target_->Failure(); }
     void ClearFailure() override { target_->ClearFailure(); }
+    bool Persist(std::string& why) override { return target_->Persist(why); }
 
 private:
     std::unique_ptr<PortBackend> target_;
@@ -84,6 +90,28 @@ struct PortChain {
     // the one at configBase. Returns the lines to log (its message, warning and note);
     // nothing when nothing was reopened.
     std::vector<std::string> FollowConfigBase(int configBase);
+
+    // A simulated cart (--sim): its folder, the holder the cart sits in
+    // (what `backend` reaches, through the trace when there is one), and the
+    // cart as last loaded.
+    std::string simDir;
+    ReplaceablePort* simHolder = nullptr;
+    SimPort* sim = nullptr;
+    // Real hardware: the base of the port that is open (0: none is).
+    int hardwareBase = 0;
+    // Held from BeginCartUse to EndCartUse: the cart's folder, or the port's lock file.
+    PortLock lock;
+
+    // Before each cart operation: no other Rombolt program may use the cart
+    // or the port while it runs, and a simulated cart that another program
+    // wrote (or whose files were changed) since it was loaded is loaded
+    // afresh. False, with `why` a line for the log, when the cart or port is
+    // in use or the cart cannot be loaded; the operation must not run then.
+    bool BeginCartUse(std::string& why);
+    // After it: a simulated cart writes back what is not yet written, and the
+    // lock is given back. False, with `why` a line for the log, when the
+    // write-back fails.
+    bool EndCartUse(std::string& why);
 };
 
 // configBase: the base that config.sav selects (0x378, 0x278 or 0x3BC).

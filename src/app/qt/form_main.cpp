@@ -353,15 +353,18 @@ void TForm1::CreateControls() {
     PlaceControls();
 
     // Wiring.
-    connect(Write, &QPushButton::clicked, this, [this] { RunCommand([this] { rombolt::WriteClick(s_); }); });
+    connect(Write, &QPushButton::clicked, this,
+            [this] { RunCartCommand([this] { rombolt::WriteClick(s_); }); });
     connect(Verify, &QPushButton::clicked, this,
-            [this] { RunCommand([this] { rombolt::VerifyClick(s_); }); });
-    connect(Read, &QPushButton::clicked, this, [this] { RunCommand([this] { rombolt::ReadClick(s_); }); });
+            [this] { RunCartCommand([this] { rombolt::VerifyClick(s_); }); });
+    connect(Read, &QPushButton::clicked, this,
+            [this] { RunCartCommand([this] { rombolt::ReadClick(s_); }); });
     connect(SWrite, &QPushButton::clicked, this,
-            [this] { RunCommand([this] { rombolt::SWriteClick(s_); }); });
-    connect(SRead, &QPushButton::clicked, this, [this] { RunCommand([this] { rombolt::SReadClick(s_); }); });
+            [this] { RunCartCommand([this] { rombolt::SWriteClick(s_); }); });
+    connect(SRead, &QPushButton::clicked, this,
+            [this] { RunCartCommand([this] { rombolt::SReadClick(s_); }); });
     connect(EraseFlash, &QPushButton::clicked, this,
-            [this] { RunCommand([this] { rombolt::EraseFlashClick(s_); }); });
+            [this] { RunCartCommand([this] { rombolt::EraseFlashClick(s_); }); });
     connect(Config, &QPushButton::clicked, this, [this] { RunCommand([this] { ConfigClick(); }); });
     connect(Stop, &QPushButton::clicked, this, [this] { StopClick(s_); });
     connect(MemoClear, &QPushButton::clicked, this, [this] { MemoClearClick(); });
@@ -715,6 +718,20 @@ void TForm1::RunCommand(const std::function<void()>& command) {
         pendingClose_ = false;
         close();
     }
+}
+
+void TForm1::RunCartCommand(const std::function<void()>& command) {
+    RunCommand([&] {
+        std::string why;
+        if (portChain_ && !portChain_->BeginCartUse(why)) {
+            BeginLogSection(s_);
+            LogLine(why);
+            Beep();
+            return;
+        }
+        command();
+        if (portChain_ && !portChain_->EndCartUse(why)) LogLine(why);
+    });
 }
 
 void TForm1::ConfigClick() {

@@ -209,6 +209,9 @@ private:
     // Runs one button's command; a click that arrives while a command runs
     // (from inside its event pump) is ignored.
     void RunCommand(const std::function<void()>& command);
+    // A command that drives the cart: it runs only while no other program
+    // uses the cart or port, on the cart as its files now hold it.
+    void RunCartCommand(const std::function<void()>& command);
 
     AppState& s_;
     PortChain* portChain_ = nullptr;

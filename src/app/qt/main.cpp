@@ -67,15 +67,23 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "rombolt-writer: %s\n", port.fatal.c_str());
         return 1;
     }
-    s.Port = port.backend;
     s.PortBaseOverride = port.baseOverride;
     if (!options.simDir.empty()) s.EraseTimeFloorMs = 0;  // simulated chips count reads, not time
+    // Start-up ends with the idle value on the port; while another program
+    // drives the port (or cart), that one write is left out.
+    std::string busy;
+    rombolt::NullPort untouched;
+    const bool portFree = port.BeginCartUse(busy);
+    s.Port = portFree ? port.backend : &untouched;
 
     int rc = 0;
     {
         rombolt::qt::TForm1 window(s, cwd);
+        std::string notSaved;
+        if (portFree && !port.EndCartUse(notSaved)) busy = notSaved;
         window.CreateDialogs();
         window.SetPortChain(&port);
+        if (!busy.empty()) window.LogLine(busy);
         window.PlaceOnScreen(window.screen()->availableGeometry());
         window.show();
         rc = QApplication::exec();
