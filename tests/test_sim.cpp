@@ -381,9 +381,20 @@ TEST(SimFlash, SequenceErrorsSetBits4And5AndRefuseBuffersUntilCleared) {
     EXPECT_EQ(status(), 0x00) << "buffer refused";
     EXPECT_EQ(status(), 0x00);
     WriteCartWord(f.s, 0, 0x50);
-    WriteCartWord(f.s, 0, 0xE8);
-    EXPECT_EQ(status(), 0x80);
-    WriteCartWord(f.s, 0, 0xFF);  // read array instead of a count: cancelled, no error
+    // Read array where the count or the erase confirm is due is an invalid
+    // sequence too: status, read array included, until clear status.
+    for (std::uint16_t first : {0xE8, 0x20}) {
+        WriteCartWord(f.s, 0x10, first);
+        WriteCartWord(f.s, 0, 0xFF);
+        EXPECT_EQ(status(), 0xB0) << first;
+        WriteCartWord(f.s, 0, 0xFF);
+        EXPECT_EQ(status(), 0xB0) << first;
+        WriteCartWord(f.s, 0, 0x50);
+        EXPECT_EQ(status(), 0x80) << first;
+        WriteCartWord(f.s, 0, 0xFF);
+        EXPECT_TRUE(f.sim().ChipInReadArray(0)) << first;
+    }
+    EXPECT_EQ(f.sim().TotalEraseCount(), 0);
     WriteCartWord(f.s, 0, 0x70);
     EXPECT_EQ(status(), 0x80);
 
