@@ -202,32 +202,35 @@ std::string Check(const Recorded& r, const cf::Departures& d = {},
 
 const std::vector<Case>& Cases() {
     static const std::vector<Case> cases = [] {
+        const Port lpt1 = Port::Lpt1;
+        const Fault none = Fault::None;
         std::vector<Case> v;
         for (int speed = 0; speed < 4; ++speed) {
-            v.push_back({Op::Write, "single-64M", speed, Port::Lpt1, Fault::None, speed == 0});
-            v.push_back({Op::Write, "strata-128M-one-pair", speed, Port::Lpt1, Fault::None, speed == 1});
-            v.push_back({Op::Erase, speed % 2 ? "strata-128M" : "single-32M", speed});
-            v.push_back({Op::SaveBackup, "single-32M", speed, Port::Lpt1, Fault::None, speed == 2});
+            const bool odd = speed % 2 != 0;
+            v.push_back({Op::Write, "single-64M", speed, lpt1, none, speed == 0});
+            v.push_back({Op::Write, "strata-128M-one-pair", speed, lpt1, none, speed == 1});
+            v.push_back({Op::Verify, odd ? "strata-256M" : "single-64M", speed, lpt1, none, speed == 1});
+            v.push_back({Op::Erase, odd ? "strata-128M" : "single-32M", speed});
+            v.push_back({Op::SaveBackup, "single-32M", speed, lpt1, none, speed == 2});
+            v.push_back({Op::SaveRestore, odd ? "vela-64M" : "single-32M", speed, lpt1, none, speed == 3});
+            v.push_back(
+                {odd ? Op::MultiVerify : Op::MultiWrite, "strata-128M", speed, lpt1, none, speed == 0});
         }
-        v.push_back({Op::Write, "vela-64M", 0});
-        v.push_back({Op::Write, "strata-128M", 2});
-        v.push_back({Op::Write, "single-64M", 0, Port::Lpt1, Fault::None, false, true});
-        v.push_back({Op::Verify, "single-64M", 1, Port::Lpt1, Fault::None, true});
-        v.push_back({Op::Verify, "strata-256M", 3});
         v.push_back({Op::Backup, "single-32M", 0});
         v.push_back({Op::Backup, "rom", 1});
-        v.push_back({Op::Backup, "strata-64M", 3, Port::Lpt1, Fault::None, false, false, 2000000});
-        v.push_back({Op::Erase, "vela-128M-one-pair", 1, Port::Lpt1, Fault::None, true});
-        v.push_back({Op::SaveRestore, "single-32M", 1});
-        v.push_back({Op::SaveRestore, "vela-64M", 3, Port::Lpt1, Fault::None, true});
-        v.push_back({Op::MultiWrite, "strata-128M", 0, Port::Lpt1, Fault::None, true});
-        v.push_back({Op::MultiVerify, "strata-128M", 3});
+        v.push_back({Op::Backup, "strata-64M", 2});
+        v.push_back({Op::Backup, "strata-64M", 3, lpt1, none, false, false, 2000000});
+        v.push_back({Op::Write, "vela-64M", 0});
+        v.push_back({Op::Write, "strata-128M", 2});
+        v.push_back({Op::Write, "single-64M", 0, lpt1, none, false, true});
+        v.push_back({Op::Erase, "vela-128M-one-pair", 1, lpt1, none, true});
         for (Port p : {Port::Lpt3, Port::SppOnly, Port::EppOnly, Port::EppOnlyLpt3, Port::NoAdapter})
             v.push_back({Op::Write, "single-64M", 0, p});
         v.push_back({Op::Write, "single-64M", 3, Port::EppOnly});  // SPP writes: no adapter found
         for (Fault f : {Fault::ProgramError, Fault::Locked, Fault::EraseStuck, Fault::Flip, Fault::Vanish})
-            v.push_back(
-                {Op::Write, f == Fault::ProgramError ? "strata-256M" : "single-32M", 0, Port::Lpt1, f});
+            v.push_back({Op::Write, f == Fault::ProgramError ? "strata-256M" : "single-32M", 0, lpt1, f});
+        v.push_back({Op::Backup, "single-32M", 0, lpt1, Fault::Flip});
+        v.push_back({Op::SaveRestore, "single-32M", 0, lpt1, Fault::Vanish});
         return v;
     }();
     return cases;
