@@ -229,6 +229,7 @@ const std::vector<Case>& Cases() {
         v.push_back({Op::Write, "single-64M", 3, Port::EppOnly});  // SPP writes: no adapter found
         for (Fault f : {Fault::ProgramError, Fault::Locked, Fault::EraseStuck, Fault::Flip, Fault::Vanish})
             v.push_back({Op::Write, f == Fault::ProgramError ? "strata-256M" : "single-32M", 0, lpt1, f});
+        v.push_back({Op::Write, "strata-64M", 1, lpt1, Fault::EraseStuck});
         v.push_back({Op::Backup, "single-32M", 0, lpt1, Fault::Flip});
         v.push_back({Op::SaveRestore, "single-32M", 0, lpt1, Fault::Vanish});
         return v;
