@@ -420,6 +420,22 @@ TEST(FlashOnSim, LongErasesAtTheEndOfEitherPairOfATwoPairCart) {
     EXPECT_TRUE(f.sim().AllChipsInReadArray());
 }
 
+TEST(FlashOnSim, OnePairOf8MiBChipsAcrossItsQuarters) {
+    // strata-128M-one-pair: chunk 255 ends the first 8 MiB quarter, 511 the
+    // cart; commands for chunk 256 on go to word 0x400000 of the same pair.
+    test::SimFixture f("strata-128M-one-pair");
+    Ready(f);
+    f.s.Config.VerifyAfterWrite = 1;
+    FillChunk(f.s, 10);
+    for (int n : {255, 256, 511}) {
+        EXPECT_EQ(ProgramFlashChunk(f.s, n, kChunkBytes), 0) << n;
+        EXPECT_TRUE(FlashHoldsChunk(f, n)) << n;
+        EXPECT_TRUE(f.sim().AllChipsInReadArray()) << n;
+    }
+    EXPECT_EQ(f.sim().TotalEraseCount(), 6);  // blocks 31, 32 and 63 of both chips
+    EXPECT_EQ(f.sim().BufferProgramCount(), 3 * 512 * 2);
+}
+
 TEST(FlashOnSim, StopDuringEraseSetupAndDuringBufferProgram) {
     {
         // Pumps of the erase: ready wait, setup, confirm. Stop in the setup.

@@ -175,13 +175,19 @@ struct ModelCase {
     int picture;
 };
 
-TEST(IdentifyOnSim, AllNineFlashModels) {
+TEST(IdentifyOnSim, AllElevenFlashModels) {
     const ModelCase cases[] = {
-        {"single-32M", "Rombolt 32M Found", 1},          {"single-64M", "Rombolt 64M Found", 1},
-        {"single-128M", "Rombolt 128M Found", 2},        {"strata-64M", "Rombolt Strata 64M Found", 2},
-        {"strata-128M", "Rombolt Strata 128M Found", 3}, {"strata-256M", "Rombolt Strata 256M Found", 4},
-        {"vela-64M", "Rombolt Vela 64M Found", 4},       {"vela-128M", "Rombolt Vela 128M Found", 5},
+        {"single-32M", "Rombolt 32M Found", 1},
+        {"single-64M", "Rombolt 64M Found", 1},
+        {"single-128M", "Rombolt 128M Found", 2},
+        {"strata-64M", "Rombolt Strata 64M Found", 2},
+        {"strata-128M", "Rombolt Strata 128M Found", 3},
+        {"strata-256M", "Rombolt Strata 256M Found", 4},
+        {"vela-64M", "Rombolt Vela 64M Found", 4},
+        {"vela-128M", "Rombolt Vela 128M Found", 5},
         {"vela-256M", "Rombolt Vela 256M Found", 6},
+        {"strata-128M-one-pair", "Rombolt Strata 128M Found", 3},
+        {"vela-128M-one-pair", "Rombolt Vela 128M Found", 5},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.model);

@@ -112,6 +112,66 @@ TEST(SimDetect, EchoAnswersInBothModesAndSppOnlyPortsFallBack) {
     }
 }
 
+TEST(SimDetect, EppOnlyPortsAreFoundInEppEvenAtLpt3) {
+    for (int portIndex : {0, 2}) {
+        SimConfig c = SimConfigFor("single-64M");
+        c.eppOnly = true;
+        SimFixture f(c);
+        f.s.Config.PortIndex = static_cast<std::uint8_t>(portIndex);
+        ApplyPortSelection(f.s);
+        PresetWord(f.sim(), 0x1234, 0xBEEF);
+        ASSERT_EQ(DetectAdapter(f.s), 0) << portIndex;
+        EXPECT_EQ(f.ui.panels[0], "EPP");
+        EXPECT_EQ(ReadCartWord(f.s, 0x1234), 0xBEEF);
+        f.s.Config.SpeedIndex = 2;  // register writes in SPP cycles reach nothing
+        EXPECT_EQ(DetectAdapter(f.s), 1) << portIndex;
+    }
+}
+
+TEST(SimPort, EppCyclesNeedTheControlLinesAtRestAndStopAfterATimeOut) {
+    SimFixture f("single-64M");
+    // Bit 0 is noise unless a time-out is latched: sixteen ones in a row is the latch.
+    auto timedOut = [&] {
+        for (int i = 0; i < 16; ++i)
+            if (!(inportb(f.sim(), 0x379) & 0x01)) return false;
+        return true;
+    };
+    auto reg2 = [&](std::uint8_t control) {
+        SelectRegister(f.s, kRegAddr2);
+        WriteControl(f.s, control);
+        return ReadDataByte(f.s);
+    };
+    // Latched from the start: no EPP cycle runs until a status write clears it.
+    EXPECT_TRUE(timedOut());
+    WriteRegister(f.s, kRegAddr2, 0x42);
+    EXPECT_EQ(reg2(0x00), 0xFF);
+    ASSERT_EQ(DetectAdapter(f.s), 0);
+    EXPECT_EQ(f.ui.panels[0], "EPP");
+    EXPECT_FALSE(timedOut());
+    EXPECT_EQ(reg2(0x00), 0xFE);
+    EXPECT_EQ(reg2(0x20), 0xFF) << "direction bit set: the port does not sample the lines";
+    EXPECT_EQ(reg2(0x00), 0xFE);
+    EXPECT_EQ(reg2(0x01), 0xFF) << "strobe (nWrite) held: the adapter takes the read for a write";
+    EXPECT_EQ(reg2(0x00), 0xFF) << "of the floating lines";
+    for (std::uint8_t held : {0x02, 0x08}) {  // a strobe line held: the adapter never answers
+        WriteRegister(f.s, kRegAddr2, 0x33);
+        EXPECT_EQ(reg2(held), 0xFF) << int{held};
+        EXPECT_TRUE(timedOut());
+        EXPECT_EQ(reg2(0x00), 0xFF) << "nothing runs while the time-out is latched";
+        outportb(f.sim(), 0x379, 0x01);
+        EXPECT_FALSE(timedOut());
+        EXPECT_EQ(reg2(0x00), 0x33);
+    }
+    // Unplugged, the cycles time out; plugged in again, detection clears the
+    // latch before its EPP echo and finds EPP again.
+    f.sim().SetAdapterPresent(false);
+    EXPECT_EQ(DetectAdapter(f.s), 1);
+    EXPECT_TRUE(timedOut());
+    f.sim().SetAdapterPresent(true);
+    ASSERT_EQ(DetectAdapter(f.s), 0);
+    EXPECT_EQ(f.ui.panels[0], "EPP");
+}
+
 TEST(SimDetect, MissingUnansweredOrVanishingAdapterIsNotFound) {
     {
         SimConfig c = SimConfigFor("strata-256M");
@@ -381,9 +441,20 @@ TEST(SimFlash, SequenceErrorsSetBits4And5AndRefuseBuffersUntilCleared) {
     EXPECT_EQ(status(), 0x00) << "buffer refused";
     EXPECT_EQ(status(), 0x00);
     WriteCartWord(f.s, 0, 0x50);
-    WriteCartWord(f.s, 0, 0xE8);
-    EXPECT_EQ(status(), 0x80);
-    WriteCartWord(f.s, 0, 0xFF);  // read array instead of a count: cancelled, no error
+    // Read array where the count or the erase confirm is due is an invalid
+    // sequence too: status, read array included, until clear status.
+    for (std::uint16_t first : {0xE8, 0x20}) {
+        WriteCartWord(f.s, 0x10, first);
+        WriteCartWord(f.s, 0, 0xFF);
+        EXPECT_EQ(status(), 0xB0) << first;
+        WriteCartWord(f.s, 0, 0xFF);
+        EXPECT_EQ(status(), 0xB0) << first;
+        WriteCartWord(f.s, 0, 0x50);
+        EXPECT_EQ(status(), 0x80) << first;
+        WriteCartWord(f.s, 0, 0xFF);
+        EXPECT_TRUE(f.sim().ChipInReadArray(0)) << first;
+    }
+    EXPECT_EQ(f.sim().TotalEraseCount(), 0);
     WriteCartWord(f.s, 0, 0x70);
     EXPECT_EQ(status(), 0x80);
 

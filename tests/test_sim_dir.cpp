@@ -116,6 +116,7 @@ TEST(SimCartIni, EveryKeyParsesAndMistakesAreNamed) {
     EXPECT_EQ(c.faultFlipEvery, 1000);
     EXPECT_EQ(c.faultVanishAfter, 99);
     EXPECT_EQ(c.noiseSeed, 12345u);
+    EXPECT_TRUE(FromIni("model = rom\nepp_only = yes\n").eppOnly);
 
     // What CartIniText writes reads back the same.
     SimConfig again;
@@ -134,6 +135,7 @@ TEST(SimCartIni, EveryKeyParsesAndMistakesAreNamed) {
         {"save = 64K\n", "no `model = ...` line"},
         {"model = rom\nbusy_erase = -3\n", "busy_erase"},
         {"model = rom\nspp_only = maybe\n", "spp_only"},
+        {"model = rom\nepp_only = yes\nspp_only = yes\n", "spp_only and epp_only"},
         {"model = rom\njust words\n", "line 2: expected `key = value`"},
         {"model = rom\nbases = 0x378, lpt2\n", "\"lpt2\""},
     };

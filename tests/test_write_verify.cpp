@@ -25,7 +25,7 @@ bool LoggedPrefix(const test::FakeFrontend& ui, const std::string& prefix) {
 }
 
 TEST(WriteVerify, SizesOnSingleAndInterleavedCarts) {
-    for (const char* model : {"single-32M", "strata-64M"}) {
+    for (const char* model : {"single-32M", "strata-64M", "vela-128M-one-pair"}) {
         for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{32767}, std::size_t{32768},
                                  std::size_t{5 * 32768 + 300}}) {
             SCOPED_TRACE(std::string(model) + " size " + std::to_string(size));

@@ -106,16 +106,29 @@ void LetChipsFinish(FlashState& s, std::uint32_t base) {
     }
 }
 
+// What the chips may be doing when a poll loop is stopped.
+enum class Chips {
+    Pending,  // an erase setup or write to buffer waits for its confirm or count
+    Busy,     // a program or erase may be running
+};
+
 // The pump-and-stop test of the poll loops. Returns true when the operation
-// has been stopped (the caller then returns kStopResult). `mayBeBusy`: the
-// chips may be running a program or erase, which cannot be called back; the
-// stop then waits for it to end so that read array takes.
-bool StopTest(FlashState& s, int budgetLeft, std::uint32_t base, bool secondReadArray, bool mayBeBusy = false) {
+// has been stopped (the caller then returns kStopResult). A running program
+// or erase cannot be called back: the stop waits for it to end so that read
+// array takes. A pending command takes the read array word as its count or
+// confirm, an invalid command sequence that keeps the chips in status mode
+// until their status is cleared: clear it and send read array once more.
+bool StopTest(FlashState& s, int budgetLeft, std::uint32_t base, bool secondWord, Chips chips) {
     if (!PollIsStopPoint(budgetLeft)) return false;
     ProcessMessages(s);
     if (!s.StopRequested) return false;
-    if (mayBeBusy) LetChipsFinish(s, base);
-    ReadArray(s, base, secondReadArray);
+    if (chips == Chips::Busy) LetChipsFinish(s, base);
+    ReadArray(s, base, secondWord);
+    if (chips == Chips::Pending) {
+        WriteCartWord(s, base, kCmdClearStatus);
+        if (secondWord) WriteDataWord(s, kCmdClearStatus);
+        ReadArray(s, base, secondWord);
+    }
     ReportStop(s);
     return true;
 }
@@ -156,7 +169,7 @@ int WaitReadyAt(FlashState& s, std::uint32_t base) {
     std::uint16_t status = 0;
     bool success = false;
     while ((status & readyMask) != readyMask && budget > 0) {
-        if (StopTest(s, budget, base, pair, true)) return kStopResult;
+        if (StopTest(s, budget, base, pair, Chips::Busy)) return kStopResult;
         WriteCartWord(s, base, kCmdReadStatus);
         if (pair) {
             WriteDataWord(s, kCmdReadStatus);  // second chip, base + 1
@@ -198,7 +211,7 @@ int EraseFlashBlock(FlashState& s, std::uint32_t d) {
     for (int budget = kEraseBudget; !accepted && budget > 0; --budget) {
         if (!(status & 0x0080)) WriteCartWord(s, d, kCmdEraseSetup);
         if (pair && !(status & 0x8000)) WriteCartWord(s, d + 1, kCmdEraseSetup);
-        if (StopTest(s, budget, base, pair)) return kStopResult;
+        if (StopTest(s, budget, base, pair, Chips::Pending)) return kStopResult;
         WriteRegister(s, kRegAddr0, 0x00);
         SelectRegister(s, kRegData);
         WriteControl(s, kCtlRead);
@@ -219,7 +232,7 @@ int EraseFlashBlock(FlashState& s, std::uint32_t d) {
         const std::uint32_t quarterEnd = (d & kQuarterMask) + kQuarterWords;
         const EraseDeadline deadline(s);
         for (int budget = kEraseBudget; !done && deadline.Allows(budget); --budget) {
-            if (StopTest(s, budget, base, true, true)) return kStopResult;
+            if (StopTest(s, budget, base, true, Chips::Busy)) return kStopResult;
             if (s.Cart.TwoPairs && next + 2 > quarterEnd) {
                 SetCartAddress(s, d);
                 SelectRegister(s, kRegData);
@@ -248,7 +261,7 @@ int ProgramBuffer(FlashState& s, std::uint32_t chunkStart, std::uint32_t offset)
     for (int budget = kReadyBudget; !available && budget > 0; --budget) {
         if (!(status & 0x0080)) WriteCartWord(s, chunkStart, kCmdWriteToBuffer);
         if (pair && !(status & 0x8000)) WriteCartWord(s, chunkStart + 1, kCmdWriteToBuffer);
-        if (StopTest(s, budget, base, pair)) return kStopResult;
+        if (StopTest(s, budget, base, pair, Chips::Pending)) return kStopResult;
         SetCartAddress(s, at);
         SelectRegister(s, kRegData);
         WriteControl(s, kCtlRead);

@@ -84,6 +84,7 @@ const char* const kKeys[] = {"model",
                              "save",
                              "bases",
                              "spp_only",
+                             "epp_only",
                              "adapter",
                              "busy_program",
                              "busy_erase",
@@ -166,6 +167,9 @@ bool ParseCartIni(const std::string& text, SimConfig& config, std::string& error
         } else if (key == "spp_only") {
             if (!ParseBool(value, config.sppOnly))
                 return fail("spp_only = \"" + value + "\": expected yes or no");
+        } else if (key == "epp_only") {
+            if (!ParseBool(value, config.eppOnly))
+                return fail("epp_only = \"" + value + "\": expected yes or no");
         } else if (key == "adapter") {
             if (value == "present")
                 config.adapterPresent = true;
@@ -207,6 +211,11 @@ bool ParseCartIni(const std::string& text, SimConfig& config, std::string& error
         error = "cart.ini: no `model = ...` line (known models: " + Join(SimModelNames()) + ")";
         return false;
     }
+    if (config.sppOnly && config.eppOnly) {
+        lineNo = 0;
+        error = "cart.ini: spp_only and epp_only together leave the adapter no way to answer";
+        return false;
+    }
     if (!seen.count("save")) config.save = "none";
     return true;
 }
@@ -235,6 +244,7 @@ std::string CartIniText(const SimConfig& c) {
     for (int b : c.bases) bases += (bases.empty() ? "" : ", ") + Hex(b);
     out += "bases = " + bases + "\n";
     out += std::string("spp_only = ") + (c.sppOnly ? "yes" : "no") + "\n";
+    out += std::string("epp_only = ") + (c.eppOnly ? "yes" : "no") + "\n";
     out += std::string("adapter = ") + (c.adapterPresent ? "present" : "absent") + "\n";
     out += "busy_program = " + std::to_string(c.busyProgram) + "\n";
     out += "busy_erase = " + std::to_string(c.busyErase) + "\n";

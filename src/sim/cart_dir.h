@@ -12,12 +12,15 @@
 //
 // cart.ini keys:
 //   model = NAME               required. single-32M, single-64M, single-128M,
-//                              strata-64M, strata-128M, strata-256M, vela-64M,
-//                              vela-128M, vela-256M, rom, none
+//                              strata-64M, strata-128M, strata-128M-one-pair,
+//                              strata-256M, vela-64M, vela-128M,
+//                              vela-128M-one-pair, vela-256M, rom, none
 //   save = SIZE                none, 32K, 64K, 128K, 256K (default none)
 //   bases = B[, B...]          printer port bases that answer (default
 //                              0x378, 0x278, 0x3BC); hex with 0x or decimal
 //   spp_only = yes|no          EPP cycles do nothing, EPP reads give 0xFF (no)
+//   epp_only = yes|no          SPP cycles do not reach the adapter: its strobes
+//                              are not seen, the nibble lines read ones (no)
 //   adapter = present|absent   absent: nothing answers, "No Adaptor Found!"
 //   busy_program = N           status reads a chip stays busy after a buffer
 //                              (or word) program (default 1)

@@ -16,6 +16,15 @@ constexpr std::uint32_t kBlockWordsShift = 16;  // 128 KiB blocks = 65536 words 
 constexpr std::uint32_t kSerialAddress = 0x800000;
 constexpr int kAnswerBits = 68;
 
+// Control register bits. In EPP cycles the port drives the lines behind them
+// itself: strobe is nWrite, auto-feed the data strobe, select-in the address
+// strobe. The register still overrides them, so they must rest at 0.
+constexpr std::uint8_t kCtlStrobe = 0x01;
+constexpr std::uint8_t kCtlAutoFeed = 0x02;
+constexpr std::uint8_t kCtlSelectIn = 0x08;
+constexpr std::uint8_t kCtlDirection = 0x20;
+constexpr std::uint8_t kStatusTimeout = 0x01;
+
 struct UnlockStep {
     std::uint32_t addr;
     std::uint16_t value;
@@ -42,9 +51,11 @@ const ModelRow kModels[] = {
     {"single-128M", {SimModelInfo::Kind::Flash, 1, false, 0x18, false, 0x01000000}},
     {"strata-64M", {SimModelInfo::Kind::Flash, 2, true, 0x16, false, 0x00800000}},
     {"strata-128M", {SimModelInfo::Kind::Flash, 4, true, 0x16, false, 0x01000000}},
+    {"strata-128M-one-pair", {SimModelInfo::Kind::Flash, 2, true, 0x17, false, 0x01000000}},
     {"strata-256M", {SimModelInfo::Kind::Flash, 2, true, 0x18, false, 0x02000000}},
     {"vela-64M", {SimModelInfo::Kind::Flash, 2, true, 0x16, true, 0x00800000}},
     {"vela-128M", {SimModelInfo::Kind::Flash, 4, true, 0x16, true, 0x01000000}},
+    {"vela-128M-one-pair", {SimModelInfo::Kind::Flash, 2, true, 0x17, true, 0x01000000}},
     {"vela-256M", {SimModelInfo::Kind::Flash, 2, true, 0x18, true, 0x02000000}},
     {"rom", {SimModelInfo::Kind::Rom, 0, false, 0, false, 0}},
     {"none", {SimModelInfo::Kind::None, 0, false, 0, false, 0}},
@@ -154,7 +165,10 @@ const std::vector<std::string>& SimSaveNames() {
     return names;
 }
 
-SimPort::SimPort(const SimConfig& config) : config_(config), noise_(config.noiseSeed ? config.noiseSeed : 1) {
+SimPort::SimPort(const SimConfig& config)
+    : config_(config),
+      eppTimeout_(config.eppTimeoutAtStart && !config.sppOnly),
+      noise_(config.noiseSeed ? config.noiseSeed : 1) {
     if (!LookupSimModel(config_.model, info_)) {
         valid_ = false;
         info_ = SimModelInfo{};
@@ -229,32 +243,33 @@ std::uint8_t SimPort::inb(std::uint16_t port) {
             return data_;
         case 1: {
             std::uint8_t lines = 0x0F;  // pulled up when nothing drives them
-            if ((ctl_ == 0x02 || ctl_ == 0x06) && AdapterHere() && (mode_ & 0x40))
+            if ((ctl_ == 0x02 || ctl_ == 0x06) && SppReachesAdapter() && (mode_ & 0x40))
                 lines = ctl_ == 0x02 ? (nibbleByte_ & 0x0F) : (nibbleByte_ >> 4);
-            return static_cast<std::uint8_t>((Noise() & 0x87) | (lines << 3));
+            // Bit 0 reads 1 while an EPP time-out is latched; otherwise it
+            // carries noise like bits 1, 2 and 7.
+            std::uint8_t v = static_cast<std::uint8_t>((Noise() & 0x87) | (lines << 3));
+            if (eppTimeout_) v |= kStatusTimeout;
+            return v;
         }
         case 2:
             return ctl_;
-        case 3:
-            return (config_.sppOnly || !AdapterHere()) ? 0xFF : reg_;
         default:
-            if (config_.sppOnly || !AdapterHere() || (mode_ & 0x40)) return 0xFF;
-            return ReadCycle();
+            return EppRead(r);
     }
 }
 
 std::uint16_t SimPort::inw(std::uint16_t port) {
     ++accesses_;
     int r;
-    if (!Answers(port, r) || r != 4 || config_.sppOnly || !AdapterHere() || (mode_ & 0x40)) return 0xFFFF;
-    if (reg_ == 3 && mode_ == 0x07 && !highPhase_) {
+    if (!Answers(port, r) || r != 4) return 0xFFFF;
+    if (reg_ == 3 && mode_ == 0x07 && !highPhase_ && WholeWordCycles(true)) {
         // A whole word in ROM access, as the two byte cycles below would read it.
         wordLatch_ = BusRead(addr_);
         AdvanceAddress();
         return wordLatch_;
     }
-    const std::uint8_t lo = ReadCycle();
-    const std::uint8_t hi = ReadCycle();
+    const std::uint8_t lo = EppRead(4);
+    const std::uint8_t hi = EppRead(4);
     return static_cast<std::uint16_t>(lo | (hi << 8));
 }
 
@@ -267,18 +282,13 @@ void SimPort::outb(std::uint16_t port, std::uint8_t value) {
             data_ = value;
             break;
         case 1:
-            break;  // EPP time-out clear: accepted, nothing latched here
+            if (value & kStatusTimeout) eppTimeout_ = false;  // write one to clear
+            break;
         case 2:
             Control(value);
             break;
-        case 3:
-            if (!config_.sppOnly && AdapterHere()) {
-                reg_ = value;
-                highPhase_ = false;
-            }
-            break;
         default:
-            if (!config_.sppOnly && AdapterHere()) WriteCycle(value);
+            if (EppCycleAnswered()) EppToAdapter(r, value);
             break;
     }
 }
@@ -286,16 +296,65 @@ void SimPort::outb(std::uint16_t port, std::uint8_t value) {
 void SimPort::outw(std::uint16_t port, std::uint16_t value) {
     ++accesses_;
     int r;
-    if (!Answers(port, r) || r != 4 || config_.sppOnly || !AdapterHere()) return;
-    if (reg_ == 3 && (mode_ & ~0x40) == 0x07 && !highPhase_) {
+    if (!Answers(port, r) || r != 4) return;
+    if (reg_ == 3 && (mode_ & ~0x40) == 0x07 && !highPhase_ && WholeWordCycles(false)) {
         // A whole word in ROM access, as the two byte cycles below would write it.
         lowLatch_ = static_cast<std::uint8_t>(value);
         BusWrite(addr_, value);
         AdvanceAddress();
         return;
     }
-    WriteCycle(static_cast<std::uint8_t>(value & 0xFF));
-    WriteCycle(static_cast<std::uint8_t>(value >> 8));
+    if (EppCycleAnswered()) EppToAdapter(4, static_cast<std::uint8_t>(value & 0xFF));
+    if (EppCycleAnswered()) EppToAdapter(4, static_cast<std::uint8_t>(value >> 8));
+}
+
+bool SimPort::WholeWordCycles(bool read) const {
+    // Both byte cycles of the word run plainly: EPP hardware, no latched
+    // time-out, strobe lines free, the adapter there; a read also needs the
+    // port's lines turned towards the adapter's answer.
+    if (config_.sppOnly || eppTimeout_ || (ctl_ & (kCtlAutoFeed | kCtlSelectIn)) != 0) return false;
+    if (read && (ctl_ & (kCtlStrobe | kCtlDirection)) != 0) return false;
+    return AdapterHere();
+}
+
+bool SimPort::EppCycleAnswered() {
+    // No EPP hardware, or a latched time-out: the port runs no cycle at all.
+    if (config_.sppOnly || eppTimeout_) return false;
+    // A strobe line held active by the control register gives the adapter no
+    // strobe edge, and nothing answers an unplugged port: the port waits for
+    // the handshake in vain and latches a time-out.
+    if ((ctl_ & (kCtlAutoFeed | kCtlSelectIn)) != 0 || !AdapterHere()) {
+        eppTimeout_ = true;
+        return false;
+    }
+    return true;
+}
+
+void SimPort::EppToAdapter(int reg, std::uint8_t value) {
+    if (reg == 3) {  // address cycle
+        reg_ = value;
+        highPhase_ = false;
+    } else {
+        WriteCycle(value);
+    }
+}
+
+std::uint8_t SimPort::EppRead(int reg) {
+    if (!EppCycleAnswered()) return 0xFF;
+    // nWrite held low by the strobe bit: the adapter takes the cycle for a
+    // write and latches the lines, which nobody drives (0xFF).
+    if (ctl_ & kCtlStrobe) {
+        EppToAdapter(reg, 0xFF);
+        return 0xFF;
+    }
+    std::uint8_t v = 0xFF;  // an adapter in SPP answer mode leaves the lines floating
+    if (reg == 3)
+        v = reg_;
+    else if (!(mode_ & 0x40))
+        v = ReadCycle();
+    // With the direction bit set the port's EPP read does not sample the
+    // lines the adapter drives.
+    return (ctl_ & kCtlDirection) ? 0xFF : v;
 }
 
 void SimPort::Control(std::uint8_t value) {
@@ -308,7 +367,7 @@ void SimPort::Control(std::uint8_t value) {
         }
         return;
     }
-    if (!AdapterHere()) return;
+    if (!SppReachesAdapter()) return;
     switch (value) {
         case 0x09:  // SPP address strobe
             if (prev != 0x09) {
@@ -573,6 +632,7 @@ void SimPort::FlashWrite(std::uint32_t word, std::uint16_t value) {
     const std::size_t blockIndex = static_cast<std::size_t>(ci * blocksPerChip_ + BlockOfWord(e));
     auto sequenceError = [&c] {
         c.errors |= 0x30;
+        c.badSequence = true;
         c.mode = ChipMode::Status;
     };
     auto startBusy = [&](int count) {
@@ -597,10 +657,8 @@ void SimPort::FlashWrite(std::uint32_t word, std::uint16_t value) {
 
     switch (c.mode) {
         case ChipMode::BufferCount:
-            if (cmd == 0xFF) {  // read array instead of a count: the buffer program is cancelled
-                c.mode = ChipMode::ReadArray;
-                return;
-            }
+            // The word count is due: anything above 0x0F (read array
+            // included) is an invalid command sequence.
             if (value > 0x0F || BlockOfWord(e) != c.cmdBlock) return sequenceError();
             c.bufCount = value + 1;
             c.bufFill = 0;
@@ -633,11 +691,7 @@ void SimPort::FlashWrite(std::uint32_t word, std::uint16_t value) {
                 c.stuck = stuckBlocks_[blockIndex] != 0;
                 return startBusy(c.stuck ? 1 : config_.busyErase);
             }
-            if (cmd == 0xFF) {  // cancelled without confirm
-                c.mode = ChipMode::ReadArray;
-                return;
-            }
-            return sequenceError();
+            return sequenceError();  // anything but the confirm, read array included
         case ChipMode::WordProgram:
             if (!programFails(blockIndex, 1, &e)) ProgramWord(e, value);
             return startBusy(config_.busyProgram);
@@ -647,13 +701,16 @@ void SimPort::FlashWrite(std::uint32_t word, std::uint16_t value) {
 
     switch (cmd) {
         case 0xFF:
-            c.mode = ChipMode::ReadArray;
+            // After an invalid command sequence the chip goes on answering
+            // status until the status is cleared.
+            c.mode = c.badSequence ? ChipMode::Status : ChipMode::ReadArray;
             break;
         case 0x70:
             c.mode = ChipMode::Status;
             break;
         case 0x50:
             c.errors = 0;
+            c.badSequence = false;
             if (c.mode == ChipMode::BufferRefused) c.mode = ChipMode::Status;
             break;
         case 0x90:

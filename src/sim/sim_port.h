@@ -8,10 +8,19 @@
 // Printer port, at each base in SimConfig::bases:
 //   base+0 data latch, base+1 status, base+2 control (values written whole),
 //   base+3 EPP address cycle, base+4 EPP data cycle (a 16-bit access there is
-//   two byte cycles, low byte first). Status bits 0-2 and 7 carry noise; bits
+//   two byte cycles, low byte first). Status bits 1, 2 and 7 carry noise; bits
 //   3-6 carry the nibble the adapter drives (all ones when nothing drives
-//   them). On an SPP-only port EPP cycles do nothing and EPP reads give 0xFF.
-//   Writing the status register (the EPP time-out clear) is accepted.
+//   them); bit 0 reads 1 while an EPP time-out is latched, noise otherwise.
+//   EPP cycles (an EPP 1.9 port): control bits 1 (auto-feed, the data
+//   strobe) and 3 (select-in, the address strobe) must be 0, or the cycle gets
+//   no answer; a read needs bit 0 (strobe, nWrite) at 0 too, or the adapter
+//   takes it for a write of the floating lines (0xFF), and bit 5 (direction)
+//   at 0, or the port does not sample the lines (0xFF). A cycle nobody
+//   answers latches the time-out (status bit 0); while it is latched the port
+//   runs no EPP cycle (reads 0xFF) until a status write with bit 0 set
+//   clears it. The time-out is latched when the port is first used.
+//   On an SPP-only port EPP cycles do nothing and EPP reads give 0xFF; on an
+//   EPP-only port SPP strobes do not reach the adapter and nibbles read ones.
 //
 // Adapter (five registers):
 //   An SPP address strobe (control := 0x09 with the register number on the
@@ -36,7 +45,9 @@
 //   write in between starts the recognition afresh.
 //   Intel command-set flash, 16 bit, one chip, or pairs of two interleaved by
 //   word (even words chip 0, odd words chip 1); `strata-128M`/`vela-128M` are
-//   two pairs of 4 MiB chips, the second at word 0x400000. Commands are the
+//   two pairs of 4 MiB chips, the second at word 0x400000;
+//   `strata-128M-one-pair`/`vela-128M-one-pair` one pair of 8 MiB chips
+//   (device code 0x17). Commands are the
 //   low byte of the written word: 0xFF read array, 0x70 read status, 0x50
 //   clear status, 0x90/0x98 query (CFI table: 0x89 at word 0, the device
 //   code at word 1, "QRY" at 0x10-0x12, size, buffer size and geometry), 0x20
@@ -47,11 +58,12 @@
 //   address of the chip, e.g. the first word of the next block), 0x40/0x10
 //   single word program. Programming stores old AND new. After a program,
 //   erase or 0x70 every read of the chip answers status until 0xFF; status,
-//   extended status and query answers are chip-wide. A wrong confirm or an
-//   oversized count sets status bits 4 and 5, after which 0xE8 is refused
-//   (extended status bit 7 stays clear) until 0x50. Read array (0xFF) written
-//   where a chip waits for an erase confirm or a buffer count cancels that
-//   command without error (the program's Stop exit does this). A busy chip
+//   extended status and query answers are chip-wide. An invalid command
+//   sequence (anything but 0xD0 where an erase or buffer confirm is due, a
+//   count above 0x0F where the count is due, read array included, a data
+//   word outside the block) sets status bits 4 and 5 and keeps the chip in
+//   status mode, read array included, until 0x50; while bits 4 and 5 are set
+//   0xE8 is refused (extended status bit 7 stays clear). A busy chip
 //   (program or erase running) ignores every command but 0x70 and answers
 //   status with bit 7 clear; busy time is counted in reads of that chip
 //   (SimConfig::busyProgram / busyErase). Addresses beyond the flash mirror it.
@@ -80,14 +92,19 @@ namespace rombolt {
 
 struct SimConfig {
     // single-32M, single-64M, single-128M, strata-64M, strata-128M,
-    // strata-256M, vela-64M, vela-128M, vela-256M, rom, none.
+    // strata-128M-one-pair, strata-256M, vela-64M, vela-128M,
+    // vela-128M-one-pair, vela-256M, rom, none.
     std::string model = "strata-256M";
     // none, 32K, 64K, 128K, 256K.
     std::string save = "64K";
     // Printer port bases at which a port with the adapter answers.
     std::vector<int> bases = {0x378, 0x278, 0x3BC};
     bool sppOnly = false;        // EPP cycles do nothing on these ports
+    bool eppOnly = false;        // SPP cycles do not reach the adapter (EPP works)
     bool adapterPresent = true;  // false: nothing is plugged in, reads float
+    // The port's EPP time-out bit (status bit 0) is set when the program first
+    // touches the port, as a previous user or the firmware may have left it.
+    bool eppTimeoutAtStart = true;
     // Reads of a chip that answer "busy" after a buffer/word program and
     // after a block erase confirm.
     int busyProgram = 1;
@@ -226,9 +243,10 @@ private:
     };
     struct Chip {
         ChipMode mode = ChipMode::ReadArray;
-        std::uint8_t errors = 0;  // sticky status bits 1,3,4,5
-        long busy = 0;            // reads that still answer busy
-        bool stuck = false;       // busy forever
+        std::uint8_t errors = 0;   // sticky status bits 1,3,4,5
+        bool badSequence = false;  // invalid command sequence: status mode until 0x50
+        long busy = 0;             // reads that still answer busy
+        bool stuck = false;        // busy forever
         int pendingEraseBlock = -1;
         int cmdBlock = -1;  // block named by 0x20 / 0xE8
         int bufCount = 0, bufFill = 0;
@@ -237,6 +255,7 @@ private:
     };
 
     bool Answers(std::uint16_t port, int& reg) const;
+    bool SppReachesAdapter() const { return AdapterHere() && !config_.eppOnly; }
     bool AdapterHere() const {
         return config_.adapterPresent &&
                (config_.faultVanishAfter <= 0 || accesses_ <= config_.faultVanishAfter);
@@ -248,6 +267,10 @@ private:
         return static_cast<std::uint8_t>(noise_);
     }
     void Control(std::uint8_t value);
+    bool WholeWordCycles(bool read) const;
+    bool EppCycleAnswered();
+    void EppToAdapter(int reg, std::uint8_t value);
+    std::uint8_t EppRead(int reg);
     std::uint8_t ReadCycle();
     void WriteCycle(std::uint8_t value);
     void AdvanceAddress() { addr_ = (addr_ + 1) & 0xFFFFFF; }
@@ -300,6 +323,7 @@ private:
     int baseCount_ = 0;
     std::uint8_t data_ = 0;
     std::uint8_t ctl_ = 0x04;
+    bool eppTimeout_ = false;
     std::uint8_t reg_ = 0;
     std::uint8_t mode_ = 0;
     std::uint32_t addr_ = 0;

@@ -205,8 +205,9 @@ TEST_F(CliRobust, OddNamesPipesAndHugeFilesAreRefusedPlainly) {
         unsigned long long size;
         const char* says;
     };
-    for (const Huge& h : {Huge{"flash.bin", 3ull << 30, "flash.bin: 3221225472 bytes, but a single-32M cart holds"},
-                          Huge{"cart.ini", 2ull << 30, "cart.ini: larger than "}}) {
+    for (const Huge& h :
+         {Huge{"flash.bin", 3ull << 30, "flash.bin: 3221225472 bytes, but a single-32M cart holds"},
+          Huge{"cart.ini", 2ull << 30, "cart.ini: larger than "}}) {
         MakeCart("single-32M", "64K");
         fs::resize_file(cart + "/" + h.file, h.size);
         r = OnCart({"info"});

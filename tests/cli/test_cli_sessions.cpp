@@ -217,8 +217,9 @@ TEST_F(CliSessions, AFailedSaveRestoreSaysWhichUnitsHoldTheFile) {
     r = OnCart({"save-restore", "in.sav", "--size", "64K"});
     EXPECT_EQ(r.status, 1);
     ASSERT_TRUE(std::regex_search(r.out, m, std::regex("Verify Save Data Error!!!\\(([0-9])\\)"))) << r.out;
-    EXPECT_TRUE(Contains(r.err, "rombolt: save memory: units 1A1-1B4 hold the first 64 KiB of in.sav; but unit " +
-                                    code(std::stoi(m[1])) + " did not read back as the file"))
+    EXPECT_TRUE(
+        Contains(r.err, "rombolt: save memory: units 1A1-1B4 hold the first 64 KiB of in.sav; but unit " +
+                            code(std::stoi(m[1])) + " did not read back as the file"))
         << r.err;
 }
 
