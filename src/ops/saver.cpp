@@ -204,6 +204,29 @@ int BackupSave(OpsState& s) {
     return 0;
 }
 
+namespace {
+
+// The restore's next unit of the file into ChunkBuffer: stop test, progress,
+// read. 0 to go on; 254 (stopped) or -1 (read failed) with the file closed.
+int NextRestoreUnit(OpsState& s, int i, int count) {
+    ProcessMessages(s);
+    if (s.StopRequested) {
+        ReportStop(s);
+        CloseCurrentFile(s);
+        return kStopResult;
+    }
+    s.ProgressPercent = PercentOf(i, count);
+    ShowProgress(s);
+    if (!ReadChunk(s, kSaveUnitBytes)) {
+        CloseCurrentFile(s);
+        return -1;
+    }
+    ProcessMessages(s);
+    return 0;
+}
+
+}  // namespace
+
 int RestoreSave(OpsState& s, std::int32_t size) {
     const std::uint8_t count = static_cast<std::uint8_t>(size / kSaveUnitBytes);
     SetStatusText(s, "Writing...");
@@ -212,19 +235,7 @@ int RestoreSave(OpsState& s, std::int32_t size) {
     s.RestoreMismatchUnit = -1;
     if (s.SentData) s.SentData->Item(-1);
     for (int i = 0; i < count; ++i) {
-        ProcessMessages(s);
-        if (s.StopRequested) {
-            ReportStop(s);
-            CloseCurrentFile(s);
-            return kStopResult;
-        }
-        s.ProgressPercent = PercentOf(i, count);
-        ShowProgress(s);
-        if (!ReadChunk(s, kSaveUnitBytes)) {
-            CloseCurrentFile(s);
-            return -1;
-        }
-        ProcessMessages(s);
+        if (int r = NextRestoreUnit(s, i, count); r != 0) return r;
         if (s.SentData) s.SentData->Data(s.ChunkBuffer.data(), kSaveUnitBytes);
         // A unit of 0xFF "reads back" from an unplugged adapter too.
         if (WriteSaveUnit(s, s.Saver.StartUnit + i) != 0 || !AdapterStillAnswers(s)) {
@@ -245,19 +256,7 @@ int RestoreSave(OpsState& s, std::int32_t size) {
         return -1;
     }
     for (int i = 0; i < count; ++i) {
-        ProcessMessages(s);
-        if (s.StopRequested) {
-            ReportStop(s);
-            CloseCurrentFile(s);
-            return kStopResult;
-        }
-        s.ProgressPercent = PercentOf(i, count);
-        ShowProgress(s);
-        if (!ReadChunk(s, kSaveUnitBytes)) {
-            CloseCurrentFile(s);
-            return -1;
-        }
-        ProcessMessages(s);
+        if (int r = NextRestoreUnit(s, i, count); r != 0) return r;
         if (CompareSaveUnit(s, s.Saver.StartUnit + i) != 0 || !AdapterStillAnswers(s)) {
             s.RestoreMismatchUnit = i;
             LogLine(s, "Verify Save Data Error!!!(" + std::to_string(i) + ")");
