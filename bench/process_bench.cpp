@@ -162,27 +162,35 @@ void RunProcessSection(std::FILE* out, const BenchOptions& given, Budgets& b) {
     const std::size_t bytes = 32u << 20;
     const std::string image = opt.workDir + "/process.gba";
     WriteFile(image, MakeImage(bytes, 17));
-    const std::string model = opt.workDir + "/process_template";
     const std::string cart = opt.workDir + "/process_cart";
     const std::string& dir = opt.workDir;
-    if (!RunToEnd({opt.cli, "sim", "create", model, "--model", "strata-256M", "--save", "64K"}, dir).ok ||
-        !RunToEnd({opt.cli, "sim", "create", cart, "--model", "strata-256M", "--save", "64K"}, dir).ok) {
+    const int rounds = opt.quick ? 3 : 5;
+
+    // Each program starts from a cart it made itself: the cart's settings
+    // file gained keys that older programs do not know.
+    struct Program {
+        std::string label;
+        std::string cli, window, cartTemplate;
+        Series write, startUp;
+    };
+    std::vector<Program> programs = {{"this tree", opt.cli, opt.window, dir + "/process_template", {}, {}}};
+    if (haveOld)
+        programs.push_back(
+            {"commit " + opt.oldCommit, opt.oldCli, opt.oldWindow, dir + "/process_template_old", {}, {}});
+    bool made = RunToEnd({opt.cli, "sim", "create", cart, "--model", "strata-256M", "--save", "64K"}, dir).ok;
+    for (const Program& p : programs)
+        made =
+            made &&
+            RunToEnd({p.cli, "sim", "create", p.cartTemplate, "--model", "strata-256M", "--save", "64K"}, dir)
+                .ok;
+    if (!made) {
         std::fprintf(stderr, "bench: cannot make the simulated cart\n");
         return;
     }
-    const int rounds = opt.quick ? 3 : 5;
-
-    struct Program {
-        std::string label;
-        std::string cli, window;
-        Series write, startUp;
-    };
-    std::vector<Program> programs = {{"this tree", opt.cli, opt.window, {}, {}}};
-    if (haveOld) programs.push_back({"commit " + opt.oldCommit, opt.oldCli, opt.oldWindow, {}, {}});
     const std::vector<std::string> offscreen = {"QT_QPA_PLATFORM=offscreen"};
     for (int round = 0; round < rounds; ++round) {
         for (Program& p : programs) {
-            ResetCart(model, cart);
+            ResetCart(p.cartTemplate, cart);
             p.write.Add(RunToEnd({p.cli, "--sim", cart, "--verify", "-q", "write", image}, dir));
             if (!p.window.empty() && fs::exists(p.window))
                 p.startUp.Add(StartUp({p.window, "--sim", cart}, offscreen, dir));
