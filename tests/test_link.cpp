@@ -84,7 +84,8 @@ TEST_F(LinkFixture, SppWordWriteAndNibbleReadIgnoreNoiseBits) {
     inner.byteAnswers = {0x48, 0x30, 0x87, 0x87};
     EXPECT_EQ(ReadDataByte(s), 0x69);
     EXPECT_EQ(ReadDataByte(s), 0x00);  // bits 7 and 0-2 carry nothing
-    std::vector<A> read = {C(0x00), C(0x02), {Kind::InB, 0x379, 0x48}, C(0x06), {Kind::InB, 0x379, 0x30}, C(0x00)};
+    std::vector<A> read = {C(0x00), C(0x02), {Kind::InB, 0x379, 0x48}, C(0x06), {Kind::InB, 0x379, 0x30},
+                           C(0x00)};
     EXPECT_EQ(std::vector<A>(rec.log.begin(), rec.log.begin() + 6), read);
 }
 
@@ -113,7 +114,8 @@ TEST_F(LinkFixture, EppFormsFollowSpeedIndex) {
     inner.nb = 0;
     WriteDataWord(s, 0xCAFE);
     EXPECT_EQ(ReadDataWord(s), 0xBEEF);
-    EXPECT_EQ(rec.log, (std::vector<A>{ED(0xFE), ED(0xCA), {Kind::InB, 0x37C, 0xEF}, {Kind::InB, 0x37C, 0xBE}}));
+    EXPECT_EQ(rec.log,
+              (std::vector<A>{ED(0xFE), ED(0xCA), {Kind::InB, 0x37C, 0xEF}, {Kind::InB, 0x37C, 0xBE}}));
 
     // Speed "2" reads stay 8-bit EPP, writes are SPP data cycles.
     rec.log.clear();
@@ -122,7 +124,8 @@ TEST_F(LinkFixture, EppFormsFollowSpeedIndex) {
     inner.nb = 0;
     EXPECT_EQ(ReadDataWord(s), 0x0201);
     WriteDataByte(s, 0x77);
-    EXPECT_EQ(rec.log, (std::vector<A>{{Kind::InB, 0x37C, 0x01}, {Kind::InB, 0x37C, 0x02}, D(0x77), C(0x03), C(0x01)}));
+    EXPECT_EQ(rec.log, (std::vector<A>{
+                           {Kind::InB, 0x37C, 0x01}, {Kind::InB, 0x37C, 0x02}, D(0x77), C(0x03), C(0x01)}));
 }
 
 TEST_F(LinkFixture, CartAddressOrderMaskingAndModeValues) {
@@ -202,7 +205,9 @@ public:
     std::uint8_t latch = 0, control = 0, selected = 0;
     int base = 0x378;
 
-    std::uint8_t reg(int r) const { return r == brokenRegister ? static_cast<std::uint8_t>(~regs[r]) : regs[r]; }
+    std::uint8_t reg(int r) const {
+        return r == brokenRegister ? static_cast<std::uint8_t>(~regs[r]) : regs[r];
+    }
     std::uint8_t inb(std::uint16_t port) override {
         if (!plugged) return 0xFF;
         const int off = port - base;

@@ -32,14 +32,15 @@ TEST_F(Frame, BeginAndEndSwitchStateAndEndIdlesThePortEveryTime) {
     TimerTick(s);
     EXPECT_EQ(ui.panels[3], "2 Sec");
 
-    ReportStop(s);  // a stopped operation ends once here ...
+    ReportStop(s);    // a stopped operation ends once here ...
     EndOperation(s);  // ... and again in its caller
     EXPECT_FALSE(ui.busy);
     EXPECT_EQ(s.StopRequested, 1);
     LogElapsedTime(s);
     EXPECT_EQ(ui.log, (std::vector<std::string>{"Stop process !!!", "Time = 2 Sec"}));
     int idleWrites = 0;
-    for (auto& a : port.log) idleWrites += (a.kind == RecordingPort::Kind::OutB && a.port == 0x37A && a.value == 0x04);
+    for (auto& a : port.log)
+        idleWrites += (a.kind == RecordingPort::Kind::OutB && a.port == 0x37A && a.value == 0x04);
     EXPECT_EQ(idleWrites, 2);
     EXPECT_EQ(port.log.size(), 2u) << "ending an operation touches nothing but the control register";
 
@@ -67,8 +68,8 @@ TEST_F(Frame, SeparatorLineOnlyAfterTheFirstOperationAndResetProgress) {
 
 TEST(Progress, PercentIsTruncatedNeverRounded) {
     EXPECT_EQ(PercentOf(0, 3), 0);
-    EXPECT_EQ(PercentOf(2, 3), 66);   // 66.67 truncated
-    EXPECT_EQ(PercentOf(1, 7), 14);   // 14.28
+    EXPECT_EQ(PercentOf(2, 3), 66);    // 66.67 truncated
+    EXPECT_EQ(PercentOf(1, 7), 14);    // 14.28
     EXPECT_EQ(PercentOf(29, 30), 96);  // 96.67
     EXPECT_EQ(PercentOf(5, 5), 100);
     EXPECT_EQ(PercentOf(1, 0), 0);

@@ -1,4 +1,3 @@
-#include "app/app_state.h"
 #include "cli/cli_frontend.h"
 
 #include <poll.h>
@@ -7,6 +6,8 @@
 
 #include <cerrno>
 #include <cmath>
+
+#include "app/app_state.h"
 
 namespace rombolt::cli {
 

@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "core/settings.h"
 #include "cli/digest.h"
+#include "core/settings.h"
 
 namespace rombolt::cli {
 

@@ -37,20 +37,20 @@ struct PathField {
 };
 
 struct ConfigRecord {
-    std::uint8_t PortIndex = 0;          // 0: LPT1 0x378, 1: LPT2 0x278, 2: LPT3 0x3BC
-    PathField LastOpenFile;              // offset 1
-    PathField LastSaveFile;              // offset 261
+    std::uint8_t PortIndex = 0;               // 0: LPT1 0x378, 1: LPT2 0x278, 2: LPT3 0x3BC
+    PathField LastOpenFile;                   // offset 1
+    PathField LastSaveFile;                   // offset 261
     std::array<std::uint8_t, 3> Reserved1{};  // offset 521
-    std::int32_t WindowHeight = 606;     // offset 524
-    std::int32_t WindowWidth = 553;      // offset 528
-    std::int8_t SpeedIndex = 0;          // offset 532; captions "4","3","2","1"
-    PathField GbaLoaderFile;             // offset 533
-    std::uint8_t IpsApply = 0;           // offset 793
-    std::uint8_t VerifyAfterWrite = 0;   // offset 794
-    std::uint8_t FixRom = 1;             // offset 795
-    PathField CurrentDirectory;          // offset 796
-    std::uint8_t Cut32K = 1;             // offset 1056
-    PathField GbLoaderFile;              // offset 1057
+    std::int32_t WindowHeight = 606;          // offset 524
+    std::int32_t WindowWidth = 553;           // offset 528
+    std::int8_t SpeedIndex = 0;               // offset 532; captions "4","3","2","1"
+    PathField GbaLoaderFile;                  // offset 533
+    std::uint8_t IpsApply = 0;                // offset 793
+    std::uint8_t VerifyAfterWrite = 0;        // offset 794
+    std::uint8_t FixRom = 1;                  // offset 795
+    PathField CurrentDirectory;               // offset 796
+    std::uint8_t Cut32K = 1;                  // offset 1056
+    PathField GbLoaderFile;                   // offset 1057
     std::array<std::uint8_t, 3> Reserved2{};  // offset 1317
     std::array<std::int32_t, 5> ColumnWidths{135, 140, 60, 95, 50};  // offset 1320
 };

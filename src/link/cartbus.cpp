@@ -31,7 +31,6 @@ void PrepareAdapter(CoreState& s) {
     SetRomAccess(s);
 }
 
-
 void CartUnlockSequence(CoreState& s) {
     SetRomAccess(s);
     WriteCartWord(s, 0x987654, 0x5354);

@@ -90,8 +90,8 @@ std::int64_t ImageSize(OpsState& s, std::int32_t size, std::int32_t startChunk) 
 // Compares the whole image with the flash from startChunk on. The file must
 // be open at its start; it is closed on every return. `report`: the chunks
 // compared go to SentData (a verify of its own, not a write's second pass).
-int VerifyPass(OpsState& s, std::int32_t size, std::int64_t imageSize, std::int32_t startChunk,
-               bool logName, bool report) {
+int VerifyPass(OpsState& s, std::int32_t size, std::int64_t imageSize, std::int32_t startChunk, bool logName,
+               bool report) {
     const std::int32_t count = ChunkCount(static_cast<std::int32_t>(imageSize));
     std::int32_t remaining = size;
     if (report && s.SentData) s.SentData->Item(startChunk);

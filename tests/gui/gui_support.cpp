@@ -1,4 +1,3 @@
-#include "app/app_state.h"
 #include "gui_support.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +9,8 @@
 #include <QListWidget>
 #include <QSettings>
 #include <QStyle>
+
+#include "app/app_state.h"
 
 namespace rombolt::test::gui {
 

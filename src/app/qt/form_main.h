@@ -20,8 +20,8 @@
 
 #include "app/app_state.h"
 #include "app/config.h"
-#include "core/frontend.h"
 #include "command_line.h"
+#include "core/frontend.h"
 #include "dialogs.h"
 #include "file_browser.h"
 #include "port/dlportio.h"
