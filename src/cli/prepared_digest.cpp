@@ -6,9 +6,7 @@
 #include <memory>
 
 #include "app/app_state.h"
-#include "image/header.h"
 #include "image/ips.h"
-#include "ops/loaders.h"
 
 namespace rombolt::cli {
 
@@ -36,54 +34,6 @@ struct Scratch {
 };
 
 }  // namespace
-
-std::optional<DigestText> PreparedImageDigest(const ConfigRecord& cfg, const std::string& path,
-                                              std::int32_t size, const std::string* ipsFile,
-                                              std::string& error) {
-    Scratch t(cfg);
-    AppState& s = *t.s;
-    bool patched = false;
-    if (ipsFile && cfg.IpsApply == 1) {
-        s.IpsFileName = *ipsFile;
-        patched = LoadIpsPatch(s) == 0;
-    }
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        error = path + ": " + std::strerror(errno);
-        return std::nullopt;
-    }
-    Digest d;
-    // A patch that writes past the file's end lengthens the image.
-    const std::int64_t imageSize = patched ? IpsPatchedSize(s, size) : size;
-    std::int32_t remaining = size;
-    for (std::int32_t i = 0; std::int64_t{i} * kChunkBytes < imageSize; ++i) {
-        std::int32_t n = remaining < kChunkBytes ? remaining : kChunkBytes;
-        if (std::fread(s.ChunkBuffer.data(), 1, static_cast<std::size_t>(n), f) !=
-            static_cast<std::size_t>(n)) {
-            error = path + ": shorter than " + std::to_string(size) + " bytes";
-            std::fclose(f);
-            return std::nullopt;
-        }
-        FillChunkTail(s, i, n, imageSize);
-        remaining -= n;
-        if (i == 0) CheckCartHeader(s, 2);
-        if (patched) ApplyIpsToChunk(s, i);
-        d.Update(s.ChunkBuffer.data(), kChunkBytes);
-    }
-    std::fclose(f);
-    return Finish(d);
-}
-
-DigestText PreparedBuiltinLoaderDigest(const ConfigRecord& cfg, bool gba) {
-    Scratch t(cfg);
-    AppState& s = *t.s;
-    const LoaderImage& image = gba ? BuiltinGbaLoader : BuiltinGbLoader;
-    std::memcpy(s.ChunkBuffer.data(), image.data(), kLoaderSize);
-    CheckCartHeader(s, 2);
-    Digest d;
-    d.Update(s.ChunkBuffer.data(), kChunkBytes);
-    return Finish(d);
-}
 
 std::optional<DigestText> FileDigest(const std::string& path, long long maxBytes, std::string& error) {
     std::FILE* f = std::fopen(path.c_str(), "rb");

@@ -1,11 +1,8 @@
-// Checksums of the data an operation moved: the bytes a write programs (or a
-// verify compares) for an image are its whole 32 KiB chunks, the last one
-// padded with 0xFF, with the header repaired and the IPS patch applied exactly
-// as the write pipeline prepares them. A backup of the same range of the cart
-// therefore has the same checksums.
+// Checksums of files as they are (a backup, a save file), and whether a patch
+// file loads. The sums of a write, verify or save restore are taken of the
+// data as they go to the cart (SentDataSink), not here.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -13,16 +10,6 @@
 #include "core/settings.h"
 
 namespace rombolt::cli {
-
-// size: the bytes of the file the pipeline takes (whole chunks are hashed).
-// ipsFile: the patch the pipeline would be given (nullptr: none); it is used
-// only when cfg.IpsApply is 1 and it loads, as in the pipeline.
-std::optional<DigestText> PreparedImageDigest(const ConfigRecord& cfg, const std::string& path,
-                                              std::int32_t size, const std::string* ipsFile,
-                                              std::string& error);
-
-// A built-in boot loader as the multi-game write programs it.
-DigestText PreparedBuiltinLoaderDigest(const ConfigRecord& cfg, bool gba);
 
 // The first maxBytes (all when negative) of a file, unchanged.
 std::optional<DigestText> FileDigest(const std::string& path, long long maxBytes, std::string& error);

@@ -221,7 +221,7 @@ TEST(CliHeaderReport, GbaAndGbStatuses) {
     EXPECT_FALSE(ReadHeaderReport("/nonexistent/x.gba").Good());
 }
 
-TEST(CliPreparedDigest, MatchesTheBytesTheWritePrograms) {
+TEST(CliWriteSums, AreThoseOfTheBytesTheWritePrograms) {
     clitest::TempDir dir;
     // 40000 bytes: a second chunk of 7232 bytes padded with 0xFF; a wrong complement.
     Bytes img = clitest::MakeGbaImage(40000, "PAD", 3);
@@ -240,29 +240,8 @@ TEST(CliPreparedDigest, MatchesTheBytesTheWritePrograms) {
     Bytes patched = repaired;
     patched[0x8000] = 0xAA;
     patched[0x8001] = 0xBB;
-
-    auto expect = [](const Bytes& b) {
-        Digest d;
-        d.Update(b.data(), b.size());
-        return Finish(d);
-    };
-    ConfigRecord cfg;
-    std::string error;
-    cfg.FixRom = 0;
-    auto d = PreparedImageDigest(cfg, path, 40000, nullptr, error);
-    ASSERT_TRUE(d) << error;
-    EXPECT_EQ(d->sha1, expect(padded).sha1);
-    EXPECT_EQ(d->bytes, 65536u);
-
-    cfg.FixRom = 1;
-    EXPECT_EQ(PreparedImageDigest(cfg, path, 40000, nullptr, error)->sha1, expect(repaired).sha1);
-    // The patch counts only with "IPS Apply" on, as in the write.
-    EXPECT_EQ(PreparedImageDigest(cfg, path, 40000, &ipsPath, error)->sha1, expect(repaired).sha1);
-    cfg.IpsApply = 1;
-    EXPECT_EQ(PreparedImageDigest(cfg, path, 40000, &ipsPath, error)->crc32, expect(patched).crc32);
-
-    // A patch past the file's end lengthens the image as the write does:
-    // 0x00 up to the patch data, 0xFF after it.
+    // A patch past the file's end lengthens the image: 0x00 up to the patch
+    // data, 0xFF after it.
     const std::string growPath = dir / "grow.ips";
     clitest::WriteFile(
         growPath, Bytes{'P', 'A', 'T', 'C', 'H', 0x01, 0x80, 0x00, 0x00, 0x02, 0xAA, 0xBB, 'E', 'O', 'F'});
@@ -270,14 +249,30 @@ TEST(CliPreparedDigest, MatchesTheBytesTheWritePrograms) {
     grown.resize(0x18000, 0x00);
     grown.insert(grown.end(), {0xAA, 0xBB});
     grown.resize(0x20000, 0xFF);
-    auto g = PreparedImageDigest(cfg, path, 40000, &growPath, error);
-    ASSERT_TRUE(g) << error;
-    EXPECT_EQ(g->sha1, expect(grown).sha1);
-    EXPECT_EQ(g->bytes, 0x20000u);
 
-    // A size larger than the file is an error, not a checksum of garbage.
-    EXPECT_FALSE(PreparedImageDigest(cfg, path, 70000, nullptr, error));
-    EXPECT_FALSE(PreparedImageDigest(cfg, dir / "missing.gba", 100, nullptr, error));
+    // The data line of the write's report, as the write summed what it sent.
+    ASSERT_EQ(clitest::Rombolt({"sim", "create", "cart", "--model", "strata-256M"}, dir.path()).status, 0);
+    auto reported = [&](std::vector<std::string> options) {
+        options.insert(options.begin(), {"--sim", "cart", "-q", "--report", "r.txt"});
+        for (const char* a : {"write", "g.gba"}) options.push_back(a);
+        const clitest::RunResult r = clitest::Rombolt(options, dir.path());
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        const Bytes report = clitest::ReadFile(dir / "r.txt");
+        const std::string text(report.begin(), report.end());
+        const auto at = text.find("data: ");
+        return at == std::string::npos ? text : text.substr(at, text.find('\n', at) - at);
+    };
+    auto expect = [](const Bytes& b) {
+        Digest d;
+        d.Update(b.data(), b.size());
+        const DigestText t = Finish(d);
+        return "data: g.gba, " + std::to_string(b.size()) + " bytes at chunk 0, crc32 " + t.crc32 +
+               ", sha1 " + t.sha1;
+    };
+    EXPECT_EQ(reported({"--no-fix"}), expect(padded));
+    EXPECT_EQ(reported({"--fix"}), expect(repaired));
+    EXPECT_EQ(reported({"--fix", "--ips", "p.ips"}), expect(patched));
+    EXPECT_EQ(reported({"--fix", "--ips", "grow.ips"}), expect(grown));
 
     std::string messages;
     EXPECT_TRUE(IpsPatchUsable(ipsPath, messages));
@@ -285,9 +280,15 @@ TEST(CliPreparedDigest, MatchesTheBytesTheWritePrograms) {
     EXPECT_FALSE(IpsPatchUsable(dir / "bad.ips", messages));
 
     // A plain file checksum, whole or cut.
+    auto sha1 = [](const Bytes& b) {
+        Digest d;
+        d.Update(b.data(), b.size());
+        return Finish(d).sha1;
+    };
+    std::string error;
     auto whole = FileDigest(path, -1, error);
     ASSERT_TRUE(whole);
-    EXPECT_EQ(whole->sha1, expect(img).sha1);
+    EXPECT_EQ(whole->sha1, sha1(img));
     Bytes head(img.begin(), img.begin() + 8192);
-    EXPECT_EQ(FileDigest(path, 8192, error)->sha1, expect(head).sha1);
+    EXPECT_EQ(FileDigest(path, 8192, error)->sha1, sha1(head));
 }
