@@ -47,18 +47,6 @@ QRadioButton* TRadioGroup::Item(int index) const {
 
 int TRadioGroup::Count() const { return static_cast<int>(group_->buttons().size()); }
 
-namespace {
-
-// A dialog of fixed size: title and close box only. Window managers that
-// ignore the size hints still honour the decoration hints this sets, so no
-// minimise or maximise button appears.
-void FixedDialogChrome(QDialog* d) {
-    d->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                      Qt::MSWindowsFixedSizeDialogHint);
-}
-
-}  // namespace
-
 // --- cart size ---
 
 TFormCartSize::TFormCartSize(QWidget* parent) : QDialog(parent) {
@@ -68,7 +56,6 @@ TFormCartSize::TFormCartSize(QWidget* parent) : QDialog(parent) {
     // Wide enough for window managers to show the whole title beside their
     // buttons (at 186 pixels it was cut to "Selec... size").
     setFixedSize(226, 146);
-    FixedDialogChrome(this);
     QStringList items;
     for (const auto& c : kCartSizes) items << c.item;
     SelectCartSize = new TRadioGroup("SelectCartSize", items, 2, this);
@@ -112,7 +99,6 @@ TFormSaverSize::TFormSaverSize(QWidget* parent) : QDialog(parent) {
     setWindowTitle("Bank and Size Select");
     setFont(WindowFont());
     setFixedSize(292, 186);
-    FixedDialogChrome(this);
     auto* frame = new QGroupBox("Bank Select", this);
     frame->setObjectName("BankSelect");
     frame->setGeometry(8, 8, 174, 132);
@@ -207,7 +193,6 @@ TFormConfig::TFormConfig(AppState& s, QWidget* parent) : QDialog(parent), s_(s) 
     setWindowTitle("Configuration");
     setFont(WindowFont());
     setFixedSize(340, 246);
-    FixedDialogChrome(this);
     Port_sel = new TRadioGroup("Port", {"LPT1(0x378)", "LPT2(0x278)", "LPT3(0x3bc)"}, 1, this);
     Port_sel->setObjectName("Port_sel");
     Port_sel->setGeometry(8, 8, 112, 84);
