@@ -247,6 +247,21 @@ bool ReadChunk(OpsState& s, std::int32_t n) {
     return false;
 }
 
+int NextFileBlock(OpsState& s, std::int32_t i, std::int32_t count, std::int32_t n) {
+    ProcessMessages(s);
+    if (s.StopRequested) {
+        ReportStop(s);
+        CloseCurrentFile(s);
+        return kStopResult;
+    }
+    s.ProgressPercent = PercentOf(i, count);
+    if (!ReadChunk(s, n)) {
+        CloseCurrentFile(s);
+        return -1;
+    }
+    return 0;
+}
+
 bool WriteChunk(OpsState& s, std::int32_t n) {
     int err = 0;
     if (s.CurrentFile == nullptr) {

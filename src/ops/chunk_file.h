@@ -33,6 +33,10 @@ bool FinishOutputFile(OpsState& s);
 void AbandonOutputFile(OpsState& s);
 // Reads exactly n bytes to the start of ChunkBuffer; logs "Read ErrNo=..." on failure.
 bool ReadChunk(OpsState& s, std::int32_t n);
+// The next block of an input file, i of count: the window's turn and the stop
+// test, the progress, then ReadChunk of n bytes. 0 to go on; 254 (stopped)
+// or -1 (read failed) with the file closed.
+int NextFileBlock(OpsState& s, std::int32_t i, std::int32_t count, std::int32_t n);
 // Writes the first n bytes of ChunkBuffer; logs "Write ErrNo=..." on failure.
 bool WriteChunk(OpsState& s, std::int32_t n);
 // ChunkBuffer bytes k..32767 := 0xFF.

@@ -209,18 +209,8 @@ namespace {
 // The restore's next unit of the file into ChunkBuffer: stop test, progress,
 // read. 0 to go on; 254 (stopped) or -1 (read failed) with the file closed.
 int NextRestoreUnit(OpsState& s, int i, int count) {
-    ProcessMessages(s);
-    if (s.StopRequested) {
-        ReportStop(s);
-        CloseCurrentFile(s);
-        return kStopResult;
-    }
-    s.ProgressPercent = PercentOf(i, count);
+    if (int r = NextFileBlock(s, i, count, kSaveUnitBytes); r != 0) return r;
     ShowProgress(s);
-    if (!ReadChunk(s, kSaveUnitBytes)) {
-        CloseCurrentFile(s);
-        return -1;
-    }
     ProcessMessages(s);
     return 0;
 }

@@ -45,18 +45,8 @@ void ChooseIpsPatch(OpsState& s, std::uint8_t allowIps) {
 // (stopped) or -1 (read failed) with the file closed.
 int PrepareChunk(OpsState& s, std::int32_t i, std::int32_t count, std::int32_t& remaining,
                  std::int64_t imageSize, bool logName) {
-    ProcessMessages(s);
-    if (s.StopRequested) {
-        ReportStop(s);
-        CloseCurrentFile(s);
-        return kStopResult;
-    }
-    s.ProgressPercent = PercentOf(i, count);
     const std::int32_t got = remaining < kChunkBytes ? remaining : kChunkBytes;
-    if (!ReadChunk(s, got)) {
-        CloseCurrentFile(s);
-        return -1;
-    }
+    if (int r = NextFileBlock(s, i, count, got); r != 0) return r;
     remaining -= got;
     if (got < kChunkBytes) FillChunkTail(s, i, got, imageSize);
     ProcessMessages(s);
