@@ -274,46 +274,61 @@ TEST(OpenDirect, WarnsWhenTheKernelKnowsNoPortThereOrSomeoneHoldsIt) {
 // The control register of the port at 0x378 and what answers at 0x77A: the
 // extended control register of an ECP chip (bits 1-0 read 01, FIFO empty),
 // the control register again (a card that decodes ten address lines), or
-// nothing.
+// nothing. Every access is recorded.
 class EcpChip final : public PortBackend {
 public:
     enum class Kind { Ecr, Alias, None };
+    struct Access {
+        bool write;
+        std::uint16_t port;
+        std::uint8_t value;
+        bool operator==(const Access&) const = default;
+    };
     explicit EcpChip(Kind k) : kind(k) {}
     std::uint8_t inb(std::uint16_t p) override {
-        if (p == 0x37A) return control;
-        if (p != 0x77A || kind == Kind::None) return 0xFF;
-        return kind == Kind::Alias ? control : static_cast<std::uint8_t>((ecr & 0xFC) | 0x01);
+        std::uint8_t v = 0xFF;
+        if (p == 0x37A) v = control;
+        if (p == 0x77A && kind == Kind::Alias) v = control;
+        if (p == 0x77A && kind == Kind::Ecr) v = static_cast<std::uint8_t>((ecr & 0xFC) | 0x01);
+        accesses.push_back({false, p, v});
+        return v;
     }
     void outb(std::uint16_t p, std::uint8_t v) override {
-        if (p == 0x37A) control = v;
+        accesses.push_back({true, p, v});
+        if (p == 0x37A || (p == 0x77A && kind == Kind::Alias)) control = v;
         if (p == 0x77A && kind == Kind::Ecr) ecrWrites.push_back(ecr = v);
-        if (p == 0x77A && kind == Kind::Alias) control = v;
     }
-    std::uint16_t inw(std::uint16_t) override { return 0xFFFF; }
-    void outw(std::uint16_t, std::uint16_t) override {}
+    std::uint16_t inw(std::uint16_t p) override {
+        accesses.push_back({false, p, 0xFF});
+        return 0xFFFF;
+    }
+    void outw(std::uint16_t p, std::uint16_t) override { accesses.push_back({true, p, 0}); }
+    bool Wrote() const {
+        return std::any_of(accesses.begin(), accesses.end(), [](const Access& a) { return a.write; });
+    }
     Kind kind;
-    std::uint8_t control = 0x04;
-    std::uint8_t ecr = 0x75;  // the BIOS left it in ECP mode (011)
+    std::uint8_t control = 0x01;  // the link's resting value, as a running write leaves it
+    std::uint8_t ecr = 0x75;      // the BIOS left it in ECP mode (011)
     std::vector<std::uint8_t> ecrWrites;
+    std::vector<Access> accesses;
 };
 
 TEST(Ecr, EppModeIsSelectedOnlyInARealEcrAndTheOldModeComesBack) {
     EcpChip chip(EcpChip::Kind::Ecr);
     EcrEppMode mode;
     ASSERT_TRUE(mode.Select(chip, 0x378, 0x77A));
-    // The probe's test value, then EPP (100) with interrupts and DMA off.
-    EXPECT_EQ(chip.ecrWrites, (std::vector<std::uint8_t>{0x34, 0x94}));
-    EXPECT_EQ(chip.control, 0x04);  // as it was before the probe
+    // From 011 to EPP (100) with interrupts and DMA off, through 001 as ECP
+    // chips require; the probe itself only read.
+    EXPECT_EQ(chip.ecrWrites, (std::vector<std::uint8_t>{0x35, 0x94}));
     mode.Restore(chip);
-    // From 100 back to 011 through 001, as ECP chips require.
-    EXPECT_EQ(chip.ecrWrites, (std::vector<std::uint8_t>{0x34, 0x94, 0x35, 0x75}));
+    EXPECT_EQ(chip.ecrWrites, (std::vector<std::uint8_t>{0x35, 0x94, 0x35, 0x75}));
+    for (const auto& a : chip.accesses) EXPECT_FALSE(a.write && a.port == 0x37A) << int(a.value);
 
     for (auto kind : {EcpChip::Kind::Alias, EcpChip::Kind::None}) {
         EcpChip other(kind);
         EXPECT_FALSE(mode.Select(other, 0x378, 0x77A));
-        EXPECT_EQ(other.control, 0x04);
         mode.Restore(other);
-        EXPECT_TRUE(other.ecrWrites.empty());
+        EXPECT_FALSE(other.Wrote());
     }
 }
 
@@ -334,12 +349,50 @@ TEST(OpenDirect, EcpPortIsInEppModeWhileOpen) {
         std::find(os.permCalls.begin(), os.permCalls.end(), test::FakePlatform::PermCall{0x77A, 1, false}),
         os.permCalls.end());
 
-    // A port the kernel found without an ECP block is not probed.
-    os.files["/proc/sys/dev/parport/parport0/base-addr"] = "888\t0\n";
-    chip.ecrWrites.clear();
+    // A port the kernel found without ECP is not probed, whatever its ECP block.
+    os.files["/proc/sys/dev/parport/parport0/modes"] = "PCSPP,TRISTATE,EPP\n";
+    chip.accesses.clear();
     opened = OpenHardwarePort(os, "lpt1", 0x378);
     EXPECT_EQ(opened.backend->Name(), "direct I/O at 0x378");
-    EXPECT_TRUE(chip.ecrWrites.empty());
+    EXPECT_TRUE(chip.accesses.empty());
+}
+
+// A second program opening the port while a write runs there must not
+// disturb it: an ECP port already in EPP mode is probed by reads alone and
+// left as it is, on opening and on closing.
+TEST(OpenDirect, AnEcpPortInEppModeGetsNoWrite) {
+    if (!DirectIoSupported()) GTEST_SKIP() << "no port instructions on this processor";
+    test::FakePlatform os;
+    EcpChip chip(EcpChip::Kind::Ecr);
+    chip.ecr = 0x95;
+    os.ports = &chip;
+    os.AddKernelPort(0, 0x378, "PCSPP,TRISTATE,COMPAT,EPP,ECP");
+    OpenedPort opened = OpenHardwarePort(os, "lpt1", 0x378);
+    EXPECT_EQ(opened.backend->Name(), "direct I/O at 0x378 (ECP port, EPP mode set in its ECR at 0x77A)");
+    opened.backend.reset();
+    EXPECT_FALSE(chip.accesses.empty());
+    EXPECT_FALSE(chip.Wrote());
+    EXPECT_EQ(chip.control, 0x01);
+    EXPECT_EQ(chip.ecr, 0x95);
+}
+
+// With no driver loaded the kernel lists no port; the place of a classic
+// port's ECR is read once, and with nothing there that is all: the run's
+// first access to the port is its own.
+TEST(OpenDirect, AClassicPortTheKernelDoesNotListIsOnlyReadWhereAnEcrWouldBe) {
+    if (!DirectIoSupported()) GTEST_SKIP() << "no port instructions on this processor";
+    for (auto kind : {EcpChip::Kind::None, EcpChip::Kind::Alias}) {
+        test::FakePlatform os;
+        EcpChip chip(kind);
+        os.ports = &chip;
+        OpenedPort opened = OpenHardwarePort(os, "lpt1", 0x378);
+        EXPECT_EQ(opened.backend->Name(), "direct I/O at 0x378");
+        opened.backend.reset();
+        if (kind == EcpChip::Kind::None) {
+            EXPECT_EQ(chip.accesses, (std::vector<EcpChip::Access>{{false, 0x77A, 0xFF}}));
+        }
+        EXPECT_FALSE(chip.Wrote());
+    }
 }
 
 TEST(OpenDirect, GrantedDirectIoIsPreferredAndNotesMissingEpp) {

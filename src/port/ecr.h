@@ -16,11 +16,11 @@ inline constexpr std::uint8_t kEcrModeMask = 0xE0;
 inline constexpr std::uint8_t kEcrModePs2 = 0x20;  // 001: bidirectional byte mode
 inline constexpr std::uint8_t kEcrModeEpp = 0x80;  // 100: EPP
 
-// The usual probe for an ECR at address ecr of the port at base: it must not
-// follow the control register (a card that decodes only ten address lines
-// shows the control register there), must report an empty FIFO (bits 1-0 =
-// 01) and must read 0x34 back as 0x35. The control register is written back
-// as it read before the probe; the ECR is left in mode 001.
+// Whether an ECR answers at address ecr of the port at base, found by reads
+// alone, so that nothing reaches a port another program may be driving: it
+// must report an empty FIFO (bits 1-0 = 01; nothing there reads 0xFF) and
+// must not read like the control register (a card that decodes only ten
+// address lines shows the control register there).
 bool ProbeEcr(PortBackend& port, int base, int ecr);
 
 // Writes value to the ECR, passing through mode 001 when both the mode it
@@ -31,7 +31,8 @@ void WriteEcrMode(PortBackend& port, int ecr, std::uint8_t value);
 class EcrEppMode {
 public:
     // Probes for an ECR at ecr; when there is one, remembers its value and
-    // selects EPP mode. Returns whether it did.
+    // selects EPP mode (no write when it is in EPP mode already). Returns
+    // whether it found one.
     bool Select(PortBackend& port, int base, int ecr);
     // Puts the remembered value back (nothing when Select found no ECR).
     void Restore(PortBackend& port);

@@ -78,13 +78,18 @@ int BaseFromSys(Platform& platform, const std::string& name) {
 
 }  // namespace
 
-bool ModesOfferEpp(const std::string& modes) {
+namespace {
+bool ModesName(const std::string& modes, const std::string& mode) {
     std::istringstream in(modes);
     std::string m;
     while (std::getline(in, m, ','))
-        if (Trim(m) == "EPP") return true;
+        if (Trim(m) == mode) return true;
     return false;
 }
+}  // namespace
+
+bool ModesOfferEpp(const std::string& modes) { return ModesName(modes, "EPP"); }
+bool ModesOfferEcp(const std::string& modes) { return ModesName(modes, "ECP"); }
 
 std::vector<ParallelPortInfo> ListParallelPorts(Platform& platform) {
     std::map<int, ParallelPortInfo> byNumber;

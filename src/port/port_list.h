@@ -26,8 +26,10 @@ std::vector<ParallelPortInfo> ListParallelPorts(Platform& platform);
 // adapter's lines cannot be driven through them.
 std::vector<std::string> ListUsbPrinters(Platform& platform);
 
-// True when modes (the kernel's comma list) names EPP.
+// True when modes (the kernel's comma list) names EPP, or ECP: the kernel
+// lists ECP only where it found the port's extended control register.
 bool ModesOfferEpp(const std::string& modes);
+bool ModesOfferEcp(const std::string& modes);
 
 // Who holds the kernel's port `name` ("parport0") claimed: the kernel's name
 // of the claiming driver ("lp0", "ppdev0"), followed by the programs that

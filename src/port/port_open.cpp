@@ -89,12 +89,13 @@ OpenedPort OpenAtBase(Platform& platform, int base) {
         OpenedPort r;
         r.base = base;
         // An ECP port does EPP cycles only in EPP mode. Its ECR is where the
-        // kernel found it, or for a port the kernel does not list at the
-        // usual place of the classic addresses; never guessed elsewhere (a
-        // card's other registers could be there).
+        // kernel found one (it lists ECP then), or for a port the kernel does
+        // not list at the usual place of the classic addresses, where the
+        // probe only reads; never guessed elsewhere (a card's other
+        // registers could be there).
         int ecr = 0;
         if (info)
-            ecr = info->ecpBase > 0 ? info->ecpBase + 2 : 0;
+            ecr = info->ecpBase > 0 && ModesOfferEcp(info->modes) ? info->ecpBase + 2 : 0;
         else if (base == 0x378 || base == 0x278 || base == 0x3BC)
             ecr = base + 0x402;
         direct->SelectEppInEcr(ecr);

@@ -68,6 +68,12 @@ run nomod-user user rombolt info
 mknod /dev/parport0 c 99 0
 run nomod-stale-node root rombolt --port /dev/parport0 info
 rm /dev/parport0
+# Direct I/O with no driver at all: what reaches the port is the trace, and
+# nothing before or after it.
+mark e6
+run nomod-direct root rombolt --port lpt1 --trace /tmp/trace-nomod-direct info
+mark e7
+trace nomod-direct
 
 # ---- parport_pc only. The kernel lists EPP for QEMU's port only when the EPP
 # time-out bit reads clear, which it does after a control write with INIT low.
