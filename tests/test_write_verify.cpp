@@ -226,11 +226,11 @@ TEST(WriteVerify, IpsPatchAcrossAChunkBoundaryInBothPasses) {
     EXPECT_TRUE(b.ui.Logged("-->Ips Applied<--"));
     EXPECT_EQ(b.ui.dialogsShown, std::vector<FileDialog>{FileDialog::IpsFile});
     EXPECT_FALSE(b.ui.timerPaused);
-    // The cart holds what an IPS tool makes of the file: 0x00 from the
-    // file's end to the patch's last byte, then 0xFF to the chunk's end.
+    // Past the file's end the cart holds 0xFF wherever the patch writes
+    // nothing, in the last chunk and in the chunks the patch added.
     const auto want = b.Prepared(image, patch);
     ASSERT_EQ(want.size(), 10u * 32768);
-    EXPECT_EQ(want[3 * 32768 + 120], 0x00);
+    EXPECT_EQ(want[3 * 32768 + 120], 0xFF);
     EXPECT_EQ(want[9 * 32768 + 3], 0xFF);
     EXPECT_EQ(b.Cart(0, want.size()), want);
     EXPECT_TRUE(
@@ -251,12 +251,12 @@ TEST(WriteVerify, IpsPatchAcrossAChunkBoundaryInBothPasses) {
     EXPECT_TRUE(b.ui.Logged("***** Ips Size Error *****"));
     EXPECT_EQ(b.Cart(0, 4 * 32768), b.Prepared(image));
 
-    // The cart lacks the part a patch adds past the file's end (from chunk 3
-    // on): a verify with it must fail.
+    // The cart lacks the bytes a patch adds past the file's end (in chunk 6;
+    // chunks 3 to 5 are erased flash on both sides): a verify with it fails there.
     b.ui.files = {b.File("tail.ips", test::IpsBytes({{6 * 32768, {7, 7}}}))};
     b.ui.log.clear();
     EXPECT_NE(VerifyClick(b.s), 0);
-    EXPECT_TRUE(b.ui.Logged("Verify Flash Error!!!(3)")) << b.ui.LogText();
+    EXPECT_TRUE(b.ui.Logged("Verify Flash Error!!!(6)")) << b.ui.LogText();
 
     // Lengthened past the end of the cart (4 MiB): refused before anything is erased.
     const long erases = b.f.sim().TotalEraseCount();
@@ -266,6 +266,24 @@ TEST(WriteVerify, IpsPatchAcrossAChunkBoundaryInBothPasses) {
     EXPECT_TRUE(b.ui.Logged("Cart Size Error!!!")) << b.ui.LogText();
     EXPECT_EQ(b.ui.panels[1], "Write Error!!!");
     EXPECT_EQ(b.f.sim().TotalEraseCount(), erases);
+}
+
+TEST(WriteVerify, PatchPastTheFileEndInItsLastChunkLeavesTheRestErased) {
+    OpBench b(DirtyCart("single-32M"));
+    b.s.Config.IpsApply = 1;
+    auto image = test::MakeGbaImage(1024, "SHORT", 5);
+    b.OneGame("s.gba", image);
+    const std::string ips = b.File("s.ips", test::IpsBytes({{0x000800, {0x11, 0x22, 0x33}}}));
+    b.ui.files = {ips};
+    ASSERT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+    const auto tail = b.Cart(1024, 32768 - 1024);
+    for (std::size_t i = 0; i < tail.size(); ++i) {
+        const std::size_t at = 1024 + i;
+        const int want = at == 0x800 ? 0x11 : at == 0x801 ? 0x22 : at == 0x802 ? 0x33 : 0xFF;
+        ASSERT_EQ(tail[i], want) << "byte " << at;
+    }
+    b.ui.files = {ips};
+    EXPECT_EQ(VerifyClick(b.s), 0) << b.ui.LogText();
 }
 
 TEST(WriteVerify, GbImagesAndSeveralRowsTakeTheMultiGamePath) {

@@ -149,13 +149,4 @@ std::int64_t IpsPatchedSize(const ImageState& s, std::int64_t size) {
     return end;
 }
 
-void FillChunkTail(ImageState& s, std::int32_t chunk, std::int32_t got, std::int64_t imageSize) {
-    const std::int64_t inChunk = imageSize - std::int64_t{chunk} * kChunkBytes;
-    const auto from = std::clamp<std::int64_t>(got, 0, kChunkBytes);
-    const auto imageEnd = std::clamp<std::int64_t>(inChunk, from, kChunkBytes);
-    std::uint8_t* b = s.ChunkBuffer.data();
-    std::memset(b + from, 0x00, static_cast<std::size_t>(imageEnd - from));
-    std::memset(b + imageEnd, 0xFF, static_cast<std::size_t>(kChunkBytes - imageEnd));
-}
-
 }  // namespace rombolt

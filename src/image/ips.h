@@ -16,12 +16,7 @@ void ApplyIpsToChunk(ImageState& s, std::int32_t chunkIndex);
 void ApplyIpsRecord(ImageState& s, int index);
 
 // Length of an image of `size` bytes with the loaded records applied: a
-// patch that writes past the end lengthens the image, as IPS tools do.
+// patch that writes past the end lengthens the image, as IPS tools do (the
+// bytes it does not write there are 0xFF, like the padding of a last chunk).
 std::int64_t IpsPatchedSize(const ImageState& s, std::int64_t size);
-// Completes chunk `chunk` of an image of `imageSize` bytes whose first
-// `got` bytes are in ChunkBuffer: bytes the image gained from a patch past
-// the file's end are 0x00 (what IPS tools put there), bytes past the image
-// are 0xFF padding.
-void FillChunkTail(ImageState& s, std::int32_t chunk, std::int32_t got, std::int64_t imageSize);
-
 }  // namespace rombolt

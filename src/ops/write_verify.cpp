@@ -38,17 +38,16 @@ void ChooseIpsPatch(OpsState& s, std::uint8_t allowIps) {
     s.UI->PauseTimer(false);
 }
 
-// One chunk of the image into ChunkBuffer: stop test, progress, read, the
-// image's tail (0x00 where a patch lengthened it, then 0xFF), header repair on
-// chunk 0, patch. `remaining` counts the file's bytes still to read;
-// imageSize is the file's size or the patched length. 0 to go on; 254
-// (stopped) or -1 (read failed) with the file closed.
-int PrepareChunk(OpsState& s, std::int32_t i, std::int32_t count, std::int32_t& remaining,
-                 std::int64_t imageSize, bool logName) {
+// One chunk of the image into ChunkBuffer: stop test, progress, read, 0xFF
+// after the file's end (also in chunks a patch added past it: every byte that
+// neither the file nor the patch gives is erased flash), header repair on
+// chunk 0, patch. `remaining` counts the file's bytes still to read. 0 to go
+// on; 254 (stopped) or -1 (read failed) with the file closed.
+int PrepareChunk(OpsState& s, std::int32_t i, std::int32_t count, std::int32_t& remaining, bool logName) {
     const std::int32_t got = remaining < kChunkBytes ? remaining : kChunkBytes;
     if (int r = NextFileBlock(s, i, count, got); r != 0) return r;
     remaining -= got;
-    if (got < kChunkBytes) FillChunkTail(s, i, got, imageSize);
+    PadChunk(s, got);
     ProcessMessages(s);
     if (i == 0) {
         // A header the check refuses leaves no name; never show a name left
@@ -86,7 +85,7 @@ int VerifyPass(OpsState& s, std::int32_t size, std::int64_t imageSize, std::int3
     std::int32_t remaining = size;
     if (report && s.SentData) s.SentData->Item(startChunk);
     for (std::int32_t i = 0; i < count; ++i) {
-        if (int r = PrepareChunk(s, i, count, remaining, imageSize, logName); r != 0) return r;
+        if (int r = PrepareChunk(s, i, count, remaining, logName); r != 0) return r;
         if (report && s.SentData) s.SentData->Data(s.ChunkBuffer.data(), kChunkBytes);
         // A chunk of 0xFF also matches an adapter that no longer answers.
         if (VerifyFlashChunk(s, startChunk + i, kChunkBytes) != 0 || !AdapterStillAnswers(s)) {
@@ -121,7 +120,7 @@ int WriteImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::uin
     std::int32_t remaining = size;
     if (s.SentData) s.SentData->Item(startChunk);
     for (std::int32_t i = 0; i < count; ++i) {
-        if (int r = PrepareChunk(s, i, count, remaining, imageSize, true); r != 0) return r;
+        if (int r = PrepareChunk(s, i, count, remaining, true); r != 0) return r;
         if (s.SentData) s.SentData->Data(s.ChunkBuffer.data(), kChunkBytes);
         // With "skip unchanged" a chunk of 0xFF compares equal to an adapter
         // that no longer answers and is never programmed: check it is there.

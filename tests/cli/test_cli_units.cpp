@@ -240,21 +240,21 @@ TEST(CliWriteSums, AreThoseOfTheBytesTheWritePrograms) {
     Bytes patched = repaired;
     patched[0x8000] = 0xAA;
     patched[0x8001] = 0xBB;
-    // A patch past the file's end lengthens the image: 0x00 up to the patch
-    // data, 0xFF after it.
+    // A patch past the file's end lengthens the image: 0xFF wherever neither
+    // the file nor the patch gives a byte.
     const std::string growPath = dir / "grow.ips";
     clitest::WriteFile(
         growPath, Bytes{'P', 'A', 'T', 'C', 'H', 0x01, 0x80, 0x00, 0x00, 0x02, 0xAA, 0xBB, 'E', 'O', 'F'});
     Bytes grown(repaired.begin(), repaired.begin() + 40000);
-    grown.resize(0x18000, 0x00);
+    grown.resize(0x18000, 0xFF);
     grown.insert(grown.end(), {0xAA, 0xBB});
     grown.resize(0x20000, 0xFF);
 
     // The data line of the write's report, as the write summed what it sent.
     ASSERT_EQ(clitest::Rombolt({"sim", "create", "cart", "--model", "strata-256M"}, dir.path()).status, 0);
-    auto reported = [&](std::vector<std::string> options) {
+    auto reported = [&](std::vector<std::string> options, const char* command = "write") {
         options.insert(options.begin(), {"--sim", "cart", "-q", "--report", "r.txt"});
-        for (const char* a : {"write", "g.gba"}) options.push_back(a);
+        for (const char* a : {command, "g.gba"}) options.push_back(a);
         const clitest::RunResult r = clitest::Rombolt(options, dir.path());
         EXPECT_EQ(r.status, 0) << r.out << r.err;
         const Bytes report = clitest::ReadFile(dir / "r.txt");
@@ -273,6 +273,7 @@ TEST(CliWriteSums, AreThoseOfTheBytesTheWritePrograms) {
     EXPECT_EQ(reported({"--fix"}), expect(repaired));
     EXPECT_EQ(reported({"--fix", "--ips", "p.ips"}), expect(patched));
     EXPECT_EQ(reported({"--fix", "--ips", "grow.ips"}), expect(grown));
+    EXPECT_EQ(reported({"--fix", "--ips", "grow.ips"}, "verify"), expect(grown));
 
     std::string messages;
     EXPECT_TRUE(IpsPatchUsable(ipsPath, messages));

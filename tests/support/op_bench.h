@@ -53,13 +53,13 @@ struct OpBench {
         s.GameList = {row};
     }
 
-    // The image as it lands in the cart: lengthened with 0x00 to the end of
-    // the patch's last record as IPS tools do, padded to whole chunks with
-    // 0xFF, its header checked and repaired as the write does, then patched.
+    // The image as it lands in the cart: lengthened to the end of the
+    // patch's last record, padded to whole chunks, both with 0xFF, its header
+    // checked and repaired as the write does, then patched.
     std::vector<std::uint8_t> Prepared(const std::vector<std::uint8_t>& image,
                                        const std::vector<IpsPart>& patch = {}) const {
         std::vector<std::uint8_t> out = image;
-        for (const IpsPart& p : patch) out.resize(std::max(out.size(), p.offset + p.data.size()), 0x00);
+        for (const IpsPart& p : patch) out.resize(std::max(out.size(), p.offset + p.data.size()), 0xFF);
         out.resize((out.size() + 32767) / 32768 * 32768, 0xFF);
         if (!out.empty()) {
             AppState scratch;
