@@ -558,6 +558,24 @@ TEST(Window, SizeAndColumnsComeBackOnTheNextStartAndAnchorsFollowResizes) {
     EXPECT_EQ(w.DirectoryListBox1->Directory().toStdString(), b.images);
 }
 
+TEST(Window, ClosingUnchangedLeavesConfigSavAsItWasWithASizeBelowTheMinimum) {
+    WindowBench b;
+    b.Close();
+    const auto path = b.dir.path() / "config.sav";
+    auto bytes = ReadFileBytes(path);
+    ASSERT_EQ(bytes.size(), 1340u);
+    // A stored height of 400, below what the window can be (it is raised).
+    bytes[524] = 400 & 0xFF;
+    bytes[525] = 400 >> 8;
+    WriteFileBytes(path, bytes);
+    const auto written = std::filesystem::last_write_time(path);
+    b.Reopen();
+    EXPECT_GT(b.window->height() + qt::TForm1::kFrameHeight, 400);
+    b.Close();
+    EXPECT_EQ(ReadFileBytes(path), bytes);
+    EXPECT_EQ(std::filesystem::last_write_time(path), written);
+}
+
 TEST(Window, FileDialogsOpenWhereTheBrowserIsAndTheIpsPromptSaysWhatItAsks) {
     WindowBench b;
     qt::TForm1& w = *b.window;

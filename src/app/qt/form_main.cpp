@@ -469,6 +469,11 @@ void TForm1::Startup(const std::string& workingDirectory) {
     int wd = (w.Width >= kMinStoredSize && w.Width <= kMaxStoredSize) ? w.Width : designed.Width;
     resize(width(), h - kFrameHeight);
     resize(wd - kFrameWidth, height());
+    // The minimum size may have raised the stored size (or an unusable one
+    // was replaced): while the user leaves a side alone, it goes back to
+    // config.sav as it was read.
+    startupSize_ = size();
+    readSize_ = QSize(s_.Config.WindowWidth, s_.Config.WindowHeight);
     for (int c = 0; c < 5; ++c)
         ListView1->setColumnWidth(c, std::clamp(w.ColumnWidths[static_cast<size_t>(c)], 0, kMaxStoredSize));
     openDialogFile_ = w.OpenDialogFile;
@@ -821,8 +826,8 @@ void TForm1::RefreshGameList() {
 WindowState TForm1::CaptureWindowState() const {
     WindowState w;
     const QSize size = fittedSize_.isValid() && this->size() == fittedSize_ ? rememberedSize_ : this->size();
-    w.Height = size.height() + kFrameHeight;
-    w.Width = size.width() + kFrameWidth;
+    w.Height = size.height() == startupSize_.height() ? readSize_.height() : size.height() + kFrameHeight;
+    w.Width = size.width() == startupSize_.width() ? readSize_.width() : size.width() + kFrameWidth;
     for (int c = 0; c < 5; ++c) w.ColumnWidths[static_cast<size_t>(c)] = ListView1->columnWidth(c);
     w.OpenDialogFile = openDialogFile_;
     w.SaveDialogFile = s_.SaveDialogFile;

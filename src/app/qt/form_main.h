@@ -227,6 +227,8 @@ private:
     std::string portWarning_;  // shown once the window is
     // The remembered size, and what PlaceOnScreen cut it down to.
     QSize rememberedSize_, fittedSize_;
+    // The size start-up gave the window, and the one config.sav held.
+    QSize startupSize_, readSize_;
 };
 
 }  // namespace rombolt::qt
