@@ -576,40 +576,51 @@ TEST(Window, ClosingUnchangedLeavesConfigSavAsItWasWithASizeBelowTheMinimum) {
     EXPECT_EQ(std::filesystem::last_write_time(path), written);
 }
 
-TEST(Window, FileDialogsOpenWhereTheBrowserIsAndTheIpsPromptSaysWhatItAsks) {
+TEST(Window, FileDialogsStartWithTheFilesOfConfigSavAndTheIpsPromptSaysWhatItAsks) {
     WindowBench b;
-    qt::TForm1& w = *b.window;
     const std::string list = b.dir.str() + "/games.lst";
+    const std::string backup = b.dir.str() + "/backup.gba";
     WriteFileBytes(list, {});
+    WriteFileBytes(backup, {});
     AnswerFileDialog(list);
-    ASSERT_EQ(w.ChooseFile(FileDialog::OpenFile), list);
+    ASSERT_EQ(b.window->ChooseFile(FileDialog::OpenFile), list);
+    b.s.SaveDialogFile = backup;  // as a backup into it leaves it
+    b.Close();
+    b.Reopen();
 
-    // Shown again, each dialog is in the browser's folder; the file chosen
-    // last is offered only where it lies.
-    auto look = [&w](FileDialog which) {
+    auto look = [&b](FileDialog which) {
         std::pair<QString, QString> seen;
         OnNextModal<QFileDialog>([&seen](QFileDialog* d) {
             seen = {d->directory().absolutePath(), d->findChild<QLineEdit*>("fileNameEdit")->text()};
             d->reject();
         });
-        EXPECT_EQ(w.ChooseFile(which), std::nullopt);
+        EXPECT_EQ(b.window->ChooseFile(which), std::nullopt);
         return seen;
     };
-    const QString images = QString::fromStdString(b.images);
-    EXPECT_EQ(look(FileDialog::OpenFile), std::make_pair(images, QString()));
-    EXPECT_EQ(look(FileDialog::SaveFile).first, images);
-    w.DirectoryListBox1->SetDirectory(QString::fromStdString(b.dir.str()));
-    EXPECT_EQ(look(FileDialog::OpenFile),
-              std::make_pair(QString::fromStdString(b.dir.str()), QString("games.lst")));
+    // LastOpenFile names the open and the IPS dialog's file, LastSaveFile
+    // the save dialog's, each in its own folder, not the browser's.
+    const QString folder = QString::fromStdString(b.dir.str());
+    ASSERT_NE(b.window->DirectoryListBox1->Directory(), folder);
+    EXPECT_EQ(look(FileDialog::OpenFile), std::make_pair(folder, QString("games.lst")));
+    EXPECT_EQ(look(FileDialog::SaveFile), std::make_pair(folder, QString("backup.gba")));
 
     // The patch prompt names what it asks for, with IPS files shown first.
-    OnNextModal<QFileDialog>([](QFileDialog* d) {
+    OnNextModal<QFileDialog>([&folder](QFileDialog* d) {
         EXPECT_EQ(d->windowTitle(), "Open IPS Patch File");
         EXPECT_EQ(d->selectedNameFilter(), "IPS File (*.ips)");
-        EXPECT_EQ(d->findChild<QLineEdit*>("fileNameEdit")->text(), "");
+        EXPECT_EQ(d->directory().absolutePath(), folder);
+        EXPECT_EQ(d->findChild<QLineEdit*>("fileNameEdit")->text(), "games.lst");
         d->reject();
     });
-    EXPECT_EQ(w.ChooseFile(FileDialog::IpsFile), std::nullopt);
+    EXPECT_EQ(b.window->ChooseFile(FileDialog::IpsFile), std::nullopt);
+
+    // A LastOpenFile that is gone gives no name: the dialogs open in the browser's folder.
+    std::filesystem::remove(list);
+    b.Close();
+    b.Reopen();
+    const QString images = QString::fromStdString(b.images);
+    EXPECT_EQ(look(FileDialog::OpenFile), std::make_pair(images, QString()));
+    EXPECT_EQ(look(FileDialog::IpsFile), std::make_pair(images, QString()));
 }
 
 // The suite runs this once more at 150 % (QT_SCALE_FACTOR=1.5), where the

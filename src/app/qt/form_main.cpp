@@ -477,7 +477,9 @@ void TForm1::Startup(const std::string& workingDirectory) {
     for (int c = 0; c < 5; ++c)
         ListView1->setColumnWidth(c, std::clamp(w.ColumnWidths[static_cast<size_t>(c)], 0, kMaxStoredSize));
     openDialogFile_ = w.OpenDialogFile;
+    ipsDialogFile_ = w.OpenDialogFile;
     PresetDialog(OpenDialog1, w.OpenDialogFile);
+    PresetDialog(OpenDialog3, w.OpenDialogFile);
     PresetDialog(SaveDialog1, w.SaveDialogFile);
     if (!w.CurrentDirectory.empty())
         DirectoryListBox1->SetDirectory(QString::fromStdString(w.CurrentDirectory));
@@ -657,21 +659,20 @@ std::optional<std::string> TForm1::ChooseFile(FileDialog which) {
     QFileDialog* d = which == FileDialog::OpenFile   ? OpenDialog1
                      : which == FileDialog::SaveFile ? SaveDialog1
                                                      : OpenDialog3;
-    // Every dialog opens in the folder the file browser shows; the file last
-    // chosen in it is offered again only when it lies there.
+    // Each dialog offers its file name, in that file's folder: the file last
+    // chosen in it, or what start-up gave it (LastOpenFile to the open and the
+    // IPS dialog, LastSaveFile to the save dialog). One without a name opens
+    // in the folder the file browser shows, the working directory.
     const std::string& last = which == FileDialog::OpenFile   ? openDialogFile_
                               : which == FileDialog::SaveFile ? s_.SaveDialogFile
                                                               : ipsDialogFile_;
-    const QString folder = DirectoryListBox1->Directory();
-    if (!folder.isEmpty()) {
-        const QFileInfo lastFile(Q(last));
-        d->setDirectory(folder);
-        if (!last.empty() && lastFile.absolutePath() == folder) {
-            d->selectFile(lastFile.fileName());
-        } else if (auto* name = d->findChild<QLineEdit*>("fileNameEdit")) {
-            // selectFile() leaves a name typed before; a name from another folder means nothing here.
-            name->clear();
-        }
+    if (!last.empty()) {
+        PresetDialog(d, last);
+    } else {
+        const QString folder = DirectoryListBox1->Directory();
+        if (!folder.isEmpty()) d->setDirectory(folder);
+        // selectFile() leaves a name typed before a cancel; the dialog has none.
+        if (auto* name = d->findChild<QLineEdit*>("fileNameEdit")) name->clear();
     }
     if (which == FileDialog::IpsFile) d->selectNameFilter(d->nameFilters().first());
     if (d->exec() != QDialog::Accepted || d->selectedFiles().isEmpty()) return std::nullopt;
