@@ -194,12 +194,15 @@ int ShowCartModel(FlashState& s) {
     else
         HideCartPicture(s);
 
-    std::string line = "Rombolt ";
-    if (c.Interleaved) line += c.VelaLine ? "Vela " : "Strata ";
-    line += SizePiece(c);
-    line += " Found";
-    LogLine(s, line);
+    s.Result.CartModel = CartModelName(c);
+    LogLine(s, s.Result.CartModel + " Found");
     return 0;
+}
+
+std::string CartModelName(const CartInfo& c) {
+    std::string name = "Rombolt ";
+    if (c.Interleaved) name += c.VelaLine ? "Vela " : "Strata ";
+    return name + SizePiece(c);
 }
 
 void HideCartPicture(FlashState& s) { s.UI->ShowCartPicture(0); }
