@@ -78,12 +78,6 @@ CliFrontend::CliFrontend(AppState& s, Answers answers, bool progress, bool logTo
 
 CliFrontend::~CliFrontend() { ClearProgressLine(); }
 
-bool CliFrontend::Logged(std::string_view line) const {
-    for (const auto& l : log_)
-        if (l == line) return true;
-    return false;
-}
-
 double CliFrontend::SecondsSince(std::chrono::steady_clock::time_point t) const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
@@ -97,7 +91,6 @@ void CliFrontend::ClearProgressLine(bool showStatus) {
 }
 
 void CliFrontend::LogLine(std::string_view text) {
-    log_.emplace_back(text);
     if (lineShown_) {
         std::fputs("\r\033[K", stderr);
         lineShown_ = false;
@@ -119,7 +112,6 @@ void CliFrontend::SetPanelText(int index, std::string_view text) {
     if (t == status_) return;
     status_ = t;
     if (t.empty()) return;
-    statusHistory_.push_back(t);
     // A new status starts a new pass of the operation.
     percent_ = 0;
     passStart_ = std::chrono::steady_clock::now();
