@@ -6,6 +6,7 @@
 #include "core/operation.h"
 #include "flash/flash.h"
 #include "link/cartbus.h"
+#include "link/detect.h"
 #include "link/link.h"
 
 namespace rombolt {
@@ -213,6 +214,13 @@ void LoadCartPicture(FlashState& s, int number) {
         return;
     }
     s.UI->ShowCartPicture(number);
+}
+
+int FindFlashCart(FlashState& s) {
+    if (DetectAdapter(s) != 0) return -1;
+    if (IdentifyFlash(s) == 0) return 0;
+    LogLine(s, "Flash not found!!!");
+    return -1;
 }
 
 }  // namespace rombolt

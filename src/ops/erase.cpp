@@ -42,11 +42,7 @@ int EraseAllFlash(OpsState& s, OperationFrame& frame) {
 OperationResult EraseFlashClick(OpsState& s) {
     OperationFrame frame(s);
     BeginLogSection(s);
-    if (DetectAdapter(s) != 0) return frame.Finish();
-    if (IdentifyFlash(s) != 0) {
-        LogLine(s, "Flash not found!!!");
-        return frame.Finish();
-    }
+    if (FindFlashCart(s) != 0) return frame.Finish();
     WaitFlashReady(s);
     if (!s.UI->AskYesNo("Do You want to Erase Flash Data?", "Erase Flash")) {
         LogLine(s, "Erase Flash Cancel");

@@ -119,11 +119,7 @@ OperationResult WriteMultiGames(OpsState& s, MultiMode mode) {
     OperationFrame frame(s);
     BeginLogSection(s);
     ResetProgress(s);
-    if (DetectAdapter(s) != 0) return frame.Finish();
-    if (IdentifyFlash(s) != 0) {
-        LogLine(s, "Flash not found!!!");
-        return frame.Finish();
-    }
+    if (FindFlashCart(s) != 0) return frame.Finish();
     WaitFlashReady(s);
 
     const int a = static_cast<int>(s.Cart.CapacityBytes >> 23);

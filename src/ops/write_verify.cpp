@@ -209,11 +209,7 @@ OperationResult WriteClick(OpsState& s) {
     BuildRowPath(s, 0);
     const std::optional<std::int32_t> size = ParseRowSize(s.GameList[0].Size);
     ResetProgress(s);
-    if (DetectAdapter(s) != 0) return frame.Finish();
-    if (IdentifyFlash(s) != 0) {
-        LogLine(s, "Flash not found!!!");
-        return frame.Finish();
-    }
+    if (FindFlashCart(s) != 0) return frame.Finish();
     if (!size || static_cast<std::uint32_t>(*size) > s.Cart.CapacityBytes) {
         LogLine(s, "Cart Size Error!!!");
         return frame.Finish();
