@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "app/app_state.h"
+#include "core/operation.h"
 
 namespace rombolt::cli {
 
@@ -103,11 +104,11 @@ void CliFrontend::LogLine(std::string_view text) {
 }
 
 void CliFrontend::SetPanelText(int index, std::string_view text) {
-    if (index == 0) {
+    if (index == static_cast<int>(Panel::PortMode)) {
         portMode_ = std::string(text);
         return;
     }
-    if (index != 1) return;
+    if (index != static_cast<int>(Panel::Status)) return;
     std::string t(text);
     if (t == status_) return;
     status_ = t;
