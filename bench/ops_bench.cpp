@@ -127,26 +127,26 @@ int RunCommand(SimSession& ss, Op op, const std::string& image, const std::strin
             return IdentifyFlash(s);
         case Op::Write:
             s.Config.VerifyAfterWrite = 0;
-            return WriteClick(s);
+            return WriteClick(s).Ok() ? 0 : -1;
         case Op::WriteVerify:
             s.Config.VerifyAfterWrite = 1;
-            return WriteClick(s);
+            return WriteClick(s).Ok() ? 0 : -1;
         case Op::Verify:
-            return VerifyClick(s);
+            return VerifyClick(s).Ok() ? 0 : -1;
         case Op::Backup:
             ss.ui.file = dir + "/backup.gba";
             ss.ui.cartSizeChunks = kImageKiB / 32;
-            return ReadClick(s);
+            return ReadClick(s).Ok() ? 0 : -1;
         case Op::SaveBackup:
             ss.ui.file = dir + "/backup.sav";
             ss.ui.saver = {0, 2};  // 64K from the first bank
-            return SReadClick(s);
+            return SReadClick(s).Ok() ? 0 : -1;
         case Op::SaveRestore:
             ss.ui.file = dir + "/backup.sav";
             ss.ui.saver = {0, 2};
-            return SWriteClick(s);
+            return SWriteClick(s).Ok() ? 0 : -1;
         case Op::Erase:
-            return EraseFlashClick(s);
+            return EraseFlashClick(s).Ok() ? 0 : -1;
     }
     (void)image;
     return -1;

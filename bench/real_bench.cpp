@@ -199,7 +199,7 @@ std::vector<Step> RunCommands(SimSession& ss, const BenchOptions& opt, std::size
         ListImage(s, path);
         s.Config.VerifyAfterWrite = verify ? 1 : 0;
         s.SkipUnchanged = skip;
-        const int r = WriteClick(s);
+        const OperationResult r = WriteClick(s);
         s.SkipUnchanged = false;
         return r;
     };

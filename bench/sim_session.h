@@ -37,6 +37,10 @@ struct RunStats {
 };
 
 // Runs `command` (returns 0 on success) and measures it.
+// A routine's code, or an operation's record.
+inline bool Succeeded(int r) { return r == 0; }
+inline bool Succeeded(const OperationResult& r) { return r.Ok(); }
+
 template <typename F>
 RunStats Measure(SimSession& ss, F command) {
     RunStats r;
@@ -48,7 +52,7 @@ RunStats Measure(SimSession& ss, F command) {
     ss.ui.Restart();
     const double c0 = CpuSeconds();
     const double w0 = WallSeconds();
-    r.ok = command() == 0;
+    r.ok = Succeeded(command());
     r.wall = WallSeconds() - w0;
     r.cpu = CpuSeconds() - c0;
     ss.ui.Finish();

@@ -51,7 +51,7 @@ void RunSkipSection(std::FILE* out, const BenchOptions& opt, Budgets& b) {
         SimSession ss(model, {false, 0});
         ss.s.Config.VerifyAfterWrite = 1;
         ListImage(ss.s, pathOriginal);
-        if (WriteClick(ss.s) != 0) std::fprintf(stderr, "bench: first write failed\n");
+        if (!WriteClick(ss.s).Ok()) std::fprintf(stderr, "bench: first write failed\n");
         SimSession blank(model, {false, 0});
         blank.s.Config.VerifyAfterWrite = 1;
         auto row = [&](SimSession& on, const Step& step) {

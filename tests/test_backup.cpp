@@ -42,7 +42,7 @@ TEST(Backup, FlashCartOffersItsCapacityAndCopiesTheChosenSize) {
     b.ui.files = {out};
     b.ui.cartSizeAnswer = [](int) { return 64; };  // "16M", smaller than the 32M cart
 
-    ASSERT_EQ(ReadClick(b.s), 0) << b.ui.LogText();
+    ASSERT_TRUE(ReadClick(b.s).Ok()) << b.ui.LogText();
     EXPECT_EQ(b.ui.cartSizePreselected, 2);  // "32M": the whole 4 MiB flash
     EXPECT_TRUE(b.ui.Logged("FileName = " + out));
     EXPECT_TRUE(b.ui.Logged("Game Name = FLASHGAME"));
@@ -57,7 +57,7 @@ TEST(Backup, FlashCartOffersItsCapacityAndCopiesTheChosenSize) {
         b.ui.log.clear();
         b.ui.files = {out};
         b.ui.cartSizeAnswer = answer;
-        EXPECT_NE(ReadClick(b.s), 0);
+        EXPECT_FALSE(ReadClick(b.s).Ok());
         EXPECT_TRUE(b.ui.Logged("Backup Cancel"));
         EXPECT_EQ(b.ui.panels[1], "Backup Error!!!");
         EXPECT_FALSE(b.ui.Logged("Backup Error!!!")) << b.ui.LogText();
@@ -65,7 +65,7 @@ TEST(Backup, FlashCartOffersItsCapacityAndCopiesTheChosenSize) {
     }
     // No file chosen: nothing starts.
     b.ui.log.clear();
-    EXPECT_NE(ReadClick(b.s), 0);
+    EXPECT_FALSE(ReadClick(b.s).Ok());
     EXPECT_EQ(b.ui.log, (std::vector<std::string>{"", "Backup Game Cancel"}));
 }
 
@@ -77,7 +77,7 @@ TEST(Backup, MaskRomSizeIsProbed) {
     b.ui.files = {out};
     b.ui.cartSizeAnswer = [](int pre) { return kCartSizes[pre].chunks; };
 
-    ASSERT_EQ(ReadClick(b.s), 0) << b.ui.LogText();
+    ASSERT_TRUE(ReadClick(b.s).Ok()) << b.ui.LogText();
     EXPECT_EQ(b.ui.cartSizePreselected, 1);  // "16M"
     EXPECT_TRUE(b.ui.Logged("Cart Size = 16M"));
     EXPECT_FALSE(b.ui.Logged("Flash not found!!!"));  // a mask ROM is not an error here
@@ -102,7 +102,7 @@ TEST(Backup, BadHeaderFlakyReadsAndStopNeverLookGood) {
         game[0x10] ^= 0xFF;  // logo damaged
         OpBench b(CartWithGame("single-32M", game));
         b.ui.files = {(b.dir.path() / "x.gba").string()};
-        EXPECT_NE(ReadClick(b.s), 0);
+        EXPECT_FALSE(ReadClick(b.s).Ok());
         EXPECT_TRUE(b.ui.Logged("Logo Area Error!!!"));
         EXPECT_TRUE(b.ui.Logged("Rom Header Error!!!"));
         EXPECT_TRUE(Failed(b.ui));
@@ -112,7 +112,7 @@ TEST(Backup, BadHeaderFlakyReadsAndStopNeverLookGood) {
         const std::string out = (b.dir.path() / "raw.gba").string();
         b.ui.files = {out};
         b.ui.cartSizeAnswer = [](int) { return 32; };
-        ASSERT_EQ(ReadClick(b.s), 0) << b.ui.LogText();
+        ASSERT_TRUE(ReadClick(b.s).Ok()) << b.ui.LogText();
         EXPECT_FALSE(b.ui.Logged("Rom Header Error!!!"));
         EXPECT_EQ(test::ReadFileBytes(out), b.Cart(0, 32 * 32768));
     }
@@ -124,7 +124,7 @@ TEST(Backup, BadHeaderFlakyReadsAndStopNeverLookGood) {
         const std::string out = (b.dir.path() / "flaky.gba").string();
         b.ui.files = {out};
         b.ui.cartSizeAnswer = [](int) { return 32; };
-        EXPECT_NE(ReadClick(b.s), 0);
+        EXPECT_FALSE(ReadClick(b.s).Ok());
         EXPECT_TRUE(Failed(b.ui)) << b.ui.LogText();
         EXPECT_LT(test::ReadFileBytes(out).size(), 32u * 32768);
         EXPECT_EQ(b.s.CurrentFile, nullptr);
@@ -138,7 +138,7 @@ TEST(Backup, BadHeaderFlakyReadsAndStopNeverLookGood) {
         b.ui.onPump = [&] {
             if (b.ui.panels[1] == "Reading..." && ++reading == 9) b.s.StopRequested = 1;
         };
-        EXPECT_NE(ReadClick(b.s), 0);
+        EXPECT_FALSE(ReadClick(b.s).Ok());
         EXPECT_TRUE(b.ui.Logged("Stop process !!!"));
         EXPECT_TRUE(Failed(b.ui));
         EXPECT_FALSE(b.ui.busy);

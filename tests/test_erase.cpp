@@ -25,7 +25,7 @@ TEST(Erase, EveryBlockOfEveryChipIsErased) {
         SCOPED_TRACE(model);
         OpBench b(DirtyCart(model));
         b.ui.answerYes = true;
-        ASSERT_EQ(EraseFlashClick(b.s), 0) << b.ui.LogText();
+        ASSERT_TRUE(EraseFlashClick(b.s).Ok()) << b.ui.LogText();
         EXPECT_EQ(b.ui.questions, std::vector<std::string>{"Erase Flash: Do You want to Erase Flash Data?"});
         EXPECT_TRUE(b.ui.Logged("Cart Erase Ok"));
         EXPECT_EQ(b.ui.panels[1], "Erase ok");
@@ -46,7 +46,7 @@ TEST(Erase, NoStopAndFailureLeaveTheRestAlone) {
     {
         OpBench b(DirtyCart("single-32M"));
         const auto before = b.Flash();
-        EXPECT_NE(EraseFlashClick(b.s), 0);  // answered No
+        EXPECT_FALSE(EraseFlashClick(b.s).Ok());  // answered No
         EXPECT_TRUE(b.ui.Logged("Erase Flash Cancel"));
         EXPECT_EQ(b.f.sim().TotalEraseCount(), 0);
         EXPECT_EQ(b.Flash(), before);
@@ -54,7 +54,7 @@ TEST(Erase, NoStopAndFailureLeaveTheRestAlone) {
     {
         OpBench b(test::SimConfigFor("rom"));
         b.ui.answerYes = true;
-        EXPECT_NE(EraseFlashClick(b.s), 0);
+        EXPECT_FALSE(EraseFlashClick(b.s).Ok());
         EXPECT_TRUE(b.ui.Logged("Flash not found!!!"));
         EXPECT_TRUE(b.ui.questions.empty());
     }
@@ -68,7 +68,7 @@ TEST(Erase, NoStopAndFailureLeaveTheRestAlone) {
             if (b.ui.panels[1] == "Erasing..." && b.f.sim().TotalEraseCount() == 5 && ++erasing == 1)
                 b.s.StopRequested = 1;
         };
-        EXPECT_NE(EraseFlashClick(b.s), 0);
+        EXPECT_FALSE(EraseFlashClick(b.s).Ok());
         EXPECT_TRUE(b.ui.Logged("Stop process !!!"));
         EXPECT_TRUE(b.ui.Logged("Cart Erase Error!!!"));
         EXPECT_FALSE(b.ui.Logged("Cart Erase Ok"));
@@ -88,7 +88,7 @@ TEST(Erase, NoStopAndFailureLeaveTheRestAlone) {
         c.faultLockedChunk = 3 * 8;  // pair block 3
         OpBench b(c);
         b.ui.answerYes = true;
-        EXPECT_NE(EraseFlashClick(b.s), 0);
+        EXPECT_FALSE(EraseFlashClick(b.s).Ok());
         EXPECT_TRUE(b.ui.Logged("Cart Erase Error!!!"));
         EXPECT_EQ(b.ui.panels[1], "Erase Error!!!");
         EXPECT_TRUE(AllBlank(b.Flash(), 0, 3 * 262144));
@@ -106,7 +106,7 @@ TEST(Erase, NoStopAndFailureLeaveTheRestAlone) {
             if (b.f.sim().TotalEraseCount() == 2 * 127 && b.f.sim().ChipBusy(0))
                 b.f.sim().SetAdapterPresent(false);
         };
-        EXPECT_NE(EraseFlashClick(b.s), 0);
+        EXPECT_FALSE(EraseFlashClick(b.s).Ok());
         EXPECT_TRUE(b.ui.Logged("No Adaptor Found!")) << b.ui.LogText();
         EXPECT_TRUE(b.ui.Logged("Cart Erase Error!!!"));
         EXPECT_FALSE(b.ui.Logged("Cart Erase Ok"));

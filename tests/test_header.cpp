@@ -66,7 +66,7 @@ TEST_F(HeaderTest, GbImageIsRecognisedByItsLogoAloneAndNeverTouched) {
     std::memcpy(buf() + 0x134, title, 16);
     auto before = Snapshot();
     for (int mode = 0; mode <= 3; ++mode) {
-        EXPECT_EQ(CheckCartHeader(s, mode), 2) << mode;
+        EXPECT_EQ(CheckCartHeader(s, static_cast<HeaderCheck>(mode)), 2) << mode;
         EXPECT_EQ(s.GameNameText, "POKEMON");
     }
     EXPECT_EQ(Snapshot(), before);
@@ -74,11 +74,11 @@ TEST_F(HeaderTest, GbImageIsRecognisedByItsLogoAloneAndNeverTouched) {
 
     // A full 16-byte title with no NUL is taken whole; one wrong logo byte makes it a GBA image.
     std::memset(buf() + 0x134, 'A', 16);
-    EXPECT_EQ(CheckCartHeader(s, 0), 2);
+    EXPECT_EQ(CheckCartHeader(s, HeaderCheck::Quiet), 2);
     EXPECT_EQ(s.GameNameText, std::string(16, 'A'));
     buf()[0x133] ^= 1;
     s.Config.FixRom = 0;
-    EXPECT_EQ(CheckCartHeader(s, 0), -1);
+    EXPECT_EQ(CheckCartHeader(s, HeaderCheck::Quiet), -1);
 }
 
 TEST_F(HeaderTest, ValidGbaHeaderNameAndNameLineByMode) {
@@ -87,17 +87,17 @@ TEST_F(HeaderTest, ValidGbaHeaderNameAndNameLineByMode) {
     buf()[0xA7] = 'Q';    // after the NUL: not part of the name
     buf()[0xBD] = ExpectedComplement(buf());
     auto before = Snapshot();
-    EXPECT_EQ(CheckCartHeader(s, 0), 0);
+    EXPECT_EQ(CheckCartHeader(s, HeaderCheck::Quiet), 0);
     EXPECT_EQ(s.GameNameText, "ZELDA");
-    EXPECT_EQ(CheckCartHeader(s, 2), 0);
+    EXPECT_EQ(CheckCartHeader(s, HeaderCheck::Repair), 0);
     EXPECT_TRUE(ui.log.empty());
-    EXPECT_EQ(CheckCartHeader(s, 1), 0);
-    EXPECT_EQ(CheckCartHeader(s, 3), 0);
+    EXPECT_EQ(CheckCartHeader(s, HeaderCheck::Logged), 0);
+    EXPECT_EQ(CheckCartHeader(s, HeaderCheck::RepairLogged), 0);
     EXPECT_EQ(ui.log, (std::vector<std::string>{"Game Name = ZELDA", "Game Name = ZELDA"}));
     EXPECT_EQ(Snapshot(), before);
 
     MakeGba("ABCDEFGHIJKL");  // all 12 bytes used
-    EXPECT_EQ(CheckCartHeader(s, 0), 0);
+    EXPECT_EQ(CheckCartHeader(s, HeaderCheck::Quiet), 0);
     EXPECT_EQ(s.GameNameText, "ABCDEFGHIJKL");
 }
 
@@ -113,14 +113,14 @@ TEST_F(HeaderTest, RepairOfLogoAndComplementFollowsModeAndFixRom) {
 
     // FixRom on, mode 2: both repaired silently.
     damage();
-    EXPECT_EQ(CheckCartHeader(s, 2), 0);
+    EXPECT_EQ(CheckCartHeader(s, HeaderCheck::Repair), 0);
     EXPECT_EQ(Snapshot(), good);
     EXPECT_TRUE(ui.log.empty());
     EXPECT_EQ(s.GameNameText, "METROID");
 
     // Mode 3 says what it repaired, then the name.
     damage();
-    EXPECT_EQ(CheckCartHeader(s, 3), 0);
+    EXPECT_EQ(CheckCartHeader(s, HeaderCheck::RepairLogged), 0);
     EXPECT_EQ(Snapshot(), good);
     EXPECT_EQ(ui.log,
               (std::vector<std::string>{"Logo Area fixed", "Complement Check fixed", "Game Name = METROID"}));
@@ -132,7 +132,7 @@ TEST_F(HeaderTest, RepairOfLogoAndComplementFollowsModeAndFixRom) {
     for (int mode = 0; mode <= 3; ++mode) {
         damage();
         auto before = Snapshot();
-        EXPECT_EQ(CheckCartHeader(s, mode), -1) << mode;
+        EXPECT_EQ(CheckCartHeader(s, static_cast<HeaderCheck>(mode)), -1) << mode;
         EXPECT_EQ(Snapshot(), before) << mode;
     }
     EXPECT_EQ(s.GameNameText, "previous");
@@ -143,7 +143,7 @@ TEST_F(HeaderTest, RepairOfLogoAndComplementFollowsModeAndFixRom) {
     s.Config.FixRom = 1;
     ui.log.clear();
     damage();
-    EXPECT_EQ(CheckCartHeader(s, 1), -1);
+    EXPECT_EQ(CheckCartHeader(s, HeaderCheck::Logged), -1);
     EXPECT_EQ(ui.log, (std::vector<std::string>{"Logo Area Error!!!"}));
     EXPECT_NE(buf()[0x10], good[0x10]);
 
@@ -151,7 +151,7 @@ TEST_F(HeaderTest, RepairOfLogoAndComplementFollowsModeAndFixRom) {
     ui.log.clear();
     MakeGba("METROID");
     buf()[0xBD] ^= 1;
-    EXPECT_EQ(CheckCartHeader(s, 1), -1);
+    EXPECT_EQ(CheckCartHeader(s, HeaderCheck::Logged), -1);
     EXPECT_EQ(ui.log, (std::vector<std::string>{"Complement Check Error!!!"}));
 }
 
@@ -161,7 +161,7 @@ TEST_F(HeaderTest, FixedByteIsCorrectedBeforeTheComplementIsComputed) {
     MakeGba("MARIO");
     buf()[0xB2] = 0x00;
     buf()[0xBD] = ExpectedComplement(buf());
-    EXPECT_EQ(CheckCartHeader(s, 1), -1);
+    EXPECT_EQ(CheckCartHeader(s, HeaderCheck::Logged), -1);
     EXPECT_EQ(buf()[0xB2], 0x96);
     EXPECT_EQ(ui.log, (std::vector<std::string>{"Complement Check Error!!!"}));
 
@@ -169,7 +169,7 @@ TEST_F(HeaderTest, FixedByteIsCorrectedBeforeTheComplementIsComputed) {
     MakeGba("MARIO");
     buf()[0xB2] = 0x00;
     buf()[0xBD] = ExpectedComplement(buf());
-    EXPECT_EQ(CheckCartHeader(s, 2), 0);
+    EXPECT_EQ(CheckCartHeader(s, HeaderCheck::Repair), 0);
     EXPECT_EQ(buf()[0xB2], 0x96);
     EXPECT_EQ(buf()[0xBD], ExpectedComplement(buf()));
 
@@ -179,7 +179,7 @@ TEST_F(HeaderTest, FixedByteIsCorrectedBeforeTheComplementIsComputed) {
         MakeGba("MARIO");
         buf()[0xB2] = 0x00;
         buf()[0xBD] = ExpectedComplement(buf());
-        EXPECT_EQ(CheckCartHeader(s, fix ? 0 : 2), 0);
+        EXPECT_EQ(CheckCartHeader(s, fix ? HeaderCheck::Quiet : HeaderCheck::Repair), 0);
         EXPECT_EQ(buf()[0xB2], 0x00);
     }
 }
@@ -191,12 +191,12 @@ TEST_F(HeaderTest, ComplementWhoseSumIsZeroIsZero) {
     buf()[0xB2] = 0x96;
     buf()[0xA0] = 0x51;
     buf()[0xBD] = 0x77;
-    EXPECT_EQ(CheckCartHeader(s, 2), 0);
+    EXPECT_EQ(CheckCartHeader(s, HeaderCheck::Repair), 0);
     EXPECT_EQ(buf()[0xBD], 0x00);
     EXPECT_EQ(s.GameNameText, "Q");
     // And 0x00 is accepted as consistent.
     s.Config.FixRom = 0;
-    EXPECT_EQ(CheckCartHeader(s, 1), 0);
+    EXPECT_EQ(CheckCartHeader(s, HeaderCheck::Logged), 0);
     EXPECT_EQ(ui.log.back(), "Game Name = Q");
 }
 

@@ -24,7 +24,7 @@ int CheckUnchanged(const LoaderImage& img, int mode, std::string& name) {
     s.UI = &ui;
     s.Config.FixRom = 1;
     std::memcpy(s.ChunkBuffer.data(), img.data(), img.size());
-    const int r = CheckCartHeader(s, mode);
+    const int r = CheckCartHeader(s, static_cast<HeaderCheck>(mode));
     EXPECT_TRUE(std::equal(img.begin(), img.end(), s.ChunkBuffer.bytes.begin())) << "mode " << mode;
     EXPECT_TRUE(ui.log.empty() || mode & 1);
     name = s.GameNameText;

@@ -81,7 +81,7 @@ TEST_P(MultiGameEndToEnd, WriteCheckVerifyAndCatchACorruptByte) {
     ASSERT_EQ(s.GbRowCount, 2);
 
     // The list goes to the multi-game path by itself.
-    ASSERT_EQ(WriteClick(s), 0) << b.f.ui.LogText();
+    ASSERT_TRUE(WriteClick(s).Ok()) << b.f.ui.LogText();
     EXPECT_TRUE(b.f.ui.Logged("Write Multi-Files completed")) << b.f.ui.LogText();
     const bool vela = std::string(GetParam()).starts_with("vela");
     EXPECT_EQ(s.Cart.VelaLine != 0, vela);
@@ -138,13 +138,13 @@ TEST_P(MultiGameEndToEnd, WriteCheckVerifyAndCatchACorruptByte) {
 
     // Verify the same list against the cart.
     b.f.ui.log.clear();
-    ASSERT_EQ(VerifyClick(s), 0) << b.f.ui.LogText();
+    ASSERT_TRUE(VerifyClick(s).Ok()) << b.f.ui.LogText();
     EXPECT_TRUE(b.f.ui.Logged("Verify Multi-Files completed"));
 
     // One flipped byte in b's second chunk.
     b.f.sim().Flash()[(at[1] + 1) * 32768L + 777] ^= 0x10;
     b.f.ui.log.clear();
-    EXPECT_NE(VerifyClick(s), 0);
+    EXPECT_FALSE(VerifyClick(s).Ok());
     const auto& log = b.f.ui.log;
     const auto err = std::find(log.begin(), log.end(), "Verify Flash Error!!!(1)");
     ASSERT_NE(err, log.end()) << b.f.ui.LogText();
@@ -173,7 +173,7 @@ TEST(MultiGame, LoaderFilesReplaceTheBuiltInImages) {
     WriteFileBytes(b.dir.path() / "menu.gba", menu);
     s.Config.GbaLoaderFile.set((b.dir.path() / "menu.gba").string());
     s.Config.GbLoaderFile.set(b.dir.str());
-    ASSERT_EQ(WriteMultiGames(s, 0), 0) << b.f.ui.LogText();
+    ASSERT_TRUE(WriteMultiGames(s, MultiMode::Write).Ok()) << b.f.ui.LogText();
     EXPECT_TRUE(b.f.ui.Logged("1/6[GBA Loader] MYMENU"));
     EXPECT_TRUE(b.f.ui.Logged("6/6[GB Loader] # ROMBOLT MENU"));
     EXPECT_EQ(b.Chunk(0), Expected(menu, 32 * KiB));
@@ -182,7 +182,7 @@ TEST(MultiGame, LoaderFilesReplaceTheBuiltInImages) {
     b.f.ui.log.clear();
     menu.push_back(0);
     WriteFileBytes(b.dir.path() / "menu.gba", menu);
-    EXPECT_NE(WriteMultiGames(s, 0), 0);
+    EXPECT_FALSE(WriteMultiGames(s, MultiMode::Write).Ok());
     EXPECT_EQ(b.f.ui.log.at(b.f.ui.log.size() - 2), "Multi-Boot Files Size Error!!!");
     EXPECT_EQ(b.f.ui.log.back().rfind("Time = ", 0), 0u);
     EXPECT_FALSE(b.f.ui.busy);
@@ -197,7 +197,7 @@ TEST(MultiGame, FailuresBeforeAndDuringTheWrite) {
         WriteFileBytes(b.dir.path() / "e.gba", MakeGbaImage(64 * KiB, "ECHO", 15));
         AddSelectedFiles(s, b.dir.str(), {"e.gba"});
         const long programs = b.f.sim().BufferProgramCount();
-        EXPECT_NE(WriteMultiGames(s, 0), 0);
+        EXPECT_FALSE(WriteMultiGames(s, MultiMode::Write).Ok());
         EXPECT_EQ(b.f.ui.log.back(), "This  cart have not enough space for these files!!!");
         EXPECT_EQ(b.f.sim().BufferProgramCount(), programs);
         EXPECT_TRUE(b.f.ui.busyHistory.empty());  // never went busy
@@ -207,7 +207,7 @@ TEST(MultiGame, FailuresBeforeAndDuringTheWrite) {
         Bench b("vela-256M");
         AppState& s = b.f.s;
         std::filesystem::remove(b.dir.path() / "b.gba");
-        EXPECT_NE(WriteMultiGames(s, 0), 0);
+        EXPECT_FALSE(WriteMultiGames(s, MultiMode::Write).Ok());
         EXPECT_EQ(b.f.ui.log.back(), "File Open Error!!!");
         EXPECT_TRUE(b.f.ui.Logged("2/6[a.gba] ALPHA"));
         EXPECT_FALSE(b.f.ui.busy);
@@ -221,7 +221,7 @@ TEST(MultiGame, FailuresBeforeAndDuringTheWrite) {
         WriteFileBytes(dir.path() / "a.gba", MakeGbaImage(1024 * KiB, "ALPHA", 1));
         WriteFileBytes(dir.path() / "b.gba", MakeGbaImage(256 * KiB, "BRAVO", 2));
         AddSelectedFiles(f.s, dir.str(), {"a.gba", "b.gba"});
-        EXPECT_NE(WriteMultiGames(f.s, 0), 0);
+        EXPECT_FALSE(WriteMultiGames(f.s, MultiMode::Write).Ok());
         EXPECT_TRUE(f.ui.Logged("3/3[b.gba] BRAVO"));
         EXPECT_TRUE(f.ui.Logged("Write Flash Error!!!(1)")) << f.ui.LogText();
         EXPECT_EQ(f.ui.panels[1], "Write Error!!!");
@@ -239,7 +239,7 @@ TEST(MultiGame, FailuresBeforeAndDuringTheWrite) {
         AddSelectedFiles(f.s, dir.str(), {"a.gba", "a.gba"});
         for (int mode : {0, 1}) {
             f.ui.log.clear();
-            EXPECT_NE(WriteMultiGames(f.s, mode), 0);
+            EXPECT_FALSE(WriteMultiGames(f.s, static_cast<MultiMode>(mode)).Ok());
             EXPECT_TRUE(f.ui.Logged("1/3[GBA Loader] # ROMBOLT MENU")) << f.ui.LogText();
             EXPECT_TRUE(f.ui.Logged(mode == 0 ? "Write Flash Error!!!(0)" : "Verify Flash Error!!!(0)"))
                 << f.ui.LogText();
@@ -256,7 +256,7 @@ TEST(MultiGame, FailuresBeforeAndDuringTheWrite) {
         WriteFileBytes(b.dir.path() / "grow.ips", ips);  // 2 bytes at 1 MiB, a's cut length
         b.f.ui.files = {(b.dir.path() / "grow.ips").string()};
         const auto next = b.Chunk(33);
-        EXPECT_NE(WriteMultiGames(s, 0), 0);
+        EXPECT_FALSE(WriteMultiGames(s, MultiMode::Write).Ok());
         EXPECT_EQ(b.StartOf(1), 33);
         EXPECT_TRUE(b.f.ui.Logged("Cart Size Error!!!")) << b.f.ui.LogText();
         EXPECT_EQ(b.f.ui.panels[1], "Write Error!!!");
@@ -268,7 +268,7 @@ TEST(MultiGame, FailuresBeforeAndDuringTheWrite) {
         b.f.ui.onPump = [&b] {
             if (!b.f.ui.log.empty() && b.f.ui.log.back() == "2/6[a.gba] ALPHA") b.f.s.StopRequested = 1;
         };
-        EXPECT_NE(WriteMultiGames(b.f.s, 0), 0);
+        EXPECT_FALSE(WriteMultiGames(b.f.s, MultiMode::Write).Ok());
         const auto& log = b.f.ui.log;
         const auto stop = std::find(log.begin(), log.end(), "Stop process !!!");
         ASSERT_NE(stop, log.end());
@@ -287,7 +287,7 @@ TEST(MultiGame, FailuresBeforeAndDuringTheWrite) {
         f.s.GameList.push_back(GameRow{"x.gba", "/nowhere", "65536", "", "GBA"});
         f.s.GameList.push_back(GameRow{"y.gb", "/nowhere", "65536", "", "GB"});
         UpdateListSize(f.s);
-        EXPECT_NE(WriteMultiGames(f.s, 1), 0);
+        EXPECT_FALSE(WriteMultiGames(f.s, MultiMode::Verify).Ok());
         EXPECT_EQ(f.ui.log.back(), "No Adaptor Found!");
     }
 }

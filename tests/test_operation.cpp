@@ -74,3 +74,39 @@ TEST(Progress, PercentIsTruncatedNeverRounded) {
     EXPECT_EQ(PercentOf(5, 5), 100);
     EXPECT_EQ(PercentOf(1, 0), 0);
 }
+
+TEST_F(Frame, TheFrameDecidesTheOutcomeAndEndsAnOperationLeftBusy) {
+    {
+        OperationFrame f(s);
+        EXPECT_EQ(f.Finish().Kind, OutcomeKind::Refused);  // ended before its transfer began
+    }
+    EXPECT_TRUE(ui.busyHistory.empty());
+    {
+        OperationFrame f(s);
+        f.Begin();
+        EXPECT_TRUE(ui.busy);
+        EXPECT_EQ(f.Finish().Kind, OutcomeKind::Failed);
+    }
+    EXPECT_FALSE(ui.busy);  // a path that forgot to end it
+    EXPECT_EQ(s.StopRequested, 1);
+    {
+        BeginLogSection(s);
+        OperationFrame f(s);
+        f.Begin();
+        EXPECT_TRUE(f.Conclude(0));
+        f.End("done");
+        EXPECT_EQ(f.Finish().Kind, OutcomeKind::Ok);
+    }
+    {
+        BeginLogSection(s);
+        OperationFrame f(s);
+        f.Begin();
+        s.StopRequested = 1;
+        EXPECT_TRUE(BlockStopTest(s));
+        EXPECT_FALSE(f.Conclude(kStopResult));
+        f.End();
+        EXPECT_EQ(f.Finish().Kind, OutcomeKind::Stopped);
+    }
+    EXPECT_EQ(ui.log,
+              (std::vector<std::string>{"done", "Time = 0 Sec", "", "Stop process !!!", "Time = 0 Sec"}));
+}

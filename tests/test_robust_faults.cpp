@@ -48,8 +48,9 @@ void ExpectIdle(OpBench& b) {
     EXPECT_EQ(b.s.CurrentFile, nullptr);
 }
 
-void ExpectFailed(OpBench& b, int r, const std::string& successLine, const std::string& status) {
-    EXPECT_NE(r, 0);
+void ExpectFailed(OpBench& b, const OperationResult& r, const std::string& successLine,
+                  const std::string& status) {
+    EXPECT_FALSE(r.Ok());
     EXPECT_FALSE(b.ui.Logged(successLine)) << b.ui.LogText();
     EXPECT_EQ(b.ui.panels[1], status) << b.ui.LogText();
     ExpectIdle(b);
@@ -111,7 +112,7 @@ void FillSave(OpBench& b, std::uint32_t seed) { test::FillPattern(b.f.sim().Save
 TEST(Unplugged, BeforeAnyOperationNothingStartsAndNothingChanges) {
     SimConfig c = SaveCart();
     c.adapterPresent = false;
-    using Op = std::function<int(OpBench&)>;
+    using Op = std::function<OperationResult(OpBench&)>;
     const std::vector<std::pair<const char*, Op>> ops = {
         {"write", [](OpBench& b) { return WriteClick(b.s); }},
         {"verify", [](OpBench& b) { return VerifyClick(b.s); }},
@@ -135,7 +136,7 @@ TEST(Unplugged, BeforeAnyOperationNothingStartsAndNothingChanges) {
         b.ui.files = {b.File("in.sav", std::vector<std::uint8_t>(65536, 0x11))};
         const auto flash = b.Flash();
         const auto save = b.f.sim().Save();
-        EXPECT_NE(op(b), 0);
+        EXPECT_EQ(op(b).Kind, OutcomeKind::Refused);
         EXPECT_EQ(b.ui.log.back(), "No Adaptor Found!");
         EXPECT_TRUE(b.ui.busyHistory.empty());  // never went busy
         EXPECT_TRUE(b.ui.dialogsShown.empty());
@@ -169,8 +170,7 @@ TEST(Unplugged, MidwayReadsNeverLookGood) {
         b.ui.files = {out};
         b.ui.cartSizeAnswer = [](int) { return 32; };
         UnplugAt(b, "Reading...", n);
-        const int r = ReadClick(b.s);
-        ExpectFailed(b, r, "Read ok", "Backup Error!!!");
+        ExpectFailed(b, ReadClick(b.s), "Read ok", "Backup Error!!!");
         EXPECT_TRUE(b.ui.Logged("Backup Error!!!"));
         const auto file = test::ReadFileBytes(out);
         EXPECT_EQ(file.size() % kChunk, 0u);
@@ -204,7 +204,7 @@ TEST(Unplugged, MidwayReadsNeverLookGood) {
         std::fill(image.begin() + kChunk, image.end(), 0xFF);
         OpBench b(test::SimConfigFor("single-32M"));
         b.OneGame("t.gba", image);
-        ASSERT_EQ(WriteClick(b.s), 0);
+        ASSERT_TRUE(WriteClick(b.s).Ok());
         b.ui.log.clear();
         UnplugAt(b, "Verifying...", n);
         ExpectFailed(b, VerifyClick(b.s), "Verify Cart with File Ok", "Verify Error!!!");
@@ -234,7 +234,7 @@ TEST(Unplugged, MidwayWritesStopAtTheChunkTheLogNames) {
         std::fill(image.begin() + kChunk, image.end(), 0xFF);
         OpBench b(test::SimConfigFor("single-32M"));
         b.OneGame("s.gba", image);
-        ASSERT_EQ(WriteClick(b.s), 0);
+        ASSERT_TRUE(WriteClick(b.s).Ok());
         b.s.SkipUnchanged = true;
         b.ui.log.clear();
         UnplugAt(b, "writing...", 4);
@@ -286,7 +286,7 @@ TEST(Unplugged, MidwayWritesStopAtTheChunkTheLogNames) {
 struct Scenario {
     std::function<SimConfig()> cart;
     std::function<void(OpBench&)> setUp;  // game list, dialog answers, files
-    std::function<int(OpBench&)> run;
+    std::function<OperationResult(OpBench&)> run;
     std::string successLine;
     std::string failStatus;
     // What the cart (and files) hold after a run that ended with result r,
@@ -348,7 +348,7 @@ void SweepStops(const Scenario& sc) {
             trace.push_back({b.ui.pumps, b.ui.busy, b.ui.panels[1], b.f.sim().TotalEraseCount(),
                              b.f.sim().BufferProgramCount()});
         };
-        ASSERT_EQ(sc.run(b), 0) << b.ui.LogText();
+        ASSERT_TRUE(sc.run(b).Ok()) << b.ui.LogText();
         ASSERT_FALSE(trace.empty());
     }
     for (const auto& [pump, mark] : StopPoints(trace, sc.thorough)) {
@@ -369,7 +369,8 @@ void SweepStops(const Scenario& sc) {
             }
             const auto flash = b.Flash();
             const auto save = b.f.sim().Save();
-            const int r = sc.run(b);
+            const OperationResult result = sc.run(b);
+            const int r = result.Ok() ? 0 : -1;
             if (r == 0) {
                 // Pressed after the last stop test: the operation had done its work.
                 EXPECT_TRUE(b.ui.Logged(sc.successLine) || b.ui.panels[1] == sc.successLine)
@@ -381,6 +382,7 @@ void SweepStops(const Scenario& sc) {
                     << b.ui.LogText();
                 EXPECT_FALSE(b.ui.Logged(sc.successLine)) << b.ui.LogText();
                 EXPECT_EQ(b.ui.panels[1], sc.failStatus) << b.ui.LogText();
+                EXPECT_EQ(result.Kind, OutcomeKind::Stopped) << OutcomeName(result.Kind);
             }
             ExpectIdle(b);
             EXPECT_TRUE(b.f.sim().AllChipsInReadArray()) << b.ui.LogText();
@@ -477,11 +479,11 @@ TEST(PortErrors, AnOperationWhoseDeviceFailsMidwayNamesTheErrorAndNeverSaysOk) {
         // Failing from the start: detection names it before "No Adaptor Found!".
         b.ui.onPump = nullptr;
         b.ui.log.clear();
-        EXPECT_NE(WriteClick(b.s), 0);
+        EXPECT_FALSE(WriteClick(b.s).Ok());
         EXPECT_EQ(b.ui.log, (std::vector<std::string>{"", line, "No Adaptor Found!"}));
         dev.gone = false;
         b.ui.log.clear();
-        EXPECT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+        EXPECT_TRUE(WriteClick(b.s).Ok()) << b.ui.LogText();
         EXPECT_FALSE(LoggedPrefix(b.ui, "Port error: "));
     }
 }
@@ -694,7 +696,7 @@ TEST(BackupFiles, AFailedOrStoppedBackupNeverCostsTheOlderOne) {
         b.ui.saverAnswer = {0, 2};
         b.ui.files = {out};
         UnplugAt(b, "Reading...", 4);
-        EXPECT_NE(SReadClick(b.s), 0);
+        EXPECT_FALSE(SReadClick(b.s).Ok());
         EXPECT_TRUE(b.ui.Logged("Backup Saver Error!!!"));
         EXPECT_TRUE(test::ReadFileBytes(out) == older);
         EXPECT_TRUE(OtherFiles(b, {"old.sav"}).empty());
@@ -702,7 +704,7 @@ TEST(BackupFiles, AFailedOrStoppedBackupNeverCostsTheOlderOne) {
         b.f.sim().SetAdapterPresent(true);
         b.ui.onPump = nullptr;
         b.ui.files = {out};
-        ASSERT_EQ(SReadClick(b.s), 0) << b.ui.LogText();
+        ASSERT_TRUE(SReadClick(b.s).Ok()) << b.ui.LogText();
         const auto& save = b.f.sim().Save();
         EXPECT_TRUE(test::ReadFileBytes(out) ==
                     std::vector<std::uint8_t>(save.begin(), save.begin() + 65536));
@@ -723,7 +725,7 @@ TEST(BackupFiles, AFailedOrStoppedBackupNeverCostsTheOlderOne) {
         b.ui.onPump = [&] {
             if (b.ui.panels[1] == "Reading..." && ++reading == 9) b.s.StopRequested = 1;
         };
-        EXPECT_NE(ReadClick(b.s), 0);
+        EXPECT_FALSE(ReadClick(b.s).Ok());
         EXPECT_TRUE(b.ui.Logged("Stop process !!!"));
         EXPECT_TRUE(test::ReadFileBytes(out) == older);
         EXPECT_TRUE(OtherFiles(b, {"old.gba"}).empty());
@@ -737,7 +739,7 @@ TEST(BackupFiles, AFailedOrStoppedBackupNeverCostsTheOlderOne) {
         std::filesystem::create_symlink(real, link);
         b.ui.saverAnswer = {0, 0};
         b.ui.files = {link};
-        ASSERT_EQ(SReadClick(b.s), 0) << b.ui.LogText();
+        ASSERT_TRUE(SReadClick(b.s).Ok()) << b.ui.LogText();
         EXPECT_TRUE(std::filesystem::is_symlink(link));
         EXPECT_EQ(test::ReadFileBytes(real).size(), 8192u);
     }
@@ -781,13 +783,13 @@ TEST(BackupFiles, NoOlderFileIsLostWhereNoSideFileCanBeMadeBesideIt) {
         const std::string out = b->File(name, older);
         b->ui.files = {out};
         UnplugAt(*b, "Reading...", 4);
-        EXPECT_NE(SReadClick(b->s), 0);
+        EXPECT_FALSE(SReadClick(b->s).Ok());
         EXPECT_TRUE(test::ReadFileBytes(out) == older);
         EXPECT_TRUE(OtherFiles(*b, {name}).empty());
         b->f.sim().SetAdapterPresent(true);
         b->ui.onPump = nullptr;
         b->ui.files = {out};
-        ASSERT_EQ(SReadClick(b->s), 0) << b->ui.LogText();
+        ASSERT_TRUE(SReadClick(b->s).Ok()) << b->ui.LogText();
         EXPECT_TRUE(test::ReadFileBytes(out) == saved(*b));
         EXPECT_TRUE(OtherFiles(*b, {name}).empty());
     }
@@ -800,7 +802,7 @@ TEST(BackupFiles, NoOlderFileIsLostWhereNoSideFileCanBeMadeBesideIt) {
         b.ui.files = {out};
         b.ui.cartSizeAnswer = [](int) { return 32; };
         UnplugAt(b, "Reading...", 9);
-        EXPECT_NE(ReadClick(b.s), 0);
+        EXPECT_FALSE(ReadClick(b.s).Ok());
         EXPECT_TRUE(b.ui.Logged("Backup Error!!!"));
         EXPECT_TRUE(test::ReadFileBytes(out) == older);
         EXPECT_TRUE(OtherFiles(b, {name}).empty());
@@ -816,12 +818,12 @@ TEST(BackupFiles, NoOlderFileIsLostWhereNoSideFileCanBeMadeBesideIt) {
         fs::create_symlink(real, link);
         b->ui.files = {link};
         UnplugAt(*b, "Reading...", 4);
-        EXPECT_NE(SReadClick(b->s), 0);
+        EXPECT_FALSE(SReadClick(b->s).Ok());
         EXPECT_TRUE(test::ReadFileBytes(real) == older);
         b->f.sim().SetAdapterPresent(true);
         b->ui.onPump = nullptr;
         b->ui.files = {link};
-        ASSERT_EQ(SReadClick(b->s), 0) << b->ui.LogText();
+        ASSERT_TRUE(SReadClick(b->s).Ok()) << b->ui.LogText();
         EXPECT_TRUE(fs::is_symlink(link));
         EXPECT_TRUE(test::ReadFileBytes(real) == saved(*b));
         EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere.path()), fs::directory_iterator()), 1);
@@ -837,13 +839,13 @@ TEST(BackupFiles, NoOlderFileIsLostWhereNoSideFileCanBeMadeBesideIt) {
         fs::create_hard_link(out, other);
         b->ui.files = {out};
         UnplugAt(*b, "Reading...", 4);
-        EXPECT_NE(SReadClick(b->s), 0);
+        EXPECT_FALSE(SReadClick(b->s).Ok());
         EXPECT_TRUE(test::ReadFileBytes(out) == older);
         EXPECT_TRUE(test::ReadFileBytes(other) == older);
         b->f.sim().SetAdapterPresent(true);
         b->ui.onPump = nullptr;
         b->ui.files = {out};
-        ASSERT_EQ(SReadClick(b->s), 0) << b->ui.LogText();
+        ASSERT_TRUE(SReadClick(b->s).Ok()) << b->ui.LogText();
         EXPECT_TRUE(test::ReadFileBytes(out) == saved(*b));
         EXPECT_TRUE(test::ReadFileBytes(other) == older);
         EXPECT_TRUE(OtherFiles(*b, {"mine.sav", "snapshot.sav"}).empty());
@@ -860,12 +862,12 @@ TEST(BackupFiles, NoOlderFileIsLostWhereNoSideFileCanBeMadeBesideIt) {
         AsOrdinaryUser([&] {
             b->ui.files = {out};
             UnplugAt(*b, "Reading...", 4);
-            EXPECT_NE(SReadClick(b->s), 0);
+            EXPECT_FALSE(SReadClick(b->s).Ok());
             EXPECT_TRUE(test::ReadFileBytes(out) == older);
             b->f.sim().SetAdapterPresent(true);
             b->ui.onPump = nullptr;
             b->ui.files = {out};
-            ASSERT_EQ(SReadClick(b->s), 0) << b->ui.LogText();
+            ASSERT_TRUE(SReadClick(b->s).Ok()) << b->ui.LogText();
             EXPECT_TRUE(test::ReadFileBytes(out) == saved(*b));
         });
         EXPECT_TRUE(OtherFiles(*b, {"locked.sav"}).empty());
@@ -980,7 +982,7 @@ TEST(InjectedFaults, SaveMemoryThatDoesNotReadBack) {
         OpBench b(test::SimConfigFor("single-32M", "none"));
         const std::string out = (b.dir.path() / "x.sav").string();
         b.ui.files = {restore ? b.File("x.sav", std::vector<std::uint8_t>(8192, 1)) : out};
-        EXPECT_NE(restore ? SWriteClick(b.s) : SReadClick(b.s), 0);
+        EXPECT_FALSE((restore ? SWriteClick(b.s) : SReadClick(b.s)).Ok());
         EXPECT_EQ(b.ui.log.back(), "No Save Data found!!!");
         EXPECT_EQ(b.ui.saverDialogs, 0);
         EXPECT_TRUE(b.ui.dialogsShown.empty());

@@ -90,13 +90,13 @@ TEST(BadImages, TooLargeForAnyCartIsRefusedBeforeTheCartIsTouched) {
         EXPECT_EQ(b.s.GameList[0].Size, std::to_string(size));
         EXPECT_EQ(b.s.FitNote, "");
         b.ui.log.clear();
-        EXPECT_NE(WriteClick(b.s), 0);
+        EXPECT_FALSE(WriteClick(b.s).Ok());
         EXPECT_TRUE(b.ui.Logged("Cart Size Error!!!"));
         ExpectCartUntouched(b, before);
     }
     // Its size cannot be held as a byte count: a verify refuses it too.
     b.ui.log.clear();
-    EXPECT_NE(VerifyClick(b.s), 0);
+    EXPECT_FALSE(VerifyClick(b.s).Ok());
     EXPECT_TRUE(b.ui.Logged("File Size Error!!!"));
     ExpectCartUntouched(b, before);
 }
@@ -136,7 +136,7 @@ TEST(BadImages, ListedFileThatIsGoneChangedOrNoFileIsRefused) {
             b.OneGame("g.gba", test::MakeGbaImage(listed, "GONE", 3));
             c.spoil(b);
             const auto before = b.Flash();
-            EXPECT_NE(verify ? VerifyClick(b.s) : WriteClick(b.s), 0);
+            EXPECT_FALSE((verify ? VerifyClick(b.s) : WriteClick(b.s)).Ok());
             ASSERT_GE(b.ui.log.size(), c.lines.size());
             EXPECT_TRUE(std::equal(c.lines.begin(), c.lines.end(), b.ui.log.end() - c.lines.size()))
                 << b.ui.LogText();
@@ -174,7 +174,7 @@ TEST(BadImages, MultiGameStopsAtAGameThatChangedSinceItWasListed) {
         }
         b.ui.log.clear();
         const auto before = b.Flash();
-        EXPECT_NE(WriteClick(b.s), 0);
+        EXPECT_FALSE(WriteClick(b.s).Ok());
         EXPECT_TRUE(b.ui.Logged("File Size Error!!!")) << b.ui.LogText();
         EXPECT_EQ(b.ui.panels[1], "Write Error!!!");  // not the first game's "Write ok"
         EXPECT_FALSE(b.ui.Logged("Write Multi-Files completed"));
@@ -204,7 +204,7 @@ TEST(BadSaveFiles, EveryBadLengthIsRefusedAndNothingIsWritten) {
         b.ui.busyHistory.clear();
         b.ui.saverAnswer = {0, 4};
         b.ui.files = {b.File("bad.sav", std::vector<std::uint8_t>(size, 0x00))};
-        EXPECT_NE(SWriteClick(b.s), 0);
+        EXPECT_FALSE(SWriteClick(b.s).Ok());
         EXPECT_TRUE(b.ui.Logged("FileSize = " + std::to_string(size)));
         EXPECT_EQ(b.ui.log.back(), "File Size Error!!!");
         EXPECT_TRUE(b.ui.busyHistory.empty());
@@ -218,7 +218,7 @@ TEST(BadSaveFiles, EveryBadLengthIsRefusedAndNothingIsWritten) {
         b.ui.log.clear();
         b.ui.saverAnswer = {0, 4};
         b.ui.files = {path};
-        EXPECT_NE(SWriteClick(b.s), 0);
+        EXPECT_FALSE(SWriteClick(b.s).Ok());
         EXPECT_EQ(b.ui.log.back(), "File Open Error!!!");
     }
     // A pipe (here with a writer, so that nothing could block) is no save file either.
@@ -229,7 +229,7 @@ TEST(BadSaveFiles, EveryBadLengthIsRefusedAndNothingIsWritten) {
     b.ui.log.clear();
     b.ui.saverAnswer = {0, 4};
     b.ui.files = {pipe};
-    EXPECT_NE(SWriteClick(b.s), 0);
+    EXPECT_FALSE(SWriteClick(b.s).Ok());
     EXPECT_EQ(b.ui.log.back(), "File Open Error!!!");
     ::close(writer);
     EXPECT_TRUE(b.f.sim().Save() == before);
@@ -241,7 +241,7 @@ TEST(BadSaveFiles, EveryBadLengthIsRefusedAndNothingIsWritten) {
         b.ui.log.clear();
         b.ui.saverAnswer = {0, 4};
         b.ui.files = {path};
-        EXPECT_NE(SReadClick(b.s), 0);
+        EXPECT_FALSE(SReadClick(b.s).Ok());
         EXPECT_TRUE(b.ui.Logged("File Open Error!!!"));
         EXPECT_TRUE(b.ui.Logged("Backup Saver Error!!!"));
         EXPECT_EQ(b.ui.panels[1], "Read Error!!!");
@@ -301,7 +301,7 @@ TEST(BadPatches, EveryRefusedPatchLeavesTheImageUnpatched) {
     };
     // A good patch first: its table must not survive into the later writes.
     b.ui.files = {b.File("good.ips", good)};
-    ASSERT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+    ASSERT_TRUE(WriteClick(b.s).Ok()) << b.ui.LogText();
     ASSERT_TRUE(b.ui.Logged("-->Ips Applied<--"));
     const auto plain = b.Prepared(image);
     ASSERT_FALSE(b.Cart(0, plain.size()) == plain);
@@ -310,7 +310,7 @@ TEST(BadPatches, EveryRefusedPatchLeavesTheImageUnpatched) {
         SCOPED_TRACE(p.what);
         b.ui.log.clear();
         b.ui.files = {p.path};
-        ASSERT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+        ASSERT_TRUE(WriteClick(b.s).Ok()) << b.ui.LogText();
         EXPECT_TRUE(b.ui.Logged("IpsFileName = " + p.path));
         EXPECT_FALSE(b.ui.Logged("-->Ips Applied<--"));
         if (p.message) {
@@ -363,7 +363,7 @@ TEST(BadNames, ControlCharactersAreShownNotObeyed) {
     EXPECT_EQ(b.ui.log, std::vector<std::string>{"File Name Error!!!(" + b.dir.str() + "/new\\x0Aline.gba)"});
     EXPECT_EQ(b.s.GameList[0].Name, name);  // the file is still found by its real name
     EXPECT_EQ(b.s.GameList[0].GameName, "T\\x1B]0;X\\x07\\x0AZ");
-    ASSERT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+    ASSERT_TRUE(WriteClick(b.s).Ok()) << b.ui.LogText();
     EXPECT_TRUE(b.ui.Logged("[a\\x1B[2Jb.gba] T\\x1B]0;X\\x07\\x0AZ")) << b.ui.LogText();
     for (const std::string& line : b.ui.log)
         for (char c : line) ASSERT_GE(static_cast<unsigned char>(c), 0x20) << line;
@@ -441,7 +441,7 @@ TEST(BadListFiles, TenThousandRowsAreRefusedByEveryCartWithoutTouchingIt) {
     EXPECT_EQ(b.ui.panels[4], "[10000] over 99 files!!!]");
     EXPECT_EQ(b.s.FitNote, "");
     const auto before = b.Flash();
-    EXPECT_NE(WriteClick(b.s), 0);
+    EXPECT_FALSE(WriteClick(b.s).Ok());
     EXPECT_EQ(b.ui.log.back(), "This  cart have not enough space for these files!!!");
     ExpectCartUntouched(b, before);
     // Saving it again gives the same file.

@@ -91,7 +91,7 @@ TEST(SaveMemory, ProbeTellsMirroredAndFullBanks) {
     }
     OpBench b(SaveCart("none"));
     b.ui.saverAnswer = {0, 1};
-    EXPECT_NE(SReadClick(b.s), 0);
+    EXPECT_FALSE(SReadClick(b.s).Ok());
     EXPECT_TRUE(b.ui.Logged("No Save Data found!!!"));
     EXPECT_EQ(b.ui.saverDialogs, 0);
 }
@@ -104,7 +104,7 @@ TEST(SaveMemory, BackupOfAUnitAndOfEverything) {
     // Bank 2, half B, quarter 3: unit 14, bank 1 at offset 0xC000.
     b.ui.saverAnswer = {14, 0};
     b.ui.files = {out};
-    ASSERT_EQ(SReadClick(b.s), 0) << b.ui.LogText();
+    ASSERT_TRUE(SReadClick(b.s).Ok()) << b.ui.LogText();
     EXPECT_TRUE(b.ui.Logged("FileName = " + out));
     EXPECT_TRUE(b.ui.Logged("Backup Saver 8K Ok"));
     EXPECT_EQ(b.ui.panels[1], "OK");
@@ -112,7 +112,7 @@ TEST(SaveMemory, BackupOfAUnitAndOfEverything) {
 
     b.ui.saverAnswer = {0, 4};
     b.ui.files = {out};
-    ASSERT_EQ(SReadClick(b.s), 0) << b.ui.LogText();
+    ASSERT_TRUE(SReadClick(b.s).Ok()) << b.ui.LogText();
     EXPECT_TRUE(b.ui.Logged("Backup Saver 256K Ok"));
     EXPECT_EQ(test::ReadFileBytes(out), b.f.sim().Save());
 }
@@ -127,7 +127,7 @@ TEST(SaveMemory, RestoreAcrossBanksAndCutToTheSelection) {
     test::FillPattern(file, 99);
     b.ui.saverAnswer = {4, 3};
     b.ui.files = {b.File("r.sav", file)};
-    ASSERT_EQ(SWriteClick(b.s), 0) << b.ui.LogText();
+    ASSERT_TRUE(SWriteClick(b.s).Ok()) << b.ui.LogText();
     EXPECT_TRUE(b.ui.Logged("FileSize = 131072"));
     EXPECT_TRUE(b.ui.Logged("Write Saver Ok"));
     EXPECT_EQ(b.ui.panels[1], "Write Ok");
@@ -141,7 +141,7 @@ TEST(SaveMemory, RestoreAcrossBanksAndCutToTheSelection) {
     b.ui.log.clear();
     b.ui.saverAnswer = {17, 1};
     b.ui.files = {b.File("r64.sav", file64)};
-    ASSERT_EQ(SWriteClick(b.s), 0) << b.ui.LogText();
+    ASSERT_TRUE(SWriteClick(b.s).Ok()) << b.ui.LogText();
     EXPECT_TRUE(b.ui.Logged("Fixed Saver Size(32K)"));
     std::copy(file64.begin(), file64.begin() + 32768, want.begin() + 17 * 8192);
     EXPECT_EQ(b.f.sim().Save(), want);
@@ -150,7 +150,7 @@ TEST(SaveMemory, RestoreAcrossBanksAndCutToTheSelection) {
     b.ui.log.clear();
     b.ui.saverAnswer = {28, 1};
     b.ui.files = {b.File("r8.sav", std::vector<std::uint8_t>(8192, 0x5A))};
-    ASSERT_EQ(SWriteClick(b.s), 0) << b.ui.LogText();
+    ASSERT_TRUE(SWriteClick(b.s).Ok()) << b.ui.LogText();
     std::fill(want.begin() + 28 * 8192, want.begin() + 29 * 8192, 0x5A);
     EXPECT_EQ(b.f.sim().Save(), want);
 }
@@ -167,7 +167,7 @@ TEST(SaveMemory, RestoreLargerThanTheMemoryFails) {
         test::FillPattern(file, 5);
         b.ui.saverAnswer = {0, sizeIndex};
         b.ui.files = {b.File("big.sav", file)};
-        EXPECT_NE(SWriteClick(b.s), 0);
+        EXPECT_FALSE(SWriteClick(b.s).Ok());
         EXPECT_FALSE(b.ui.Logged("Write Saver Ok")) << b.ui.LogText();
         EXPECT_TRUE(b.ui.Logged("Verify Save Data Error!!!(0)")) << b.ui.LogText();
         EXPECT_EQ(b.ui.panels[1], "Write Error!!!");
@@ -185,7 +185,7 @@ TEST(SaveMemory, RefusedRangesFilesAndFailures) {
         b.ui.saverAnswer = {0, 4};
         b.ui.files = {b.File("bad.sav", std::vector<std::uint8_t>(bad, 0))};
         b.ui.busyHistory.clear();
-        EXPECT_NE(SWriteClick(b.s), 0);
+        EXPECT_FALSE(SWriteClick(b.s).Ok());
         EXPECT_TRUE(b.ui.Logged("File Size Error!!!")) << bad;
         EXPECT_TRUE(b.ui.busyHistory.empty());
         EXPECT_EQ(b.s.CurrentFile, nullptr);
@@ -194,19 +194,19 @@ TEST(SaveMemory, RefusedRangesFilesAndFailures) {
 
     b.ui.log.clear();
     b.ui.saverAnswer = {24, 3};  // bank 4 + 128K runs past 256 KiB
-    EXPECT_NE(SReadClick(b.s), 0);
+    EXPECT_FALSE(SReadClick(b.s).Ok());
     EXPECT_TRUE(b.ui.Logged("Bank Select or Size Select Error!!!"));
-    b.ui.saverAnswer = {24, 2};     // bank 4 + 64K fits
-    EXPECT_NE(SReadClick(b.s), 0);  // but no file is chosen
+    b.ui.saverAnswer = {24, 2};          // bank 4 + 64K fits
+    EXPECT_FALSE(SReadClick(b.s).Ok());  // but no file is chosen
     EXPECT_TRUE(b.ui.Logged("Backup Saver Cancel"));
     b.ui.saverAnswer = {-1, -1};
-    EXPECT_NE(SWriteClick(b.s), 0);
+    EXPECT_FALSE(SWriteClick(b.s).Ok());
     EXPECT_TRUE(b.ui.Logged("Saver Select Cancel"));
     // Closed by its close box or Esc: cancelled too, whatever it shows.
     b.ui.log.clear();
     b.ui.saverAnswer = {0, 1, true};
     b.ui.dialogsShown.clear();
-    EXPECT_NE(SWriteClick(b.s), 0);
+    EXPECT_FALSE(SWriteClick(b.s).Ok());
     EXPECT_TRUE(b.ui.Logged("Saver Select Cancel"));
     EXPECT_TRUE(b.ui.dialogsShown.empty());
 
@@ -218,7 +218,7 @@ TEST(SaveMemory, RefusedRangesFilesAndFailures) {
     b.ui.onPump = [&] {
         if (b.ui.panels[1] == "Reading..." && ++reading == 6) b.s.StopRequested = 1;
     };
-    EXPECT_NE(SReadClick(b.s), 0);
+    EXPECT_FALSE(SReadClick(b.s).Ok());
     EXPECT_TRUE(b.ui.Logged("Stop process !!!"));
     EXPECT_TRUE(b.ui.Logged("Backup Saver Error!!!"));
     EXPECT_EQ(b.ui.panels[1], "Read Error!!!");
@@ -234,7 +234,7 @@ TEST(SaveMemory, RefusedRangesFilesAndFailures) {
         f.ui.saverAnswer = {0, 4};
         f.ui.files = {restore ? f.File("w.sav", std::vector<std::uint8_t>(256 * 1024, 0x11))
                               : (f.dir.path() / "flaky.sav").string()};
-        EXPECT_NE(restore ? SWriteClick(f.s) : SReadClick(f.s), 0);
+        EXPECT_FALSE((restore ? SWriteClick(f.s) : SReadClick(f.s)).Ok());
         if (restore) {
             EXPECT_NE(f.ui.LogText().find("Write Save Data Error!!!("), std::string::npos) << f.ui.LogText();
             EXPECT_EQ(f.ui.panels[1], "Write Error!!!");

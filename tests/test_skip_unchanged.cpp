@@ -21,7 +21,7 @@ struct Rewrite {
     Rewrite(const std::string& model, const std::vector<std::uint8_t>& image) : b(DirtyCart(model), "skip") {
         b.s.Config.VerifyAfterWrite = 1;
         b.OneGame("old.gba", image);
-        EXPECT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+        EXPECT_TRUE(WriteClick(b.s).Ok()) << b.ui.LogText();
         blockBytes = b.f.sim().Model().interleaved ? 262144 : 131072;
     }
 
@@ -36,7 +36,7 @@ struct Rewrite {
         b.s.SkipUnchanged = skip;
         const long erases = b.f.sim().TotalEraseCount();
         const long programs = b.f.sim().BufferProgramCount();
-        const int r = WriteClick(b.s);
+        const int r = WriteClick(b.s).Ok() ? 0 : -1;
         return {r, b.f.sim().TotalEraseCount() - erases, b.f.sim().BufferProgramCount() - programs};
     }
     // Chip-level erases and buffer programs one erase block costs.
@@ -65,7 +65,7 @@ TEST(SkipUnchanged, IdenticalImageErasesAndProgramsNothing) {
             EXPECT_TRUE(w.b.f.sim().AllChipsInReadArray());
 
             w.b.ui.log.clear();
-            EXPECT_EQ(VerifyClick(w.b.s), 0) << w.b.ui.LogText();
+            EXPECT_TRUE(VerifyClick(w.b.s).Ok()) << w.b.ui.LogText();
         }
     }
 }
@@ -105,7 +105,7 @@ TEST(SkipUnchanged, OneChangedByteCostsOneBlock) {
             }
 
             w.b.ui.log.clear();
-            EXPECT_EQ(VerifyClick(w.b.s), 0) << w.b.ui.LogText();
+            EXPECT_TRUE(VerifyClick(w.b.s).Ok()) << w.b.ui.LogText();
         }
     }
 }
@@ -127,7 +127,7 @@ TEST(SkipUnchanged, EverythingChangedEndsLikeANormalWrite) {
         EXPECT_EQ(k.programs, n.programs);
         EXPECT_TRUE(skip.b.Flash() == normal.b.Flash());
         skip.b.ui.log.clear();
-        EXPECT_EQ(VerifyClick(skip.b.s), 0) << skip.b.ui.LogText();
+        EXPECT_TRUE(VerifyClick(skip.b.s).Ok()) << skip.b.ui.LogText();
     }
 }
 
@@ -160,7 +160,7 @@ TEST(SkipUnchanged, BlankFlashIsProgrammedWithoutAnErase) {
         const auto image = test::MakeGbaImage(3 * block + 5000, "NEW", 14);
         b.OneGame("new.gba", image);
 
-        ASSERT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+        ASSERT_TRUE(WriteClick(b.s).Ok()) << b.ui.LogText();
         // Only the block with the older image is erased, in each chip.
         EXPECT_EQ(b.f.sim().TotalEraseCount(), b.f.sim().ChipCount());
         for (int chip = 0; chip < b.f.sim().ChipCount(); ++chip) EXPECT_EQ(b.f.sim().EraseCount(chip, 0), 1);
@@ -168,7 +168,7 @@ TEST(SkipUnchanged, BlankFlashIsProgrammedWithoutAnErase) {
         const auto want = b.Prepared(image);
         EXPECT_EQ(b.Cart(0, want.size()), want);
         b.ui.log.clear();
-        EXPECT_EQ(VerifyClick(b.s), 0) << b.ui.LogText();
+        EXPECT_TRUE(VerifyClick(b.s).Ok()) << b.ui.LogText();
     }
 }
 
@@ -187,7 +187,7 @@ TEST(SkipUnchanged, ChunksProgrammedOverBlankFlashSurviveALaterEraseOfTheirBlock
         const auto image = test::MakeGbaImage(block, "NEW", 15);
         b.OneGame("new.gba", image);
 
-        ASSERT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+        ASSERT_TRUE(WriteClick(b.s).Ok()) << b.ui.LogText();
         EXPECT_EQ(b.f.sim().TotalEraseCount(), b.f.sim().ChipCount());
         EXPECT_EQ(b.f.sim().BufferProgramCount(), static_cast<long>((block + 2 * 32768) / 32));
         const auto want = b.Prepared(image);
@@ -209,7 +209,7 @@ TEST(SkipUnchanged, FailuresAndTheSettingItself) {
     auto changed = image;
     changed[5 * 32768 + 10] ^= 1;
     b.OneGame("g.gba", changed);
-    EXPECT_NE(WriteClick(b.s), 0);
+    EXPECT_FALSE(WriteClick(b.s).Ok());
     EXPECT_TRUE(b.ui.Logged("Write Flash Error!!!(4)")) << b.ui.LogText();
     EXPECT_EQ(b.f.sim().TotalEraseCount(), 1);
     EXPECT_TRUE(b.s.SkipUnchanged);  // the write leaves the setting as it found it

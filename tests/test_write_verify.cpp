@@ -36,7 +36,7 @@ TEST(WriteVerify, SizesOnSingleAndInterleavedCarts) {
             b.OneGame("game.gba", image);
             const std::vector<std::uint8_t> before = b.Flash();
 
-            ASSERT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+            ASSERT_TRUE(WriteClick(b.s).Ok()) << b.ui.LogText();
             EXPECT_TRUE(b.ui.Logged("Write To Cart Ok"));
             // The name line: none without chunks; the title, or whatever the
             // repaired header of a tiny image holds there.
@@ -61,7 +61,7 @@ TEST(WriteVerify, SizesOnSingleAndInterleavedCarts) {
             EXPECT_TRUE(std::equal(before.begin() + blockEnd, before.end(), b.Flash().begin() + blockEnd));
 
             b.ui.log.clear();
-            ASSERT_EQ(VerifyClick(b.s), 0) << b.ui.LogText();
+            ASSERT_TRUE(VerifyClick(b.s).Ok()) << b.ui.LogText();
             EXPECT_TRUE(b.ui.Logged("Verify Cart with File Ok"));
             EXPECT_EQ(b.ui.panels[1], "Verify ok");
             EXPECT_EQ(b.ui.log.front(), "");  // separator before every later operation
@@ -78,7 +78,7 @@ TEST(WriteVerify, ExactCapacityFitsAndOneByteMoreDoesNot) {
 
         b.OneGame("big.gba", image);
         const std::vector<std::uint8_t> before = b.Flash();
-        EXPECT_NE(WriteClick(b.s), 0);
+        EXPECT_FALSE(WriteClick(b.s).Ok());
         EXPECT_TRUE(b.ui.Logged("Cart Size Error!!!"));
         EXPECT_FALSE(LoggedPrefix(b.ui, "Time = "));
         EXPECT_EQ(b.f.sim().TotalEraseCount(), 0);
@@ -88,7 +88,7 @@ TEST(WriteVerify, ExactCapacityFitsAndOneByteMoreDoesNot) {
         image.resize(cap);
         b.OneGame("full.gba", image);
         b.ui.log.clear();
-        ASSERT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+        ASSERT_TRUE(WriteClick(b.s).Ok()) << b.ui.LogText();
         EXPECT_EQ(b.Flash(), b.Prepared(image));
     }
     // The interleaved cart filled to the last chunk: the largest chunk number
@@ -98,7 +98,7 @@ TEST(WriteVerify, ExactCapacityFitsAndOneByteMoreDoesNot) {
     auto image = test::MakeGbaImage(cap, "FULLPAIR", 12);
     b.OneGame("full.gba", image);
     b.s.Config.VerifyAfterWrite = 1;
-    ASSERT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+    ASSERT_TRUE(WriteClick(b.s).Ok()) << b.ui.LogText();
     EXPECT_EQ(b.Flash(), b.Prepared(image));
 
     // The image twice over: addresses past the flash mirror it, so a verify
@@ -106,7 +106,7 @@ TEST(WriteVerify, ExactCapacityFitsAndOneByteMoreDoesNot) {
     image.insert(image.end(), image.begin(), image.end());
     b.OneGame("twice.gba", image);
     b.ui.log.clear();
-    EXPECT_NE(VerifyClick(b.s), 0);
+    EXPECT_FALSE(VerifyClick(b.s).Ok());
     EXPECT_TRUE(b.ui.Logged("Cart Size Error!!!")) << b.ui.LogText();
     EXPECT_FALSE(b.ui.Logged("Verify Cart with File Ok"));
 }
@@ -124,7 +124,7 @@ TEST(WriteVerify, ProgramErrorAndMismatchNameTheChunkOfTheImage) {
     b.s.CurrentFilePath = (b.dir.path() / "err.gba").string();
     ASSERT_EQ(OpenImageForRead(b.s), 0);
     BeginOperation(b.s);
-    EXPECT_EQ(WriteImage(b.s, static_cast<std::int32_t>(image.size()), 8, 0), -1);
+    EXPECT_EQ(WriteImage(b.s, static_cast<std::int32_t>(image.size()), 8, IpsOffer::No), -1);
     EXPECT_TRUE(b.ui.Logged("Write Flash Error!!!(2)"));
     EXPECT_EQ(b.s.CurrentFile, nullptr);
     EndOperation(b.s);
@@ -135,7 +135,7 @@ TEST(WriteVerify, ProgramErrorAndMismatchNameTheChunkOfTheImage) {
     // The command says so in the status panel and does not claim success.
     b.ui.log.clear();
     b.OneGame("err.gba", test::MakeGbaImage(12 * 32768, "ERR", 4));
-    EXPECT_NE(WriteClick(b.s), 0);
+    EXPECT_FALSE(WriteClick(b.s).Ok());
     EXPECT_TRUE(b.ui.Logged("Write Flash Error!!!(10)"));
     EXPECT_EQ(b.ui.panels[1], "Write Error!!!");
     EXPECT_FALSE(b.ui.Logged("Write To Cart Ok"));
@@ -145,10 +145,10 @@ TEST(WriteVerify, ProgramErrorAndMismatchNameTheChunkOfTheImage) {
     OpBench v(test::SimConfigFor("single-32M"));
     auto img = test::MakeGbaImage(3 * 32768, "MISMATCH", 5);
     v.OneGame("m.gba", img);
-    ASSERT_EQ(WriteClick(v.s), 0);
+    ASSERT_TRUE(WriteClick(v.s).Ok());
     v.Flash()[32768 + 1234] ^= 0x10;
     v.ui.log.clear();
-    EXPECT_NE(VerifyClick(v.s), 0);
+    EXPECT_FALSE(VerifyClick(v.s).Ok());
     EXPECT_TRUE(v.ui.Logged("Verify Flash Error!!!(1)"));
     EXPECT_EQ(v.ui.panels[1], "Verify Error!!!");
     EXPECT_FALSE(v.ui.Logged("Verify Cart with File Ok"));
@@ -164,7 +164,7 @@ TEST(WriteVerify, ProgramErrorAndMismatchNameTheChunkOfTheImage) {
             spoiled = true;
         }
     };
-    EXPECT_NE(WriteClick(v.s), 0);
+    EXPECT_FALSE(WriteClick(v.s).Ok());
     EXPECT_TRUE(spoiled);
     EXPECT_TRUE(v.ui.Logged("Verify Flash Error!!!(2)"));
     EXPECT_EQ(v.ui.panels[1], "Write Error!!!");
@@ -182,7 +182,7 @@ TEST(WriteVerify, StopInEachPass) {
         b.ui.onPump = [&] {
             if (b.ui.panels[1] == pass && ++pumpsInPass == 20) b.s.StopRequested = 1;
         };
-        EXPECT_NE(WriteClick(b.s), 0);
+        EXPECT_FALSE(WriteClick(b.s).Ok());
         EXPECT_TRUE(b.ui.Logged("Stop process !!!"));
         EXPECT_EQ(b.ui.panels[1], "Write Error!!!");
         EXPECT_FALSE(b.ui.Logged("Write To Cart Ok"));
@@ -221,7 +221,7 @@ TEST(WriteVerify, IpsPatchAcrossAChunkBoundaryInBothPasses) {
     b.ui.files = {ips};
     const std::vector<std::uint8_t> before = b.Flash();
 
-    ASSERT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+    ASSERT_TRUE(WriteClick(b.s).Ok()) << b.ui.LogText();
     EXPECT_TRUE(b.ui.Logged("IpsFileName = " + ips));
     EXPECT_TRUE(b.ui.Logged("-->Ips Applied<--"));
     EXPECT_EQ(b.ui.dialogsShown, std::vector<FileDialog>{FileDialog::IpsFile});
@@ -239,15 +239,15 @@ TEST(WriteVerify, IpsPatchAcrossAChunkBoundaryInBothPasses) {
     // Verifying with the same patch succeeds; without it (dialog cancelled)
     // the first chunk differs.
     b.ui.files = {ips};
-    EXPECT_EQ(VerifyClick(b.s), 0) << b.ui.LogText();
+    EXPECT_TRUE(VerifyClick(b.s).Ok()) << b.ui.LogText();
     b.ui.log.clear();
-    EXPECT_NE(VerifyClick(b.s), 0);
+    EXPECT_FALSE(VerifyClick(b.s).Ok());
     EXPECT_TRUE(b.ui.Logged("Verify Flash Error!!!(0)"));
 
     // A patch that does not load leaves the image unpatched, and the write goes on.
     b.ui.files = {b.File("bad.ips", {'P', 'A', 'T', 'C', 'H', 'E', 'O', 'F'})};
     b.ui.log.clear();
-    ASSERT_EQ(WriteClick(b.s), 0);
+    ASSERT_TRUE(WriteClick(b.s).Ok());
     EXPECT_TRUE(b.ui.Logged("***** Ips Size Error *****"));
     EXPECT_EQ(b.Cart(0, 4 * 32768), b.Prepared(image));
 
@@ -255,14 +255,14 @@ TEST(WriteVerify, IpsPatchAcrossAChunkBoundaryInBothPasses) {
     // chunks 3 to 5 are erased flash on both sides): a verify with it fails there.
     b.ui.files = {b.File("tail.ips", test::IpsBytes({{6 * 32768, {7, 7}}}))};
     b.ui.log.clear();
-    EXPECT_NE(VerifyClick(b.s), 0);
+    EXPECT_FALSE(VerifyClick(b.s).Ok());
     EXPECT_TRUE(b.ui.Logged("Verify Flash Error!!!(6)")) << b.ui.LogText();
 
     // Lengthened past the end of the cart (4 MiB): refused before anything is erased.
     const long erases = b.f.sim().TotalEraseCount();
     b.ui.files = {b.File("far.ips", test::IpsBytes({{128 * 32768 - 1, {1, 2}}}))};
     b.ui.log.clear();
-    EXPECT_NE(WriteClick(b.s), 0);
+    EXPECT_FALSE(WriteClick(b.s).Ok());
     EXPECT_TRUE(b.ui.Logged("Cart Size Error!!!")) << b.ui.LogText();
     EXPECT_EQ(b.ui.panels[1], "Write Error!!!");
     EXPECT_EQ(b.f.sim().TotalEraseCount(), erases);
@@ -275,7 +275,7 @@ TEST(WriteVerify, PatchPastTheFileEndInItsLastChunkLeavesTheRestErased) {
     b.OneGame("s.gba", image);
     const std::string ips = b.File("s.ips", test::IpsBytes({{0x000800, {0x11, 0x22, 0x33}}}));
     b.ui.files = {ips};
-    ASSERT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+    ASSERT_TRUE(WriteClick(b.s).Ok()) << b.ui.LogText();
     const auto tail = b.Cart(1024, 32768 - 1024);
     for (std::size_t i = 0; i < tail.size(); ++i) {
         const std::size_t at = 1024 + i;
@@ -283,14 +283,32 @@ TEST(WriteVerify, PatchPastTheFileEndInItsLastChunkLeavesTheRestErased) {
         ASSERT_EQ(tail[i], want) << "byte " << at;
     }
     b.ui.files = {ips};
-    EXPECT_EQ(VerifyClick(b.s), 0) << b.ui.LogText();
+    EXPECT_TRUE(VerifyClick(b.s).Ok()) << b.ui.LogText();
+}
+
+TEST(WriteVerify, ARequiredPatchThatDoesNotLoadRefusesTheWriteBeforeTheCart) {
+    OpBench b(DirtyCart("single-32M"));
+    b.s.Config.IpsApply = 1;
+    b.s.PatchRequired = true;
+    b.OneGame("p.gba", test::MakeGbaImage(2 * 32768, "PATCHME", 23));
+    b.ui.files = {b.File("p.ips", {'N', 'O', 'T', 'I', 'P', 'S'})};
+    const std::vector<std::uint8_t> before = b.Flash();
+
+    const OperationResult r = WriteClick(b.s);
+    EXPECT_EQ(r.Kind, OutcomeKind::Refused) << OutcomeName(r.Kind) << b.ui.LogText();
+    EXPECT_TRUE(r.PatchNotApplied);
+    EXPECT_TRUE(LoggedPrefix(b.ui, "Ips Not Applied!!!("));
+    EXPECT_FALSE(b.ui.Logged("Write To Cart Ok"));
+    EXPECT_EQ(b.ui.panels[1], "Write Error!!!");
+    EXPECT_EQ(b.Flash(), before);
+    EXPECT_FALSE(b.ui.busy);
 }
 
 TEST(WriteVerify, GbImagesAndSeveralRowsTakeTheMultiGamePath) {
     OpBench b(test::SimConfigFor("strata-64M"));
     b.OneGame("a.gbc", test::MakeGbImage(32768, "GBGAME", 0x80, 1));
     b.s.GameList[0].GType = "GBC";
-    EXPECT_EQ(WriteClick(b.s), 0) << b.ui.LogText();
+    EXPECT_TRUE(WriteClick(b.s).Ok()) << b.ui.LogText();
     EXPECT_TRUE(b.ui.Logged("Write Multi-Files completed"));
     EXPECT_FALSE(b.ui.Logged("Write To Cart Ok"));
     // The GB game is not at the start of the cart: the loader is.
@@ -310,23 +328,23 @@ TEST(WriteVerify, PreparatoryFailuresEndWithoutSuccess) {
         c.adapterPresent = false;
         OpBench b(c);
         b.OneGame("g.gba", test::MakeGbaImage(32768, "G", 1));
-        EXPECT_NE(WriteClick(b.s), 0);
-        EXPECT_NE(VerifyClick(b.s), 0);
+        EXPECT_FALSE(WriteClick(b.s).Ok());
+        EXPECT_FALSE(VerifyClick(b.s).Ok());
         EXPECT_TRUE(b.ui.Logged("No Adaptor Found!"));
         EXPECT_FALSE(LoggedPrefix(b.ui, "Time = "));
     }
     {
         OpBench b(test::SimConfigFor("rom"));
         b.OneGame("g.gba", test::MakeGbaImage(32768, "G", 1));
-        EXPECT_NE(WriteClick(b.s), 0);
+        EXPECT_FALSE(WriteClick(b.s).Ok());
         EXPECT_TRUE(b.ui.Logged("Flash not found!!!"));
     }
     OpBench b(test::SimConfigFor("single-32M"));
     b.OneGame("g.gba", test::MakeGbaImage(32768, "G", 1));
     // The file has gone since it was listed.
     std::filesystem::remove(b.dir.path() / "g.gba");
-    EXPECT_NE(WriteClick(b.s), 0);
-    EXPECT_NE(VerifyClick(b.s), 0);
+    EXPECT_FALSE(WriteClick(b.s).Ok());
+    EXPECT_FALSE(VerifyClick(b.s).Ok());
     EXPECT_TRUE(b.ui.Logged("File Open Error!!!"));
     EXPECT_FALSE(b.ui.busy);
 
@@ -334,7 +352,7 @@ TEST(WriteVerify, PreparatoryFailuresEndWithoutSuccess) {
     b.OneGame("g.gba", test::MakeGbaImage(2 * 32768, "G", 1));
     b.s.GameList[0].Size = std::to_string(3 * 32768);
     b.ui.log.clear();
-    EXPECT_NE(WriteClick(b.s), 0);
+    EXPECT_FALSE(WriteClick(b.s).Ok());
     EXPECT_TRUE(b.ui.Logged("File Size Error!!!"));
     EXPECT_EQ(b.f.sim().TotalEraseCount(), 0);
     EXPECT_FALSE(b.ui.Logged("Write To Cart Ok"));

@@ -174,7 +174,7 @@ int AddSelectedFiles(AppState& s, const std::string& directory, const std::vecto
 
         s.GameList.push_back(GameRow{name, directory, std::to_string(length), "", ""});
         ++added;
-        const int h = CheckCartHeader(s, 0);
+        const int h = CheckCartHeader(s, HeaderCheck::Quiet);
         const std::string gameName = s.GameNameText;
 
         // A file that ends in 32 KiB of nothing but 0x00 or 0xFF carries padding.
@@ -289,7 +289,7 @@ void UpdateListSize(AppState& s) {
         }
         if (!fits.empty()) s.FitNote = "Only for:" + fits;
     }
-    SetPanelText(s, 4, ListSizePanelText(s));
+    SetPanelText(s, Panel::ListSize, ListSizePanelText(s));
     ProcessMessages(s);
 }
 
@@ -315,7 +315,8 @@ bool WriteListFile(const AppState& s, const std::string& path) {
     return put == text.size() && closed;
 }
 
-int ReadListFile(AppState& s, const std::string& path, bool replace) {
+int ReadListFile(AppState& s, const std::string& path, bool replace, int* refused) {
+    if (refused) *refused = 0;
     std::string text;
     if (const int r = ReadWholeFile(path, text); r != 0) return r;
     const std::vector<std::string> lines = SplitLines(text);
@@ -330,10 +331,12 @@ int ReadListFile(AppState& s, const std::string& path, bool replace) {
         // taken; nor is one of a type the cart layouts do not place.
         if (!ParseRowSize(row.Size) || CartBytesOfRow(s, row) == 0) {
             LogLine(s, "List Size Error!!!(" + row.Name + ": \"" + row.Size + "\")");
+            if (refused) ++*refused;
             continue;
         }
         if (!IsGbaClass(row.GType) && !IsGbClass(row.GType)) {
             LogLine(s, "List Type Error!!!(" + row.Name + ": \"" + row.GType + "\")");
+            if (refused) ++*refused;
             continue;
         }
         s.GameList.push_back(std::move(row));

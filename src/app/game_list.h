@@ -43,10 +43,11 @@ std::string ListSizePanelText(const AppState& s);
 // file cannot be read, kListFileTooLarge when it is over 16 MiB (the rows are
 // then left alone); a row whose "Size" is not a decimal byte count, that would
 // take no chunk in the cart, or whose "GType" is of neither class is refused
-// with a log line naming it. The caller runs UpdateListSize.
+// with a log line naming it and counted in `refused` (when given). The caller
+// runs UpdateListSize.
 inline constexpr int kListFileTooLarge = -2;
 bool WriteListFile(const AppState& s, const std::string& path);
-int ReadListFile(AppState& s, const std::string& path, bool replace);
+int ReadListFile(AppState& s, const std::string& path, bool replace, int* refused = nullptr);
 
 // Menu commands: run the file dialog, then the file routine, log the result.
 void SaveFromListClick(AppState& s);

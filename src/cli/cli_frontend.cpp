@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "app/app_state.h"
+#include "core/operation.h"
 
 namespace rombolt::cli {
 
@@ -78,12 +79,6 @@ CliFrontend::CliFrontend(AppState& s, Answers answers, bool progress, bool logTo
 
 CliFrontend::~CliFrontend() { ClearProgressLine(); }
 
-bool CliFrontend::Logged(std::string_view line) const {
-    for (const auto& l : log_)
-        if (l == line) return true;
-    return false;
-}
-
 double CliFrontend::SecondsSince(std::chrono::steady_clock::time_point t) const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
@@ -97,7 +92,6 @@ void CliFrontend::ClearProgressLine(bool showStatus) {
 }
 
 void CliFrontend::LogLine(std::string_view text) {
-    log_.emplace_back(text);
     if (lineShown_) {
         std::fputs("\r\033[K", stderr);
         lineShown_ = false;
@@ -110,16 +104,15 @@ void CliFrontend::LogLine(std::string_view text) {
 }
 
 void CliFrontend::SetPanelText(int index, std::string_view text) {
-    if (index == 0) {
+    if (index == static_cast<int>(Panel::PortMode)) {
         portMode_ = std::string(text);
         return;
     }
-    if (index != 1) return;
+    if (index != static_cast<int>(Panel::Status)) return;
     std::string t(text);
     if (t == status_) return;
     status_ = t;
     if (t.empty()) return;
-    statusHistory_.push_back(t);
     // A new status starts a new pass of the operation.
     percent_ = 0;
     passStart_ = std::chrono::steady_clock::now();

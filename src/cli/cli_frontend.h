@@ -55,12 +55,8 @@ public:
     // whenever a new pass starts (status text changes or the percentage falls back).
     void SetPassBytes(std::function<long long()> f) { passBytes_ = std::move(f); }
 
-    // What the operation showed.
-    const std::vector<std::string>& Log() const { return log_; }
-    bool Logged(std::string_view line) const;
-    // Status panel texts in the order they were set (empty texts left out).
-    const std::vector<std::string>& StatusHistory() const { return statusHistory_; }
-    std::string LastStatus() const { return statusHistory_.empty() ? std::string() : statusHistory_.back(); }
+    // What the operation showed (the log and the status texts are shown,
+    // never kept: the run's verdict is the operation's OperationResult).
     const std::string& PortMode() const { return portMode_; }
     int Picture() const { return picture_; }
     int OfferedCartSizeIndex() const { return offeredSizeIndex_; }
@@ -80,8 +76,6 @@ private:
     bool progress_;
     bool logToStderr_;
 
-    std::vector<std::string> log_;
-    std::vector<std::string> statusHistory_;
     std::string status_;
     std::string portMode_;
     int picture_ = 0;

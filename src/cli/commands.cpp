@@ -146,6 +146,7 @@ struct Session {
     SimPort* sim = nullptr;  // the back end, when it is a simulated cart
     std::unique_ptr<TracePort> trace;
     SentDigests sent;
+    OperationResult result;  // how the cart command ended
     std::string portText;
     std::vector<Item> items;
     std::vector<std::string> builtinLoaders;  // options of the loader files a multi-game write went without
@@ -183,6 +184,7 @@ bool LoadSettings(Session& ss) {
             return false;
         }
         s.Config.IpsApply = 1;
+        s.PatchRequired = true;
     } else if (s.Config.IpsApply == 1 && (o.command == Command::Write || o.command == Command::Verify)) {
         std::fprintf(stderr,
                      "rombolt: \"IPS Apply\" is on in config.sav but no --ips FILE was given: no patch\n");
@@ -266,10 +268,18 @@ bool LoadGameList(Session& ss) {
     const Options& o = ss.opt;
     if (o.list) {
         if (!ReadableFile(*o.list, "list file")) return false;
-        int rows = ReadListFile(s, *o.list, true);
+        int refused = 0;
+        int rows = ReadListFile(s, *o.list, true, &refused);
         if (rows < 0) {
             Error("list file " + *o.list +
                   (rows == kListFileTooLarge ? ": larger than 16 MiB, not a list file" : " cannot be read"));
+            return false;
+        }
+        // Every row asked for is written, or none: a row left out would
+        // leave the cart without a game the list names.
+        if (refused > 0) {
+            Error("list file " + *o.list + ": " + std::to_string(refused) +
+                  (refused == 1 ? " row was" : " rows were") + " refused (see the log)");
             return false;
         }
         if (s.GameList.empty()) {
@@ -298,38 +308,12 @@ bool LoadGameList(Session& ss) {
 
 // ---------------------------------------------------------------- results
 
-bool ErrorStatusShown(const CliFrontend& ui) {
-    for (const auto& t : ui.StatusHistory())
-        if (t.find("Error") != std::string::npos) return true;
-    return false;
-}
-
-// A failed port access (ppdev) during the run: whatever the operation said.
-bool PortErrorLogged(const CliFrontend& ui) {
-    for (const auto& l : ui.Log())
-        if (l.rfind("Port error: ", 0) == 0) return true;
-    return false;
-}
-
-bool EndsWithTimeLine(const CliFrontend& ui) {
-    const auto& log = ui.Log();
-    return !log.empty() && log.back().rfind("Time = ", 0) == 0;
-}
-
-// The operation's own verdict, its closing lines and the absence of an error
-// status and of Ctrl-C must all agree before a run counts as a success.
-bool EndedWith(const CliFrontend& ui, std::string_view line) {
-    const auto& log = ui.Log();
-    return EndsWithTimeLine(ui) && log.size() >= 2 && log[log.size() - 2] == line && !ErrorStatusShown(ui) &&
-           g_interrupts == 0;
-}
-
-std::string CartModelLine(const CliFrontend& ui) {
-    for (const auto& l : ui.Log()) {
-        if (l.rfind("Rombolt ", 0) == 0 && l.size() > 14 && l.compare(l.size() - 6, 6, " Found") == 0)
-            return l;
-    }
-    return "";
+// The report's "result:" line: a run that failed after the operation
+// succeeded (the cart not saved, say) failed.
+const char* ResultText(const Session& ss, bool ok) {
+    if (g_interrupts) return "stopped";
+    if (ok) return "ok";
+    return ss.result.Ok() ? "failed" : OutcomeName(ss.result.Kind);
 }
 
 // The built-in loaders only show what the cart holds; a user who believes the
@@ -360,10 +344,10 @@ bool WriteReport(Session& ss, bool ok) {
         return false;
     }
     const CliFrontend& ui = *ss.ui;
-    std::string model = CartModelLine(ui);
+    const std::string model = ss.result.CartModel.empty() ? "" : ss.result.CartModel + " Found";
     std::fprintf(f, "program: %s\n", VersionText());
     std::fprintf(f, "command: %s\n", ss.opt.commandName.c_str());
-    std::fprintf(f, "result: %s\n", g_interrupts ? "stopped" : ok ? "ok" : "failed");
+    std::fprintf(f, "result: %s\n", ResultText(ss, ok));
     std::fprintf(f, "port: %s, base %s, %s\n", ss.portText.c_str(), Hex(s.Link.DataPort).c_str(),
                  ui.PortMode().empty() ? "no adapter" : ui.PortMode().c_str());
     std::fprintf(f, "cart model: %s\n", model.empty() ? "not identified" : model.c_str());
@@ -394,14 +378,19 @@ long long CurrentImagePassBytes(const AppState& s) {
 
 // ---------------------------------------------------------------- commands
 
+// A query, not a transfer: no operation frame, the record is kept by hand.
 bool CmdInfo(Session& ss) {
     AppState& s = ss.s();
+    s.Result = OperationResult{};
     BeginLogSection(s);
     ResetProgress(s);
-    if (DetectAdapter(s) != 0) return false;
-    bool found = IdentifyFlash(s) == 0;
-    if (!found) LogLine(s, "Flash not found!!!");
-    EndOperation(s);
+    const bool detected = DetectAdapter(s) == 0;
+    bool found = detected && IdentifyFlash(s) == 0;
+    if (detected && !found) LogLine(s, "Flash not found!!!");
+    if (detected) EndOperation(s);
+    ss.result = s.Result;
+    ss.result.Kind = found && !s.Result.PortFailed ? OutcomeKind::Ok : OutcomeKind::Failed;
+    if (!detected) return false;
     // With speed "1" the port mode shown stays "EPP" while every transfer uses SPP cycles.
     std::fprintf(stderr, "adapter: found on %s, %s port, transfers in %s cycles\n", ss.portText.c_str(),
                  ss.ui->PortMode().c_str(), s.Link.SppMode ? "SPP" : "EPP");
@@ -458,11 +447,9 @@ bool CmdWriteVerify(Session& ss, bool verify) {
     ss.ui->SetPassBytes([&s] { return CurrentImagePassBytes(s); });
     const bool multi = s.GameList.size() > 1 || s.GbRowCount > 0;
     s.SentData = &ss.sent;
-    const int r = verify ? VerifyClick(s) : WriteClick(s);
+    ss.result = verify ? VerifyClick(s) : WriteClick(s);
     s.SentData = nullptr;
-    const char* okLine = multi ? (verify ? "Verify Multi-Files completed" : "Write Multi-Files completed")
-                               : (verify ? "Verify Cart with File Ok" : "Write To Cart Ok");
-    const bool ok = r == 0 && EndedWith(*ss.ui, okLine);
+    const bool ok = ss.result.Ok();
     if (ok) CollectWriteItems(ss, multi);
     return ok;
 }
@@ -471,9 +458,8 @@ bool CmdBackup(Session& ss) {
     AppState& s = ss.s();
     s.RawBackup = ss.opt.raw;
     ss.ui->SetPassBytes([&s] { return static_cast<long long>(s.ChosenCartSize) * kChunkBytes; });
-    const int r = ReadClick(s);
-    const bool ok = r == 0 && ss.ui->LastStatus() == "Read ok" && EndsWithTimeLine(*ss.ui) &&
-                    !ErrorStatusShown(*ss.ui) && g_interrupts == 0;
+    ss.result = ReadClick(s);
+    const bool ok = ss.result.Ok();
     if (ok) {
         std::string error;
         if (auto d = FileDigest(ss.opt.args[0], -1, error))
@@ -513,10 +499,9 @@ bool CmdSave(Session& ss, bool restore) {
     AppState& s = ss.s();
     ss.ui->SetPassBytes([&s] { return static_cast<long long>(s.Saver.UnitCount) * 8192; });
     s.SentData = &ss.sent;
-    const int r = restore ? SWriteClick(s) : SReadClick(s);
+    ss.result = restore ? SWriteClick(s) : SReadClick(s);
     s.SentData = nullptr;
-    const int idx = *ss.opt.saveSizeIndex;
-    const bool ok = r == 0 && EndedWith(*ss.ui, restore ? "Write Saver Ok" : kSaverSizes[idx].backupMessage);
+    const bool ok = ss.result.Ok();
     const std::string& file = ss.opt.args[0];
     if (ok && restore && ss.sent.Count() == 1) {
         ss.items.push_back({file, "written", ss.sent.Take(0)});
@@ -535,8 +520,8 @@ bool CmdSave(Session& ss, bool restore) {
 bool CmdErase(Session& ss) {
     AppState& s = ss.s();
     ss.ui->SetPassBytes([&s] { return static_cast<long long>(s.Cart.CapacityBytes); });
-    const int r = EraseFlashClick(s);
-    return r == 0 && EndedWith(*ss.ui, "Cart Erase Ok");
+    ss.result = EraseFlashClick(s);
+    return ss.result.Ok();
 }
 
 // ---------------------------------------------------------------- no hardware
@@ -712,11 +697,11 @@ int Run(Session& ss) {
     // The cart's files are written back while the lock is still held.
     std::string notSaved;
     if (ss.sim && !ss.sim->Flush(notSaved)) ok = false;
-    if (g_interrupts || PortErrorLogged(*ss.ui)) ok = false;
+    if (g_interrupts || ss.result.PortFailed) ok = false;
     ss.ui->ClearProgressLine(ok);
     if (!notSaved.empty()) Error("simulated cart " + *o.simDir + " not saved: " + notSaved);
     // A script sees why the run failed: the status panel's last verdict.
-    if (!ok && !ss.ui->LastStatus().empty()) Error(ss.ui->LastStatus());
+    if (!ok && !ss.result.Status.empty()) Error(ss.result.Status);
     for (const std::string& note : ss.notes) Error(note);
     if (ok) PrintItems(ss);
     if (ok && o.command == Command::Write) NoteBuiltinLoaders(ss);

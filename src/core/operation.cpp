@@ -8,13 +8,20 @@ namespace rombolt {
 // let one of them carry a control character to the window or a terminal.
 void LogLine(CoreState& s, std::string_view text) { s.UI->LogLine(VisibleText(text)); }
 
-void SetPanelText(CoreState& s, int index, std::string_view text) { s.UI->SetPanelText(index, text); }
+void SetPanelText(CoreState& s, Panel panel, std::string_view text) {
+    s.UI->SetPanelText(static_cast<int>(panel), text);
+}
+
+void SetStatusText(CoreState& s, std::string_view text) {
+    if (!text.empty()) s.Result.Status = text;
+    SetPanelText(s, Panel::Status, text);
+}
 
 void ResetProgress(CoreState& s) {
     s.ProgressPercent = 0;
     s.UI->ShowProgress(0);
-    SetPanelText(s, 1, "");
-    SetPanelText(s, 3, "");
+    SetPanelText(s, Panel::Status, "");
+    SetPanelText(s, Panel::Time, "");
 }
 
 void ShowProgress(CoreState& s) { s.UI->ShowProgress(s.ProgressPercent); }
@@ -33,7 +40,7 @@ void BeginOperation(CoreState& s) {
     s.StopRequested = 0;
     s.UI->SetBusy(true);
     s.ElapsedSeconds = 0;
-    SetPanelText(s, 3, "0 Sec");
+    SetPanelText(s, Panel::Time, "0 Sec");
     ProcessMessages(s);
 }
 
@@ -51,6 +58,7 @@ bool ReportPortFailure(CoreState& s) {
     const std::string failure = s.Port->Failure();
     if (failure.empty()) return false;
     s.Port->ClearFailure();
+    s.Result.PortFailed = true;
     LogLine(s, "Port error: " + failure);
     return true;
 }
@@ -77,9 +85,73 @@ void ReportStop(CoreState& s) {
     EndOperation(s);
 }
 
+bool BlockStopTest(CoreState& s) {
+    ProcessMessages(s);
+    if (!s.StopRequested) return false;
+    ReportStop(s);
+    return true;
+}
+
+const char* OutcomeName(OutcomeKind kind) {
+    switch (kind) {
+        case OutcomeKind::Ok:
+            return "ok";
+        case OutcomeKind::Failed:
+            return "failed";
+        case OutcomeKind::Stopped:
+            return "stopped";
+        case OutcomeKind::Cancelled:
+            return "cancelled";
+        case OutcomeKind::Refused:
+            return "refused";
+    }
+    return "failed";
+}
+
+OperationFrame::OperationFrame(CoreState& s) : s_(s) {
+    s_.Result = OperationResult{};
+    s_.Result.Kind = OutcomeKind::Failed;
+}
+
+OperationFrame::~OperationFrame() {
+    if (began_ && !ended_) EndOperation(s_);
+}
+
+void OperationFrame::Begin() {
+    began_ = true;
+    BeginOperation(s_);
+}
+
+bool OperationFrame::Conclude(int r) {
+    ok_ = (r & 0xFF) == 0 && StoreCart(s_);
+    return ok_;
+}
+
+void OperationFrame::End(std::string_view line) {
+    Idle();
+    if (!line.empty()) LogLine(s_, line);
+    LogElapsedTime(s_);
+}
+
+void OperationFrame::Idle() {
+    ended_ = true;
+    EndOperation(s_);
+}
+
+OperationResult OperationFrame::Finish() {
+    OutcomeKind& kind = s_.Result.Kind;
+    // Cancelled and Refused are set by the step that asked or refused.
+    const bool marked = kind == OutcomeKind::Cancelled || kind == OutcomeKind::Refused;
+    if (ok_ && !s_.Result.PortFailed)
+        kind = OutcomeKind::Ok;
+    else if (!marked)
+        kind = s_.StopLogged ? OutcomeKind::Stopped : began_ ? OutcomeKind::Failed : OutcomeKind::Refused;
+    return s_.Result;
+}
+
 void TimerTick(CoreState& s) {
     s.ElapsedSeconds += 1;
-    SetPanelText(s, 3, std::to_string(s.ElapsedSeconds) + " Sec");
+    SetPanelText(s, Panel::Time, std::to_string(s.ElapsedSeconds) + " Sec");
     ProcessMessages(s);
 }
 

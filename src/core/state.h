@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/frontend.h"
+#include "core/outcome.h"
 #include "core/settings.h"
 #include "port/ioport.h"
 
@@ -81,6 +82,9 @@ struct CoreState {
     // operation began as well as in it.
     std::uint8_t StopLogged = 0;
     std::string MessagePrefix;
+    // The running (or last) operation's record, begun afresh by its
+    // OperationFrame (core/operation.h).
+    OperationResult Result;
 
     // Every adapter detection begins a new session with the adapter: the layers
     // above forget what they did to the cart in the last one (the flash layer

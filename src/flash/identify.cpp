@@ -6,6 +6,7 @@
 #include "core/operation.h"
 #include "flash/flash.h"
 #include "link/cartbus.h"
+#include "link/detect.h"
 #include "link/link.h"
 
 namespace rombolt {
@@ -194,12 +195,15 @@ int ShowCartModel(FlashState& s) {
     else
         HideCartPicture(s);
 
-    std::string line = "Rombolt ";
-    if (c.Interleaved) line += c.VelaLine ? "Vela " : "Strata ";
-    line += SizePiece(c);
-    line += " Found";
-    LogLine(s, line);
+    s.Result.CartModel = CartModelName(c);
+    LogLine(s, s.Result.CartModel + " Found");
     return 0;
+}
+
+std::string CartModelName(const CartInfo& c) {
+    std::string name = "Rombolt ";
+    if (c.Interleaved) name += c.VelaLine ? "Vela " : "Strata ";
+    return name + SizePiece(c);
 }
 
 void HideCartPicture(FlashState& s) { s.UI->ShowCartPicture(0); }
@@ -210,6 +214,13 @@ void LoadCartPicture(FlashState& s, int number) {
         return;
     }
     s.UI->ShowCartPicture(number);
+}
+
+int FindFlashCart(FlashState& s) {
+    if (DetectAdapter(s) != 0) return -1;
+    if (IdentifyFlash(s) == 0) return 0;
+    LogLine(s, "Flash not found!!!");
+    return -1;
 }
 
 }  // namespace rombolt

@@ -53,12 +53,12 @@ std::uint16_t GbGlobalChecksum(const std::uint8_t* image, std::size_t size) {
     return static_cast<std::uint16_t>(sum);
 }
 
-int CheckCartHeader(ImageState& s, int modeArg) {
-    const auto mode = static_cast<std::int8_t>(modeArg);
+int CheckCartHeader(ImageState& s, HeaderCheck mode) {
     const bool fix = s.Config.FixRom != 0;
-    const bool mayRepair = fix && mode >= 2;
-    const bool logErrors = mode == 1;
-    const bool logRepairs = mode == 3;
+    const bool mayRepair = fix && (mode == HeaderCheck::Repair || mode == HeaderCheck::RepairLogged);
+    const bool logErrors = mode == HeaderCheck::Logged;
+    const bool logRepairs = mode == HeaderCheck::RepairLogged;
+    const bool logName = mode == HeaderCheck::Logged || mode == HeaderCheck::RepairLogged;
     std::uint8_t* b = s.ChunkBuffer.data();
 
     if (std::equal(kGbLogo.begin(), kGbLogo.end(), b + kGbLogoAt)) {
@@ -76,7 +76,7 @@ int CheckCartHeader(ImageState& s, int modeArg) {
     }
 
     // The fixed byte is corrected first, so the complement covers its final value.
-    if (b[kFixedValueAt] != kFixedValue && fix && mode != 0) b[kFixedValueAt] = kFixedValue;
+    if (b[kFixedValueAt] != kFixedValue && fix && mode != HeaderCheck::Quiet) b[kFixedValueAt] = kFixedValue;
 
     const std::uint8_t sum = ComplementSum(b);
     if (static_cast<std::uint8_t>(sum + b[kComplementAt]) != 0) {
@@ -89,7 +89,7 @@ int CheckCartHeader(ImageState& s, int modeArg) {
     }
 
     s.GameNameText = TitleText(b + kGbaTitleAt, kGbaTitleLength);
-    if (mode & 1) LogLine(s, "Game Name = " + s.GameNameText);
+    if (logName) LogLine(s, "Game Name = " + s.GameNameText);
     return 0;
 }
 

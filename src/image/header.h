@@ -37,8 +37,17 @@ std::uint8_t GbHeaderChecksum(const std::uint8_t* image);
 // where it is stored big-endian.
 std::uint16_t GbGlobalChecksum(const std::uint8_t* image, std::size_t size);
 
+// What a header check may do besides checking.
+enum class HeaderCheck : std::int8_t {
+    Quiet = 0,         // check only, log nothing (the game list's rows)
+    Logged = 1,        // log what is wrong and the game name (backup)
+    Repair = 2,        // repair a wrong logo or complement when "Fix ROM" is on, log nothing (write, verify)
+    RepairLogged = 3,  // repair and log each repair and the game name
+};
+
 // Works on ChunkBuffer in place. 2 = GB image; 0 = valid GBA header (possibly
-// repaired); -1 = GBA header wrong and not repaired.
-int CheckCartHeader(ImageState& s, int mode);
+// repaired); -1 = GBA header wrong and not repaired. The fixed byte is set
+// when "Fix ROM" is on in every mode but Quiet.
+int CheckCartHeader(ImageState& s, HeaderCheck mode);
 
 }  // namespace rombolt

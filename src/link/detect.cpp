@@ -79,9 +79,9 @@ int DetectAdapter(CoreState& s) {
         return 1;
     }
     if (s.Link.SppMode) {
-        SetPanelText(s, 0, "SPP");
+        SetPanelText(s, Panel::PortMode, "SPP");
     } else {
-        SetPanelText(s, 0, "EPP");
+        SetPanelText(s, Panel::PortMode, "EPP");
         // Speed "1": the panel keeps showing EPP, but every later transfer uses SPP.
         if (s.Config.SpeedIndex == 3) s.Link.SppMode = 1;
     }

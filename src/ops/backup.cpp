@@ -58,14 +58,14 @@ int ProbeRomSize(OpsState& s) {
     return 1024;
 }
 
-int BackupCart(OpsState& s, bool* cancelled) {
+int BackupCart(OpsState& s, OperationFrame& frame, bool* cancelled) {
     if (cancelled) *cancelled = false;
     // The header: the first 256 words of the cart. A raw backup copies a
     // cart whose header is damaged as it is.
     if (!s.RawBackup) {
         StartWordReads(s, 0);
         for (int w = 0; w < 256; ++w) s.ChunkBuffer.setWord(w, ReadDataWord(s));
-        if (CheckCartHeader(s, 1) < 0) {
+        if (CheckCartHeader(s, HeaderCheck::Logged) < 0) {
             LogLine(s, "Rom Header Error!!!");
             return -1;
         }
@@ -88,15 +88,13 @@ int BackupCart(OpsState& s, bool* cancelled) {
     }
     LogLine(s, kCartSizes[chosen].logLine);
 
-    if (OpenOutputFile(s) != 0) return kStopResult;
+    if (OpenOutputFile(s) != 0) return -1;
     SetStatusText(s, "Reading...");
-    BeginOperation(s);
+    frame.Begin();
 
     const std::int32_t count = s.ChosenCartSize;
     for (std::int32_t i = 0; i < count; ++i) {
-        ProcessMessages(s);
-        if (s.StopRequested) {
-            ReportStop(s);
+        if (BlockStopTest(s)) {
             AbandonOutputFile(s);
             return kStopResult;
         }
@@ -118,29 +116,35 @@ int BackupCart(OpsState& s, bool* cancelled) {
             AbandonOutputFile(s);
             return -1;
         }
+        s.Result.ChunksDone += 1;
+        s.Result.BytesDone += kChunkBytes;
     }
     if (!FinishOutputFile(s)) return -1;
     ReportCompleted(s, "Read ok");
     return 0;
 }
 
-int ReadClick(OpsState& s) {
+OperationResult ReadClick(OpsState& s) {
+    OperationFrame frame(s);
     BeginLogSection(s);
-    if (DetectAdapter(s) != 0) return -1;
-    if (!ChooseBackupFile(s, "Backup Game Cancel")) return -1;
+    if (DetectAdapter(s) != 0) return frame.Finish();
+    if (!ChooseBackupFile(s, "Backup Game Cancel")) {
+        frame.Cancel();
+        return frame.Finish();
+    }
     bool cancelled = false;
-    int r = BackupCart(s, &cancelled);
-    if ((r & 0xFF) == 0 && !StoreCart(s)) r = -1;
-    if ((r & 0xFF) != 0) {
+    if (!frame.Conclude(BackupCart(s, frame, &cancelled))) {
         SetStatusText(s, "Backup Error!!!");
         // The file keeps the chunks written so far; say plainly that it is
         // not a good backup. A cancelled size dialog made no file: its
         // "Backup Cancel" says all.
-        if (!cancelled) LogLine(s, "Backup Error!!!");
+        if (cancelled)
+            frame.Cancel();
+        else
+            LogLine(s, "Backup Error!!!");
     }
-    EndOperation(s);
-    LogElapsedTime(s);
-    return (r & 0xFF) != 0 ? -1 : 0;
+    frame.End();
+    return frame.Finish();
 }
 
 }  // namespace rombolt

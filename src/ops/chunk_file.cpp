@@ -248,9 +248,7 @@ bool ReadChunk(OpsState& s, std::int32_t n) {
 }
 
 int NextFileBlock(OpsState& s, std::int32_t i, std::int32_t count, std::int32_t n) {
-    ProcessMessages(s);
-    if (s.StopRequested) {
-        ReportStop(s);
+    if (BlockStopTest(s)) {
         CloseCurrentFile(s);
         return kStopResult;
     }

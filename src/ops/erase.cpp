@@ -16,20 +16,16 @@ constexpr std::uint32_t kPairBlockBytes = 262144;
 
 }  // namespace
 
-int EraseAllFlash(OpsState& s) {
+int EraseAllFlash(OpsState& s, OperationFrame& frame) {
     const std::uint32_t blockBytes = s.Cart.Interleaved ? kPairBlockBytes : kSingleBlockBytes;
     const std::uint32_t blockWords = blockBytes / 2;
     const std::int32_t blocks = static_cast<std::int32_t>(s.Cart.CapacityBytes / blockBytes);
 
-    BeginOperation(s);
+    frame.Begin();
     SetStatusText(s, "Erasing...");
     if (blocks <= 0) return -1;  // no known capacity: nothing was erased
     for (std::int32_t b = 0; b < blocks; ++b) {
-        ProcessMessages(s);
-        if (s.StopRequested) {
-            ReportStop(s);
-            return -1;
-        }
+        if (BlockStopTest(s)) return kStopResult;
         s.ProgressPercent = PercentOf(b, blocks);
         ShowProgress(s);
         ProcessMessages(s);
@@ -38,37 +34,33 @@ int EraseAllFlash(OpsState& s) {
         // device calls fail: an adapter that went away during the erase would
         // pass for a finished one (the check names a failed port call first).
         if (!AdapterStillAnswers(s)) return -1;
+        s.Result.BytesDone += blockBytes;
     }
     return 0;
 }
 
-int EraseFlashClick(OpsState& s) {
+OperationResult EraseFlashClick(OpsState& s) {
+    OperationFrame frame(s);
     BeginLogSection(s);
-    if (DetectAdapter(s) != 0) return -1;
-    if (IdentifyFlash(s) != 0) {
-        LogLine(s, "Flash not found!!!");
-        return -1;
-    }
+    if (FindFlashCart(s) != 0) return frame.Finish();
     WaitFlashReady(s);
     if (!s.UI->AskYesNo("Do You want to Erase Flash Data?", "Erase Flash")) {
         LogLine(s, "Erase Flash Cancel");
-        return -1;
+        frame.Cancel();
+        return frame.Finish();
     }
-    int r = EraseAllFlash(s);
-    if (r == 0 && !StoreCart(s)) r = -1;
-    if (r != 0) {
-        SetStatusText(s, "Erase Error!!!");
-        LogLine(s, "Cart Erase Error!!!");
-    } else {
+    if (frame.Conclude(EraseAllFlash(s, frame))) {
         SetStatusText(s, "Erase ok");
         LogLine(s, "Cart Erase Ok");
         s.ProgressPercent = 100;
+    } else {
+        SetStatusText(s, "Erase Error!!!");
+        LogLine(s, "Cart Erase Error!!!");
     }
     ShowProgress(s);
-    EndOperation(s);
-    LogElapsedTime(s);
+    frame.End();
     ProcessMessages(s);
-    return r != 0 ? -1 : 0;
+    return frame.Finish();
 }
 
 }  // namespace rombolt

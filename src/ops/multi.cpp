@@ -26,10 +26,13 @@ std::string Prefix(int k, int t, const std::string& name) {
     return std::to_string(k) + "/" + std::to_string(t) + "[" + name + "] ";
 }
 
-void FailOperation(OpsState& s, int mode) {
-    SetStatusText(s, mode == 0 ? "Write Error!!!" : "Verify Error!!!");
-    EndOperation(s);
-    LogElapsedTime(s);
+const char* ErrorStatus(MultiMode mode) {
+    return mode == MultiMode::Write ? "Write Error!!!" : "Verify Error!!!";
+}
+
+void FailOperation(OpsState& s, OperationFrame& frame, MultiMode mode) {
+    SetStatusText(s, ErrorStatus(mode));
+    frame.End();
 }
 
 // Whether the planned map uses a chunk beyond the detected capacity (a cart
@@ -69,7 +72,7 @@ int CountMapItems(const OpsState& s) {
     return t;
 }
 
-int WriteLoader(OpsState& s, int mode, std::int32_t chunk) {
+int WriteLoader(OpsState& s, OperationFrame& frame, MultiMode mode, std::int32_t chunk) {
     CloseCurrentFile(s);
     std::error_code ec;
     // A directory (the default before a loader file is chosen) is no loader file.
@@ -80,54 +83,54 @@ int WriteLoader(OpsState& s, int mode, std::int32_t chunk) {
         if (CurrentFileLength(s) != kLoaderSize) {
             LogLine(s, "Multi-Boot Files Size Error!!!");
             CloseCurrentFile(s);
-            EndOperation(s);
-            LogElapsedTime(s);
+            frame.End();
             return -1;
         }
-        const int r =
-            mode == 0 ? WriteImage(s, kLoaderSize, chunk, 0) : VerifyImage(s, kLoaderSize, chunk, 0);
+        const int r = mode == MultiMode::Write ? WriteImage(s, kLoaderSize, chunk, IpsOffer::No)
+                                               : VerifyImage(s, kLoaderSize, chunk, IpsOffer::No);
         if (r == 0) return 0;
         CloseCurrentFile(s);
-        FailOperation(s, mode);
+        FailOperation(s, frame, mode);
         return -1;
     }
 
     // The built-in image, already in ChunkBuffer.
-    CheckCartHeader(s, 2);
+    CheckCartHeader(s, HeaderCheck::Repair);
     LogLine(s, s.MessagePrefix + "# " + s.GameNameText);
     s.ProgressPercent = 100;
     if (s.SentData) {
         s.SentData->Item(chunk);
         s.SentData->Data(s.ChunkBuffer.data(), kLoaderSize);
     }
-    const int r =
-        mode == 0 ? ProgramFlashChunk(s, chunk, kLoaderSize) : VerifyFlashChunk(s, chunk, kLoaderSize);
-    if (r == 0 && AdapterStillAnswers(s)) return 0;
+    const int r = mode == MultiMode::Write ? ProgramFlashChunk(s, chunk, kLoaderSize)
+                                           : VerifyFlashChunk(s, chunk, kLoaderSize);
+    if (r == 0 && AdapterStillAnswers(s)) {
+        s.Result.ChunksDone += 1;
+        s.Result.BytesDone += kLoaderSize;
+        return 0;
+    }
     // The line a loader file's pipeline logs for its only chunk.
-    LogLine(s, mode == 0 ? "Write Flash Error!!!(0)" : "Verify Flash Error!!!(0)");
-    FailOperation(s, mode);
+    LogLine(s, mode == MultiMode::Write ? "Write Flash Error!!!(0)" : "Verify Flash Error!!!(0)");
+    FailOperation(s, frame, mode);
     return -1;
 }
 
-int WriteMultiGames(OpsState& s, int mode) {
+OperationResult WriteMultiGames(OpsState& s, MultiMode mode) {
+    OperationFrame frame(s);
     BeginLogSection(s);
     ResetProgress(s);
-    if (DetectAdapter(s) != 0) return -1;
-    if (IdentifyFlash(s) != 0) {
-        LogLine(s, "Flash not found!!!");
-        return -1;
-    }
+    if (FindFlashCart(s) != 0) return frame.Finish();
     WaitFlashReady(s);
 
     const int a = static_cast<int>(s.Cart.CapacityBytes >> 23);
     const int layout = s.Cart.VelaLine ? LayoutVelaCart(s, a) : LayoutPlainCart(s, a);
     if (layout != 0 || MapExceedsCapacity(s)) {
         LogLine(s, "This  cart have not enough space for these files!!!");
-        return -1;
+        return frame.Finish();
     }
 
     const int t = CountMapItems(s);
-    BeginOperation(s);
+    frame.Begin();
 
     int k = 1;
     std::uint8_t last = ChunkFree;
@@ -140,7 +143,7 @@ int WriteMultiGames(OpsState& s, int mode) {
             const LoaderImage& image = gba ? BuiltinGbaLoader : BuiltinGbLoader;
             std::memcpy(s.ChunkBuffer.data(), image.data(), kLoaderSize);
             s.CurrentFilePath = gba ? s.Config.GbaLoaderFile.str() : s.Config.GbLoaderFile.str();
-            if (WriteLoader(s, mode, gba ? 0 : c) != 0) return -1;
+            if (WriteLoader(s, frame, mode, gba ? 0 : c) != 0) return frame.Finish();
             continue;
         }
         if (v == last) continue;
@@ -151,8 +154,8 @@ int WriteMultiGames(OpsState& s, int mode) {
         if (row >= static_cast<int>(s.GameList.size())) {
             // The list changed without its summary being recomputed.
             LogLine(s, "File Open Error!!!");
-            EndOperation(s);
-            return -1;
+            frame.Idle();
+            return frame.Finish();
         }
         BuildRowPath(s, row);
         const GameRow& game = s.GameList[static_cast<std::size_t>(row)];
@@ -165,30 +168,29 @@ int WriteMultiGames(OpsState& s, int mode) {
         usable = usable && listed && CurrentFileHasListedSize(s, *listed);
         if (!usable) {
             CloseCurrentFile(s);
-            SetStatusText(s, mode == 0 ? "Write Error!!!" : "Verify Error!!!");
-            EndOperation(s);
-            return -1;
+            SetStatusText(s, ErrorStatus(mode));
+            frame.Idle();
+            return frame.Finish();
         }
         std::int32_t n = s.RowSizes[row];
         if (*listed < n) n = *listed;
         s.ImageEndChunk = RoomEnd(s, c);
         s.MessagePrefix = Prefix(k++, t, game.Name);
-        const int r = mode == 0 ? WriteImage(s, n, c, 1) : VerifyImage(s, n, c, 1);
+        const int r = mode == MultiMode::Write ? WriteImage(s, n, c, IpsOffer::Yes)
+                                               : VerifyImage(s, n, c, IpsOffer::Yes);
         CloseCurrentFile(s);
         if (r != 0) {
-            FailOperation(s, mode);
-            return r == kStopResult ? kStopResult : -1;
+            FailOperation(s, frame, mode);
+            return frame.Finish();
         }
     }
 
-    if (!StoreCart(s)) {
-        FailOperation(s, mode);
-        return -1;
+    if (!frame.Conclude(0)) {
+        FailOperation(s, frame, mode);
+        return frame.Finish();
     }
-    EndOperation(s);
-    LogLine(s, mode == 0 ? "Write Multi-Files completed" : "Verify Multi-Files completed");
-    LogElapsedTime(s);
-    return 0;
+    frame.End(mode == MultiMode::Write ? "Write Multi-Files completed" : "Verify Multi-Files completed");
+    return frame.Finish();
 }
 
 }  // namespace rombolt

@@ -89,6 +89,10 @@ struct OpsState : ImageState {
     bool RestoredPartOfUnit = false;
     std::int32_t RestoreMismatchUnit = -1;  // the unit that did not read back as the file in the final pass
 
+    // A patch was asked for by name (rombolt --ips): when it does not load,
+    // the image pipeline fails instead of sending the image unpatched.
+    bool PatchRequired = false;
+
     // Where the data sent to the cart are reported; none when null.
     SentDataSink* SentData = nullptr;
 

@@ -162,6 +162,7 @@ int SelectSaver(OpsState& s) {
     s.Saver.SizeIndex = static_cast<std::int8_t>(choice.sizeIndex);
     if (choice.startUnit == -1 || choice.sizeIndex == -1) {
         LogLine(s, "Saver Select Cancel");
+        s.Result.Kind = OutcomeKind::Cancelled;
         return -1;
     }
     if (choice.sizeIndex < 0 || choice.sizeIndex >= static_cast<int>(kSaverSizes.size()) ||
@@ -173,15 +174,13 @@ int SelectSaver(OpsState& s) {
     return 0;
 }
 
-int BackupSave(OpsState& s) {
+int BackupSave(OpsState& s, OperationFrame& frame) {
     SetStatusText(s, "Reading...");
-    if (OpenOutputFile(s) != 0) return kStopResult;
-    BeginOperation(s);
+    if (OpenOutputFile(s) != 0) return -1;
+    frame.Begin();
     const int count = s.Saver.UnitCount;
     for (int i = 0; i < count; ++i) {
-        ProcessMessages(s);
-        if (s.StopRequested) {
-            ReportStop(s);
+        if (BlockStopTest(s)) {
             AbandonOutputFile(s);
             return kStopResult;
         }
@@ -198,6 +197,8 @@ int BackupSave(OpsState& s) {
             AbandonOutputFile(s);
             return -1;
         }
+        s.Result.ChunksDone += 1;
+        s.Result.BytesDone += kSaveUnitBytes;
     }
     if (!FinishOutputFile(s)) return -1;
     ReportCompleted(s, "Read ok");
@@ -235,11 +236,14 @@ int RestoreSave(OpsState& s, std::int32_t size) {
             return -1;
         }
         s.RestoredUnits = i + 1;
+        s.Result.ChunksDone = s.RestoredUnits;
+        s.Result.BytesDone += kSaveUnitBytes;
     }
     // Memory smaller than the range repeats, and each unit reads back right
     // after it is written, so a later unit can overwrite an earlier one
     // unseen: compare every unit with the file once all are written.
     SetStatusText(s, "Verifying...");
+    s.Result.VerifyPasses += 1;
     if (std::fseek(s.CurrentFile, 0, SEEK_SET) != 0) {
         LogLine(s, "Read ErrNo=" + std::string(std::strerror(errno)));
         CloseCurrentFile(s);
@@ -259,59 +263,61 @@ int RestoreSave(OpsState& s, std::int32_t size) {
     return 0;
 }
 
-int SReadClick(OpsState& s) {
-    if (SelectSaver(s) != 0) return -1;
-    if (!ChooseBackupFile(s, "Backup Saver Cancel")) return -1;
-    int r = BackupSave(s);
-    if ((r & 0xFF) == 0 && !StoreCart(s)) r = -1;
-    if ((r & 0xFF) != 0) {
-        LogLine(s, "Backup Saver Error!!!");
-        SetStatusText(s, "Read Error!!!");
-    } else {
+OperationResult SReadClick(OpsState& s) {
+    OperationFrame frame(s);
+    if (SelectSaver(s) != 0) return frame.Finish();
+    if (!ChooseBackupFile(s, "Backup Saver Cancel")) {
+        frame.Cancel();
+        return frame.Finish();
+    }
+    if (frame.Conclude(BackupSave(s, frame))) {
         LogLine(s, kSaverSizes[s.Saver.SizeIndex].backupMessage);
         SetStatusText(s, "OK");
+    } else {
+        LogLine(s, "Backup Saver Error!!!");
+        SetStatusText(s, "Read Error!!!");
     }
-    EndOperation(s);
-    LogElapsedTime(s);
-    return (r & 0xFF) != 0 ? -1 : 0;
+    frame.End();
+    return frame.Finish();
 }
 
-int SWriteClick(OpsState& s) {
+OperationResult SWriteClick(OpsState& s) {
+    OperationFrame frame(s);
     s.RestoredUnits = 0;
     s.RestoredPartOfUnit = false;
     s.RestoreMismatchUnit = -1;
-    if (SelectSaver(s) != 0) return -1;
+    if (SelectSaver(s) != 0) return frame.Finish();
     std::optional<std::string> file = s.UI->ChooseFile(FileDialog::OpenFile);
-    if (!file) return -1;
+    if (!file) {
+        frame.Cancel();
+        return frame.Finish();
+    }
     ResetProgress(s);
     s.CurrentFilePath = *file;
     LogLine(s, "FileName = " + *file);
-    if (OpenImageForRead(s) != 0) return -1;
+    if (OpenImageForRead(s) != 0) return frame.Finish();
 
     const long long length = CurrentFileLength(s);
     LogLine(s, "FileSize = " + std::to_string(length));
     if (length < kSaveUnitBytes || length % kSaveUnitBytes != 0 || length > kSaveMaxBytes) {
         LogLine(s, "File Size Error!!!");
         CloseCurrentFile(s);
-        return -1;
+        return frame.Finish();
     }
     std::int32_t size = static_cast<std::int32_t>(length);
     if (s.Saver.UnitCount < length / kSaveUnitBytes) {
         size = s.Saver.UnitCount * kSaveUnitBytes;
         LogLine(s, kSaverSizes[s.Saver.SizeIndex].cutMessage);
     }
-    BeginOperation(s);
-    int r = RestoreSave(s, size);
-    if ((r & 0xFF) == 0 && !StoreCart(s)) r = -1;
-    if ((r & 0xFF) != 0) {
-        SetStatusText(s, "Write Error!!!");
-    } else {
+    frame.Begin();
+    if (frame.Conclude(RestoreSave(s, size))) {
         SetStatusText(s, "Write Ok");
         LogLine(s, "Write Saver Ok");
+    } else {
+        SetStatusText(s, "Write Error!!!");
     }
-    EndOperation(s);
-    LogElapsedTime(s);
-    return (r & 0xFF) != 0 ? -1 : 0;
+    frame.End();
+    return frame.Finish();
 }
 
 }  // namespace rombolt

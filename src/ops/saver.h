@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/operation.h"
 #include "ops/ops_state.h"
 
 namespace rombolt {
@@ -62,9 +63,9 @@ int ProbeSaveMemory(OpsState& s);
 // Separator line, adapter, probe, dialog, range checks: 0 when a usable range
 // is in s.Saver, -1 otherwise (reason logged).
 int SelectSaver(OpsState& s);
-// Transfer loops: 0, -1, or 254 when stopped (BackupSave also 254 when the
-// output file cannot be created).
-int BackupSave(OpsState& s);
+// Transfer loops: 0, -1, or 254 when stopped. BackupSave begins `frame` once
+// its output file is open; RestoreSave runs in a frame its caller began.
+int BackupSave(OpsState& s, OperationFrame& frame);
 int RestoreSave(OpsState& s, std::int32_t size);
 
 }  // namespace rombolt

@@ -21,9 +21,10 @@ std::int32_t ChunkCount(std::int32_t size) { return (size >> 15) + ((size & 0x7F
 
 // Offers the IPS file dialog when the option is on and the caller allows it.
 // The patch is used only when it loads; a cancelled dialog or a bad patch
-// leaves the image unpatched, and a bad patch says so in the log.
-void ChooseIpsPatch(OpsState& s, std::uint8_t allowIps) {
-    if (s.Config.IpsApply != 1 || allowIps == 0) return;
+// leaves the image unpatched, and a bad patch says so in the log. False when
+// a patch was required (s.PatchRequired) and none is active.
+bool ChooseIpsPatch(OpsState& s, IpsOffer ips) {
+    if (s.Config.IpsApply != 1 || ips == IpsOffer::No) return true;
     s.UI->PauseTimer(true);
     std::optional<std::string> file = s.UI->ChooseFile(FileDialog::IpsFile);
     if (file) {
@@ -36,6 +37,15 @@ void ChooseIpsPatch(OpsState& s, std::uint8_t allowIps) {
             LogLine(s, "Ips Not Applied!!!(" + why + ")");
     }
     s.UI->PauseTimer(false);
+    if (s.IpsActive) {
+        s.Result.PatchApplied = true;
+        return true;
+    }
+    s.Result.PatchNotApplied = true;
+    if (!s.PatchRequired) return true;
+    // Nothing went to the cart yet: refused, unless items came before it.
+    if (s.Result.ChunksDone == 0) s.Result.Kind = OutcomeKind::Refused;
+    return false;
 }
 
 // One chunk of the image into ChunkBuffer: stop test, progress, read, 0xFF
@@ -53,7 +63,7 @@ int PrepareChunk(OpsState& s, std::int32_t i, std::int32_t count, std::int32_t& 
         // A header the check refuses leaves no name; never show a name left
         // over from another image.
         s.GameNameText.clear();
-        CheckCartHeader(s, 2);
+        CheckCartHeader(s, HeaderCheck::Repair);
         if (logName) LogLine(s, s.MessagePrefix + s.GameNameText);
     }
     if (s.IpsActive) ApplyIpsToChunk(s, i);
@@ -83,6 +93,7 @@ int VerifyPass(OpsState& s, std::int32_t size, std::int64_t imageSize, std::int3
                bool report) {
     const std::int32_t count = ChunkCount(static_cast<std::int32_t>(imageSize));
     std::int32_t remaining = size;
+    s.Result.VerifyPasses += 1;
     if (report && s.SentData) s.SentData->Item(startChunk);
     for (std::int32_t i = 0; i < count; ++i) {
         if (int r = PrepareChunk(s, i, count, remaining, logName); r != 0) return r;
@@ -92,6 +103,10 @@ int VerifyPass(OpsState& s, std::int32_t size, std::int64_t imageSize, std::int3
             LogLine(s, WithChunk("Verify Flash Error!!!(", i));
             CloseCurrentFile(s);
             return -1;
+        }
+        if (report) {
+            s.Result.ChunksDone += 1;
+            s.Result.BytesDone += kChunkBytes;
         }
     }
     CloseCurrentFile(s);
@@ -105,13 +120,12 @@ bool NeedsMultiGamePath(const OpsState& s) {
 
 }  // namespace
 
-int WriteImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::uint8_t allowIps) {
+int WriteImage(OpsState& s, std::int32_t size, std::int32_t startChunk, IpsOffer ips) {
     s.IpsActive = 0;
-    if (size < 0) {
+    if (size < 0 || !ChooseIpsPatch(s, ips)) {
         CloseCurrentFile(s);
         return -1;
     }
-    ChooseIpsPatch(s, allowIps);
     const std::int64_t imageSize = ImageSize(s, size, startChunk);
     if (imageSize < 0) return -1;
     const std::int32_t count = ChunkCount(static_cast<std::int32_t>(imageSize));
@@ -135,6 +149,8 @@ int WriteImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::uin
             CloseCurrentFile(s);
             return -1;
         }
+        s.Result.ChunksDone += 1;
+        s.Result.BytesDone += kChunkBytes;
     }
     CloseCurrentFile(s);
 
@@ -149,13 +165,12 @@ int WriteImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::uin
     return 0;
 }
 
-int VerifyImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::uint8_t allowIps) {
+int VerifyImage(OpsState& s, std::int32_t size, std::int32_t startChunk, IpsOffer ips) {
     s.IpsActive = 0;
-    if (size < 0) {
+    if (size < 0 || !ChooseIpsPatch(s, ips)) {
         CloseCurrentFile(s);
         return -1;
     }
-    ChooseIpsPatch(s, allowIps);
     const std::int64_t imageSize = ImageSize(s, size, startChunk);
     if (imageSize < 0) return -1;
     SetStatusText(s, "Verifying...");
@@ -168,72 +183,68 @@ namespace {
 
 // Runs one game's pipeline from chunk 0 in the busy state and reports its
 // verdict: the error text in the status panel, or the success line in the log.
-int RunSingleGame(OpsState& s, int (*pipeline)(OpsState&, std::int32_t, std::int32_t, std::uint8_t),
-                  std::int32_t size, const char* errorStatus, const char* okLine) {
-    BeginOperation(s);
+OperationResult RunSingleGame(OpsState& s, OperationFrame& frame,
+                              int (*pipeline)(OpsState&, std::int32_t, std::int32_t, IpsOffer),
+                              std::int32_t size, const char* errorStatus, const char* okLine) {
+    frame.Begin();
     s.MessagePrefix = "[" + s.GameList[0].Name + "] ";
-    int r = pipeline(s, size, 0, 1);
-    if ((r & 0xFF) == 0 && !StoreCart(s)) r = -1;
-    if ((r & 0xFF) != 0) {
-        SetStatusText(s, errorStatus);
-    } else {
+    if (frame.Conclude(pipeline(s, size, 0, IpsOffer::Yes)))
         LogLine(s, okLine);
-    }
-    EndOperation(s);
-    LogElapsedTime(s);
-    return (r & 0xFF) != 0 ? -1 : 0;
+    else
+        SetStatusText(s, errorStatus);
+    frame.End();
+    return frame.Finish();
 }
 
 }  // namespace
 
-int WriteClick(OpsState& s) {
+OperationResult WriteClick(OpsState& s) {
     s.MessagePrefix.clear();
-    if (NeedsMultiGamePath(s)) return WriteMultiGames(s, 0);
-    if (s.GameList.empty()) return -1;
+    if (NeedsMultiGamePath(s)) return WriteMultiGames(s, MultiMode::Write);
+    OperationFrame frame(s);
+    if (s.GameList.empty()) return frame.Finish();
 
     BeginLogSection(s);
     BuildRowPath(s, 0);
     const std::optional<std::int32_t> size = ParseRowSize(s.GameList[0].Size);
     ResetProgress(s);
-    if (DetectAdapter(s) != 0) return -1;
-    if (IdentifyFlash(s) != 0) {
-        LogLine(s, "Flash not found!!!");
-        return -1;
-    }
+    if (FindFlashCart(s) != 0) return frame.Finish();
     if (!size || static_cast<std::uint32_t>(*size) > s.Cart.CapacityBytes) {
         LogLine(s, "Cart Size Error!!!");
-        return -1;
+        return frame.Finish();
     }
     s.ImageEndChunk = static_cast<std::int32_t>(s.Cart.CapacityBytes / kChunkBytes);
     WaitFlashReady(s);
+    // The flash was made ready: these refusals leave the port idle.
     if (OpenImageForRead(s) != 0) {
-        EndOperation(s);
-        return -1;
+        frame.Idle();
+        return frame.Finish();
     }
     // The size was taken when the file was listed. A file that has changed
     // since would fail half-way (shorter) or be written in part and still
     // look good (longer): refuse it before the cart is touched.
     if (!CurrentFileHasListedSize(s, *size)) {
         CloseCurrentFile(s);
-        EndOperation(s);
-        return -1;
+        frame.Idle();
+        return frame.Finish();
     }
-    return RunSingleGame(s, WriteImage, *size, "Write Error!!!", "Write To Cart Ok");
+    return RunSingleGame(s, frame, WriteImage, *size, "Write Error!!!", "Write To Cart Ok");
 }
 
-int VerifyClick(OpsState& s) {
+OperationResult VerifyClick(OpsState& s) {
     s.MessagePrefix.clear();
-    if (NeedsMultiGamePath(s)) return WriteMultiGames(s, 1);
-    if (s.GameList.empty()) return -1;
+    if (NeedsMultiGamePath(s)) return WriteMultiGames(s, MultiMode::Verify);
+    OperationFrame frame(s);
+    if (s.GameList.empty()) return frame.Finish();
 
     BeginLogSection(s);
     BuildRowPath(s, 0);
     const std::optional<std::int32_t> size = ParseRowSize(s.GameList[0].Size);
     ResetProgress(s);
-    if (DetectAdapter(s) != 0) return -1;
+    if (DetectAdapter(s) != 0) return frame.Finish();
     if (!size) {
         LogLine(s, "File Size Error!!!");
-        return -1;
+        return frame.Finish();
     }
     // Addresses past the flash mirror it: an image larger than a flash cart
     // would compare its second half with the first. A mask ROM does not say
@@ -243,16 +254,16 @@ int VerifyClick(OpsState& s) {
     if (IdentifyFlash(s, false) == 0) {
         if (static_cast<std::uint32_t>(*size) > s.Cart.CapacityBytes) {
             LogLine(s, "Cart Size Error!!!");
-            return -1;
+            return frame.Finish();
         }
         s.ImageEndChunk = static_cast<std::int32_t>(s.Cart.CapacityBytes / kChunkBytes);
     }
-    if (OpenImageForRead(s) != 0) return -1;
+    if (OpenImageForRead(s) != 0) return frame.Finish();
     if (!CurrentFileHasListedSize(s, *size)) {
         CloseCurrentFile(s);
-        return -1;
+        return frame.Finish();
     }
-    return RunSingleGame(s, VerifyImage, *size, "Verify Error!!!", "Verify Cart with File Ok");
+    return RunSingleGame(s, frame, VerifyImage, *size, "Verify Error!!!", "Verify Cart with File Ok");
 }
 
 }  // namespace rombolt

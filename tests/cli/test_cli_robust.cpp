@@ -175,6 +175,34 @@ TEST_F(CliRobust, BadInputFilesExitOneAndTouchNothing) {
     EXPECT_TRUE(Save() == save);
 }
 
+TEST_F(CliRobust, ARefusedListRowOrAPatchUnusableAtWriteTimeEndsTheWriteUnwritten) {
+    MakeCart("single-32M", "64K");
+    const Bytes flash = Flash();
+    WriteFile(dir / "a.gba", MakeGbaImage(2 * kChunk, "ALPHA", 41));
+    WriteFile(dir / "b.gba", MakeGbaImage(2 * kChunk, "BRAVO", 42));
+    // The second row's type is of neither class: the list loads without it.
+    std::string list;
+    for (const char* type : {"GBA", "gba"})
+        list += std::string(type[0] == 'G' ? "a.gba" : "b.gba") + "\r\n" + dir.path().string() + "\r\n" +
+                std::to_string(2 * kChunk) + "\r\n" + "T\r\n" + type + "\r\n\r\n";
+    WriteFile(dir / "games.lst", Bytes(list.begin(), list.end()));
+    RunResult r = OnCart({"write", "--list", "games.lst"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "List Type Error!!!(b.gba: \"gba\")")) << r.out;
+    EXPECT_TRUE(Contains(r.err, "games.lst: 1 row was refused")) << r.err;
+    EXPECT_FALSE(Contains(r.out, "Write To Cart Ok")) << r.out;
+    EXPECT_TRUE(Flash() == flash);
+
+    // The trace file is the patch: opening the trace empties it after the
+    // patch was checked, so it cannot be used when the write reaches it.
+    const std::string ips = "PATCH" + std::string("\x00\x01\x00\x00\x01\x55", 6) + "EOF";
+    WriteFile(dir / "p.ips", Bytes(ips.begin(), ips.end()));
+    r = OnCart({"--ips", "p.ips", "--trace", dir / "p.ips", "write", "a.gba"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_FALSE(Contains(r.out, "Write To Cart Ok")) << r.out;
+    EXPECT_TRUE(Flash() == flash);
+}
+
 TEST_F(CliRobust, OddNamesPipesAndHugeFilesAreRefusedPlainly) {
     // A pipe with no writer: refused at once, not waited on.
     ASSERT_EQ(::mkfifo((dir / "pipe.gba").c_str(), 0600), 0);

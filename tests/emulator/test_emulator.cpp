@@ -118,7 +118,7 @@ struct Cart {
     // Writes the list with the built-in loaders; the bytes of the cart's flash.bin.
     std::vector<std::uint8_t> Write() {
         EXPECT_EQ(AddSelectedFiles(f.s, dir.str(), names), static_cast<int>(names.size()));
-        EXPECT_EQ(WriteClick(f.s), 0) << f.ui.LogText();
+        EXPECT_TRUE(WriteClick(f.s).Ok()) << f.ui.LogText();
         EXPECT_TRUE(f.ui.Logged("Write Multi-Files completed")) << f.ui.LogText();
         return f.sim().Flash();
     }

@@ -67,7 +67,7 @@ struct OpBench {
             scratch.UI = &quiet;
             scratch.Config.FixRom = s.Config.FixRom;
             std::copy(out.begin(), out.begin() + 32768, scratch.ChunkBuffer.bytes.begin());
-            CheckCartHeader(scratch, 2);
+            CheckCartHeader(scratch, HeaderCheck::Repair);
             std::copy(scratch.ChunkBuffer.bytes.begin(), scratch.ChunkBuffer.bytes.end(), out.begin());
         }
         for (const IpsPart& p : patch) std::copy(p.data.begin(), p.data.end(), out.begin() + p.offset);
