@@ -110,6 +110,7 @@ int WriteLoader(OpsState& s, int mode, std::int32_t chunk) {
 }
 
 int WriteMultiGames(OpsState& s, int mode) {
+    s.Findings = {};
     BeginLogSection(s);
     ResetProgress(s);
     if (DetectAdapter(s) != 0) return -1;
@@ -122,6 +123,9 @@ int WriteMultiGames(OpsState& s, int mode) {
     const int a = static_cast<int>(s.Cart.CapacityBytes >> 23);
     const int layout = s.Cart.VelaLine ? LayoutVelaCart(s, a) : LayoutPlainCart(s, a);
     if (layout != 0 || MapExceedsCapacity(s)) {
+        s.Findings.Refusal.NeededBytes = s.ListTotalSize;
+        s.Findings.Refusal.SpaceBytes = s.Cart.CapacityBytes;
+        s.Findings.Refusal.LayoutResult = layout;
         LogLine(s, "This  cart have not enough space for these files!!!");
         return -1;
     }

@@ -55,10 +55,25 @@ int PrepareChunk(OpsState& s, std::int32_t i, std::int32_t count, std::int32_t& 
         // over from another image.
         s.GameNameText.clear();
         CheckCartHeader(s, 2);
+        if (!s.Findings.Images.empty()) s.Findings.Images.back().HeaderRepaired = s.HeaderRepaired;
         if (logName) LogLine(s, s.MessagePrefix + s.GameNameText);
     }
     if (s.IpsActive) ApplyIpsToChunk(s, i);
     return 0;
+}
+
+void RecordSizeRefusal(OpsState& s, std::int64_t image, std::int64_t cart) {
+    s.Findings.Refusal.ImageBytes = image;
+    s.Findings.Refusal.CartBytes = cart;
+}
+
+// The image a pipeline is about to move, in the operation's findings.
+ImageFindings& BeginImageFindings(OpsState& s, std::int32_t startChunk, std::int64_t imageSize, int passes) {
+    ImageFindings& f = s.Findings.Images.emplace_back();
+    f.StartChunk = startChunk;
+    f.Chunks = ChunkCount(static_cast<std::int32_t>(imageSize));
+    f.VerifyPasses = passes;
+    return f;
 }
 
 std::string WithChunk(const char* text, std::int32_t i) { return text + std::to_string(i) + ")"; }
@@ -70,6 +85,7 @@ std::int64_t ImageSize(OpsState& s, std::int32_t size, std::int32_t startChunk) 
     if (!s.IpsActive) return size;
     const std::int64_t patched = IpsPatchedSize(s, size);
     if (patched > size && startChunk + ChunkCount(static_cast<std::int32_t>(patched)) > s.ImageEndChunk) {
+        RecordSizeRefusal(s, patched, static_cast<std::int64_t>(s.ImageEndChunk - startChunk) * kChunkBytes);
         LogLine(s, "Cart Size Error!!!");
         CloseCurrentFile(s);
         return -1;
@@ -117,11 +133,21 @@ int WriteImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::uin
     if (imageSize < 0) return -1;
     const std::int32_t count = ChunkCount(static_cast<std::int32_t>(imageSize));
     SetStatusText(s, "writing...");
+    const std::size_t found = s.Findings.Images.size();
+    BeginImageFindings(s, startChunk, imageSize, s.Config.VerifyAfterWrite ? 1 : 0);
+    // Ended early: the chunks before `at` are in the cart.
+    auto endedAt = [&s, found](std::int32_t at) {
+        s.Findings.Images[found].ProgrammedChunks = at;
+        s.Findings.Images[found].Stopped = s.StopRequested != 0;
+    };
 
     std::int32_t remaining = size;
     if (s.SentData) s.SentData->Item(startChunk);
     for (std::int32_t i = 0; i < count; ++i) {
-        if (int r = PrepareChunk(s, i, count, remaining, imageSize, true); r != 0) return r;
+        if (int r = PrepareChunk(s, i, count, remaining, imageSize, true); r != 0) {
+            endedAt(i);
+            return r;
+        }
         if (s.SentData) s.SentData->Data(s.ChunkBuffer.data(), kChunkBytes);
         // With "skip unchanged" a chunk of 0xFF compares equal to an adapter
         // that no longer answers and is never programmed: check it is there.
@@ -133,6 +159,7 @@ int WriteImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::uin
             if (s.SkipUnchanged && s.SkipFailedChunk >= startChunk && s.SkipFailedChunk < startChunk + i)
                 failed = s.SkipFailedChunk - startChunk;
             LogLine(s, WithChunk("Write Flash Error!!!(", failed));
+            endedAt(failed);
             CloseCurrentFile(s);
             return -1;
         }
@@ -144,6 +171,7 @@ int WriteImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::uin
         // Applying the patch used its records up; arm them again for this pass.
         if (s.IpsActive) ParseIpsRecords(s);
         SetStatusText(s, "Verifying...");
+        s.Findings.Images[found].VerifyPasses = 2;
         if (int r = VerifyPass(s, size, imageSize, startChunk, false, false); r != 0) return r;
     }
     ReportCompleted(s, "Write ok");
@@ -160,6 +188,7 @@ int VerifyImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::ui
     const std::int64_t imageSize = ImageSize(s, size, startChunk);
     if (imageSize < 0) return -1;
     SetStatusText(s, "Verifying...");
+    BeginImageFindings(s, startChunk, imageSize, 1);
     if (int r = VerifyPass(s, size, imageSize, startChunk, true, true); r != 0) return r;
     ReportCompleted(s, "Verify ok");
     return 0;
@@ -189,6 +218,7 @@ int RunSingleGame(OpsState& s, int (*pipeline)(OpsState&, std::int32_t, std::int
 
 int WriteClick(OpsState& s) {
     s.MessagePrefix.clear();
+    s.Findings = {};
     if (NeedsMultiGamePath(s)) return WriteMultiGames(s, 0);
     if (s.GameList.empty()) return -1;
 
@@ -202,6 +232,7 @@ int WriteClick(OpsState& s) {
         return -1;
     }
     if (!size || static_cast<std::uint32_t>(*size) > s.Cart.CapacityBytes) {
+        if (size) RecordSizeRefusal(s, *size, s.Cart.CapacityBytes);
         LogLine(s, "Cart Size Error!!!");
         return -1;
     }
@@ -224,6 +255,7 @@ int WriteClick(OpsState& s) {
 
 int VerifyClick(OpsState& s) {
     s.MessagePrefix.clear();
+    s.Findings = {};
     if (NeedsMultiGamePath(s)) return WriteMultiGames(s, 1);
     if (s.GameList.empty()) return -1;
 
@@ -243,6 +275,7 @@ int VerifyClick(OpsState& s) {
     s.ImageEndChunk = 1024;
     if (IdentifyFlash(s, false) == 0) {
         if (static_cast<std::uint32_t>(*size) > s.Cart.CapacityBytes) {
+            RecordSizeRefusal(s, *size, s.Cart.CapacityBytes);
             LogLine(s, "Cart Size Error!!!");
             return -1;
         }
