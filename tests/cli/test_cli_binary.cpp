@@ -336,7 +336,11 @@ TEST_F(CliRun, FailuresExitWithOneAndSayWhyOnStandardError) {
 
     // A verify that fails says where, with both values, and how much of the chunk differs.
     MakeCart("single-32M", "none");
-    ASSERT_EQ(OnCart({"--verify", "write", "game.gba"}).status, 0);
+    r = OnCart({"--verify", "write", "game.gba"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(
+        r.err, "\nverify: 2 passes (each chunk read back after programming, then the whole image again)\n"))
+        << r.err;
     Bytes held = Flash();
     held[kChunk + 0x104] ^= 0x10;
     held[kChunk + 0x301] ^= 0x01;

@@ -701,7 +701,7 @@ TEST(Window, EveryCaptionFitsItsControlInTheFontUsed) {
             EXPECT_LE(widest(m, text), room.width())
                 << root->objectName().toStdString() << "/" << c->objectName().toStdString() << " \""
                 << text.toStdString() << "\" in " << QFontInfo(c->font()).family().toStdString() << " "
-                << QFontInfo(c->font()).pixelSize() << " px";
+                << c->font().pixelSize() << " px";
         }
     }
     EXPECT_GT(checked, 30);
