@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
         // The header check with repair allowed writes the logo, the fixed
         // value and the complement.
         std::memcpy(s->ChunkBuffer.data(), image.data(), image.size());
-        if (CheckCartHeader(*s, 2) != 0) return Fail("the GBA header cannot be completed");
+        if (CheckCartHeader(*s, HeaderCheck::Repair) != 0) return Fail("the GBA header cannot be completed");
         std::memcpy(image.data(), s->ChunkBuffer.data(), image.size());
     } else {
         std::memcpy(image.data() + 0x104, kGbLogo.data(), kGbLogo.size());
@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
 
     // The finished image must pass the check unchanged and carry the loader title.
     std::memcpy(s->ChunkBuffer.data(), image.data(), image.size());
-    if (CheckCartHeader(*s, 0) != (gba ? 0 : 2) ||
+    if (CheckCartHeader(*s, HeaderCheck::Quiet) != (gba ? 0 : 2) ||
         std::memcmp(s->ChunkBuffer.data(), image.data(), image.size()) != 0)
         return Fail("the finished header does not pass the check");
     if (s->GameNameText != kLoaderTitle) return Fail("the header title is not " + std::string(kLoaderTitle));

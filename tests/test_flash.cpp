@@ -220,16 +220,23 @@ TEST_F(FlashSeqTest, ChunkReadRegisterOrderAndVerifyLength) {
     EXPECT_EQ(page3, (std::vector<std::pair<int, int>>{{0, 0x00}, {1, 0x43}, {2, 0x01}}));
 
     // Verify reads the pages the low 16 bits of the length ask for, never past
-    // the buffer, and stops at the first difference.
+    // the buffer, and reads a chunk with a difference to its end, counting
+    // the words that differ.
     for (auto [length, reads] : {std::pair{32768, 16384}, {1024, 512}, {65536, 0}, {0xFFFF, 16384}}) {
         tap.reads = 0;
         EXPECT_EQ(VerifyFlashChunk(s, 5, length), 0) << length;
         EXPECT_EQ(tap.reads, reads) << length;
     }
     s.ChunkBuffer.setWord(700, 0);
+    s.ChunkBuffer.setWord(9000, 0);
     tap.reads = 0;
     EXPECT_EQ(VerifyFlashChunk(s, 5, 32768), -1);
-    EXPECT_EQ(tap.reads, 701);
+    EXPECT_EQ(tap.reads, 16384);
+    EXPECT_EQ(s.FirstMismatch.Chunk, 5);
+    EXPECT_EQ(s.FirstMismatch.Word, 700);
+    EXPECT_EQ(s.FirstMismatch.CartWord, static_cast<std::uint16_t>(((5u << 14) + 700) * 3));
+    EXPECT_EQ(s.FirstMismatch.FileWord, 0);
+    EXPECT_EQ(s.FirstMismatch.DifferingWords, 2);
 }
 
 }  // namespace

@@ -96,6 +96,7 @@ void CliFrontend::LogLine(std::string_view text) {
         std::fputs("\r\033[K", stderr);
         lineShown_ = false;
     }
+    lastLine_.assign(text);
     std::FILE* out = logToStderr_ ? stderr : stdout;
     std::fwrite(text.data(), 1, text.size(), out);
     std::fputc('\n', out);

@@ -58,6 +58,8 @@ public:
     // What the operation showed (the log and the status texts are shown,
     // never kept: the run's verdict is the operation's OperationResult).
     const std::string& PortMode() const { return portMode_; }
+    // The line logged last, to be shown after a failure that set no status.
+    const std::string& LastLogLine() const { return lastLine_; }
     int Picture() const { return picture_; }
     int OfferedCartSizeIndex() const { return offeredSizeIndex_; }
     // Wall time of the last busy period, in seconds.
@@ -78,6 +80,7 @@ private:
 
     std::string status_;
     std::string portMode_;
+    std::string lastLine_;
     int picture_ = 0;
     int offeredSizeIndex_ = -1;
 

@@ -16,6 +16,7 @@
 #include "app/game_list.h"
 #include "cli/cli_frontend.h"
 #include "cli/digest.h"
+#include "cli/findings.h"
 #include "cli/header_report.h"
 #include "cli/options.h"
 #include "cli/prepared_digest.h"
@@ -115,6 +116,7 @@ struct Item {
     std::string name;
     std::string where;  // "at chunk 3", "saved", ...
     DigestText digest;
+    std::int32_t chunk = -1;  // where a write or verify put it
 };
 
 // The checksums of the data an operation sent to the cart, item by item, in
@@ -328,11 +330,14 @@ void NoteBuiltinLoaders(const Session& ss) {
                  options.c_str());
 }
 
-void PrintItems(const Session& ss) {
-    for (const Item& it : ss.items)
+void PrintItems(Session& ss) {
+    for (const Item& it : ss.items) {
         std::fprintf(stderr, "%s: %llu bytes %s: CRC32 %s SHA-1 %s\n", Shown(it.name).c_str(),
                      static_cast<unsigned long long>(it.digest.bytes), it.where.c_str(),
                      it.digest.crc32.c_str(), it.digest.sha1.c_str());
+        if (const std::string h = HeaderRepairText(ss.s(), it.chunk, it.digest); !h.empty())
+            std::fprintf(stderr, "%s: header %s\n", Shown(it.name).c_str(), h.c_str());
+    }
 }
 
 bool WriteReport(Session& ss, bool ok) {
@@ -360,10 +365,14 @@ bool WriteReport(Session& ss, bool ok) {
                      RomSizeText(32 << ui.OfferedCartSizeIndex()).c_str(),
                      RomSizeText(s.ChosenCartSize).c_str());
     std::fprintf(f, "time: %d Sec (%.3f s)\n", s.ElapsedSeconds, ui.BusySeconds());
-    for (const Item& it : ss.items)
+    for (const Item& it : ss.items) {
         std::fprintf(f, "data: %s, %llu bytes %s, crc32 %s, sha1 %s\n", Shown(it.name).c_str(),
                      static_cast<unsigned long long>(it.digest.bytes), it.where.c_str(),
                      it.digest.crc32.c_str(), it.digest.sha1.c_str());
+        if (const std::string h = HeaderRepairText(s, it.chunk, it.digest); !h.empty())
+            std::fprintf(f, "header: %s, %s\n", Shown(it.name).c_str(), h.c_str());
+    }
+    ReportFindings(f, s);
     bool good = std::fclose(f) == 0;
     if (!good) Error("report file " + *ss.opt.report + ": write failed");
     return good;
@@ -412,7 +421,7 @@ void CollectWriteItems(Session& ss, bool multi) {
             Error("checksum of " + name + ": its data were not sent");
             return;
         }
-        ss.items.push_back({name, "at chunk " + std::to_string(chunk), ss.sent.Take(next++)});
+        ss.items.push_back({name, "at chunk " + std::to_string(chunk), ss.sent.Take(next++), chunk});
     };
     if (!multi) {
         add(s.GameList[0].Name, 0);
@@ -700,10 +709,17 @@ int Run(Session& ss) {
     if (g_interrupts || ss.result.PortFailed) ok = false;
     ss.ui->ClearProgressLine(ok);
     if (!notSaved.empty()) Error("simulated cart " + *o.simDir + " not saved: " + notSaved);
-    // A script sees why the run failed: the status panel's last verdict.
-    if (!ok && !ss.result.Status.empty()) Error(ss.result.Status);
+    // A script sees why the run failed in one line: the status panel's last
+    // verdict, or the operation's last message, with the numbers behind it.
+    if (!ok) {
+        for (const std::string& l : FailureFindingLines(s)) Error(l);
+        if (const std::string why = FailureLine(s, ss.result.Status, ss.ui->LastLogLine()); !why.empty())
+            Error(why);
+    }
     for (const std::string& note : ss.notes) Error(note);
     if (ok) PrintItems(ss);
+    if (const std::string v = VerifyPassesText(s); !v.empty())
+        std::fprintf(stderr, "verify: %s\n", v.c_str());
     if (ok && o.command == Command::Write) NoteBuiltinLoaders(ss);
     if (!WriteReport(ss, ok)) ok = false;
     if (ss.trace && !ss.trace->Close()) {

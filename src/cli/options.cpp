@@ -6,6 +6,8 @@
 #include "app/version.h"
 #include "ops/commands.h"
 #include "ops/saver.h"
+#include "port/port_open.h"
+#include "sim/sim_port.h"
 
 namespace rombolt::cli {
 
@@ -31,6 +33,12 @@ bool Allows(Command c, const std::string& opt) {
 
 bool UsesCart(Command c) {
     return c != Command::Layout && c != Command::Header && c != Command::SimCreate && c != Command::Ports;
+}
+
+std::string JoinedSimModelNames() {
+    std::string names;
+    for (const std::string& n : SimModelNames()) names += (names.empty() ? "" : ", ") + n;
+    return names;
 }
 
 }  // namespace
@@ -189,6 +197,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& argv) {
     for (const auto& opt : commandOptions)
         if (!Allows(o.command, opt)) fail(opt + " does not apply to " + o.commandName);
     if (o.simDir && o.port) fail("--sim and --port exclude each other");
+    if (o.port && !PortOptionError(*o.port).empty()) fail("--port: " + PortOptionError(*o.port));
     if (!UsesCart(o.command) && (o.simDir || o.port || o.trace))
         fail(o.commandName + " does not use a cartridge (--sim, --port, --trace)");
     if (!r.error.empty()) return r;
@@ -244,6 +253,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& argv) {
         case Command::SimCreate:
             wantArgs(1, 1, "one directory");
             if (!o.model) fail("sim create needs --model MODEL");
+            if (SimModelInfo m; o.model && !LookupSimModel(*o.model, m))
+                fail("sim create: unknown model \"" + *o.model + "\" (known: " + JoinedSimModelNames() + ")");
             break;
         case Command::None:
             break;

@@ -351,13 +351,22 @@ int VerifyFlashChunk(FlashState& s, std::int32_t n, std::int32_t length) {
     const int pages = std::min((length & 0xFFFF) >> 9, kPagesPerChunk);
     SetRomAccess(s);
     ShowProgress(s);
+    // A difference does not end the comparison: the rest of the chunk is read
+    // so that the user learns how much of it differs.
+    std::int32_t differing = 0;
+    const bool first = s.FirstMismatch.Chunk < 0;
     for (int p = 0; p < pages; ++p) {
         SelectChunkPage(s, n, p);
         for (int i = 0; i < kPageWords; ++i) {
-            if (ReadDataWord(s) != s.ChunkBuffer.word(p * kPageWords + i)) return -1;
+            const std::uint16_t cart = ReadDataWord(s);
+            const std::uint16_t file = s.ChunkBuffer.word(p * kPageWords + i);
+            if (cart == file) continue;
+            if (differing++ == 0 && first) s.FirstMismatch = {n, p * kPageWords + i, cart, file, 0};
         }
     }
-    return 0;
+    if (differing == 0) return 0;
+    if (first) s.FirstMismatch.DifferingWords = differing;
+    return -1;
 }
 
 ChunkContent CompareFlashChunk(FlashState& s, std::int32_t n, std::int32_t length) {

@@ -20,6 +20,17 @@ struct CartInfo {
     std::uint8_t TwoPairs = 0;
 };
 
+// The first word a chunk comparison found different from ChunkBuffer in this
+// adapter session. The comparison reads the rest of that chunk to count the
+// words that differ. Chunk -1: no difference found.
+struct ChunkMismatch {
+    std::int32_t Chunk = -1;  // cart chunk
+    std::int32_t Word = 0;    // word within the chunk
+    std::uint16_t CartWord = 0;
+    std::uint16_t FileWord = 0;
+    std::int32_t DifferingWords = 0;  // in that chunk, this one included
+};
+
 struct FlashState : CoreState {
     CartInfo Cart;
     std::int32_t LastErasedBlock = -1;
@@ -41,9 +52,11 @@ struct FlashState : CoreState {
     // chunk write (-1: none). It can be an earlier, skipped chunk of the
     // block, programmed again after the block was erased.
     std::int32_t SkipFailedChunk = -1;
+    ChunkMismatch FirstMismatch;
 
     void BeginAdapterSession() override {
         LastErasedBlock = -1;
+        FirstMismatch = {};
         KeptBlock = -1;
         KeptChunks = 0;
     }

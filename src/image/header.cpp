@@ -60,6 +60,7 @@ int CheckCartHeader(ImageState& s, HeaderCheck mode) {
     const bool logRepairs = mode == HeaderCheck::RepairLogged;
     const bool logName = mode == HeaderCheck::Logged || mode == HeaderCheck::RepairLogged;
     std::uint8_t* b = s.ChunkBuffer.data();
+    s.HeaderRepaired = false;
 
     if (std::equal(kGbLogo.begin(), kGbLogo.end(), b + kGbLogoAt)) {
         s.GameNameText = TitleText(b + kGbTitleAt, kGbTitleLength);
@@ -72,11 +73,15 @@ int CheckCartHeader(ImageState& s, HeaderCheck mode) {
             return -1;
         }
         std::copy(kGbaLogo.begin(), kGbaLogo.end(), b + kGbaLogoAt);
+        s.HeaderRepaired = true;
         if (logRepairs) LogLine(s, "Logo Area fixed");
     }
 
     // The fixed byte is corrected first, so the complement covers its final value.
-    if (b[kFixedValueAt] != kFixedValue && fix && mode != HeaderCheck::Quiet) b[kFixedValueAt] = kFixedValue;
+    if (b[kFixedValueAt] != kFixedValue && fix && mode != HeaderCheck::Quiet) {
+        b[kFixedValueAt] = kFixedValue;
+        s.HeaderRepaired = true;
+    }
 
     const std::uint8_t sum = ComplementSum(b);
     if (static_cast<std::uint8_t>(sum + b[kComplementAt]) != 0) {
@@ -85,6 +90,7 @@ int CheckCartHeader(ImageState& s, HeaderCheck mode) {
             return -1;
         }
         b[kComplementAt] = static_cast<std::uint8_t>(256 - sum);
+        s.HeaderRepaired = true;
         if (logRepairs) LogLine(s, "Complement Check fixed");
     }
 

@@ -18,7 +18,8 @@ struct IpsRecord {
 };
 
 struct ImageState : FlashState {
-    std::string GameNameText;  // filled by the header check
+    std::string GameNameText;     // filled by the header check
+    bool HeaderRepaired = false;  // the last header check changed ChunkBuffer ("Fix Data")
     std::string IpsFileName;
     std::array<std::uint8_t, kChunkBytes> PatchBuffer{};
     std::uint32_t PatchLength = 0;

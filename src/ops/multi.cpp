@@ -116,6 +116,7 @@ int WriteLoader(OpsState& s, OperationFrame& frame, MultiMode mode, std::int32_t
 }
 
 OperationResult WriteMultiGames(OpsState& s, MultiMode mode) {
+    s.Findings = {};
     OperationFrame frame(s);
     BeginLogSection(s);
     ResetProgress(s);
@@ -125,6 +126,9 @@ OperationResult WriteMultiGames(OpsState& s, MultiMode mode) {
     const int a = static_cast<int>(s.Cart.CapacityBytes >> 23);
     const int layout = s.Cart.VelaLine ? LayoutVelaCart(s, a) : LayoutPlainCart(s, a);
     if (layout != 0 || MapExceedsCapacity(s)) {
+        s.Findings.Refusal.NeededBytes = s.ListTotalSize;
+        s.Findings.Refusal.SpaceBytes = s.Cart.CapacityBytes;
+        s.Findings.Refusal.LayoutResult = layout;
         LogLine(s, "This  cart have not enough space for these files!!!");
         return frame.Finish();
     }

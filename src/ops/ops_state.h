@@ -43,6 +43,37 @@ protected:
     ~SentDataSink() = default;
 };
 
+// What a write or verify did to one image, beyond what its log lines say,
+// for a front end to tell the user. Filled by the pipelines as they go.
+struct ImageFindings {
+    std::int32_t StartChunk = 0;  // the image's first cart chunk
+    std::int32_t Chunks = 0;      // its 32 KiB chunks
+    // A write that ended before its last chunk was programmed (stopped or
+    // failed): chunks 0 .. ProgrammedChunks-1 of the image are in the cart,
+    // the rest is not. -1 when every chunk was programmed, or for a verify.
+    std::int32_t ProgrammedChunks = -1;
+    bool Stopped = false;
+    // Comparison passes begun over the image: a write with "Verify" on has
+    // two (each chunk read back after programming, then the whole image
+    // again), a verify one, a write without "Verify" none.
+    int VerifyPasses = 0;
+    bool HeaderRepaired = false;  // "Fix Data" changed the header of the bytes sent
+};
+
+// Why a write was refused before the cart was touched, in numbers.
+struct RefusalFindings {
+    std::int64_t ImageBytes = -1;   // "Cart Size Error!!!": the image's size
+    std::int64_t CartBytes = -1;    // and the cart's
+    std::int64_t NeededBytes = -1;  // "...not enough space...": what the list needs
+    std::int64_t SpaceBytes = -1;   // and what the cart has
+    int LayoutResult = 0;           // the layout's result (0: the map fits but runs past the flash)
+};
+
+struct OperationFindings {
+    std::vector<ImageFindings> Images;  // in the order the operation moved them
+    RefusalFindings Refusal;
+};
+
 struct OpsState : ImageState {
     // --- the one current file ---
     std::FILE* CurrentFile = nullptr;
@@ -92,6 +123,8 @@ struct OpsState : ImageState {
     // A patch was asked for by name (rombolt --ips): when it does not load,
     // the image pipeline fails instead of sending the image unpatched.
     bool PatchRequired = false;
+    // What the last write or verify found; reset when one begins.
+    OperationFindings Findings;
 
     // Where the data sent to the cart are reported; none when null.
     SentDataSink* SentData = nullptr;

@@ -64,10 +64,25 @@ int PrepareChunk(OpsState& s, std::int32_t i, std::int32_t count, std::int32_t& 
         // over from another image.
         s.GameNameText.clear();
         CheckCartHeader(s, HeaderCheck::Repair);
+        if (!s.Findings.Images.empty()) s.Findings.Images.back().HeaderRepaired = s.HeaderRepaired;
         if (logName) LogLine(s, s.MessagePrefix + s.GameNameText);
     }
     if (s.IpsActive) ApplyIpsToChunk(s, i);
     return 0;
+}
+
+void RecordSizeRefusal(OpsState& s, std::int64_t image, std::int64_t cart) {
+    s.Findings.Refusal.ImageBytes = image;
+    s.Findings.Refusal.CartBytes = cart;
+}
+
+// The image a pipeline is about to move, in the operation's findings.
+ImageFindings& BeginImageFindings(OpsState& s, std::int32_t startChunk, std::int64_t imageSize, int passes) {
+    ImageFindings& f = s.Findings.Images.emplace_back();
+    f.StartChunk = startChunk;
+    f.Chunks = ChunkCount(static_cast<std::int32_t>(imageSize));
+    f.VerifyPasses = passes;
+    return f;
 }
 
 std::string WithChunk(const char* text, std::int32_t i) { return text + std::to_string(i) + ")"; }
@@ -79,6 +94,7 @@ std::int64_t ImageSize(OpsState& s, std::int32_t size, std::int32_t startChunk) 
     if (!s.IpsActive) return size;
     const std::int64_t patched = IpsPatchedSize(s, size);
     if (patched > size && startChunk + ChunkCount(static_cast<std::int32_t>(patched)) > s.ImageEndChunk) {
+        RecordSizeRefusal(s, patched, static_cast<std::int64_t>(s.ImageEndChunk - startChunk) * kChunkBytes);
         LogLine(s, "Cart Size Error!!!");
         CloseCurrentFile(s);
         return -1;
@@ -130,11 +146,21 @@ int WriteImage(OpsState& s, std::int32_t size, std::int32_t startChunk, IpsOffer
     if (imageSize < 0) return -1;
     const std::int32_t count = ChunkCount(static_cast<std::int32_t>(imageSize));
     SetStatusText(s, "writing...");
+    const std::size_t found = s.Findings.Images.size();
+    BeginImageFindings(s, startChunk, imageSize, s.Config.VerifyAfterWrite ? 1 : 0);
+    // Ended early: the chunks before `at` are in the cart.
+    auto endedAt = [&s, found](std::int32_t at) {
+        s.Findings.Images[found].ProgrammedChunks = at;
+        s.Findings.Images[found].Stopped = s.StopRequested != 0;
+    };
 
     std::int32_t remaining = size;
     if (s.SentData) s.SentData->Item(startChunk);
     for (std::int32_t i = 0; i < count; ++i) {
-        if (int r = PrepareChunk(s, i, count, remaining, true); r != 0) return r;
+        if (int r = PrepareChunk(s, i, count, remaining, true); r != 0) {
+            endedAt(i);
+            return r;
+        }
         if (s.SentData) s.SentData->Data(s.ChunkBuffer.data(), kChunkBytes);
         // With "skip unchanged" a chunk of 0xFF compares equal to an adapter
         // that no longer answers and is never programmed: check it is there.
@@ -146,6 +172,7 @@ int WriteImage(OpsState& s, std::int32_t size, std::int32_t startChunk, IpsOffer
             if (s.SkipUnchanged && s.SkipFailedChunk >= startChunk && s.SkipFailedChunk < startChunk + i)
                 failed = s.SkipFailedChunk - startChunk;
             LogLine(s, WithChunk("Write Flash Error!!!(", failed));
+            endedAt(failed);
             CloseCurrentFile(s);
             return -1;
         }
@@ -159,6 +186,7 @@ int WriteImage(OpsState& s, std::int32_t size, std::int32_t startChunk, IpsOffer
         // Applying the patch used its records up; arm them again for this pass.
         if (s.IpsActive) ParseIpsRecords(s);
         SetStatusText(s, "Verifying...");
+        s.Findings.Images[found].VerifyPasses = 2;
         if (int r = VerifyPass(s, size, imageSize, startChunk, false, false); r != 0) return r;
     }
     ReportCompleted(s, "Write ok");
@@ -174,6 +202,7 @@ int VerifyImage(OpsState& s, std::int32_t size, std::int32_t startChunk, IpsOffe
     const std::int64_t imageSize = ImageSize(s, size, startChunk);
     if (imageSize < 0) return -1;
     SetStatusText(s, "Verifying...");
+    BeginImageFindings(s, startChunk, imageSize, 1);
     if (int r = VerifyPass(s, size, imageSize, startChunk, true, true); r != 0) return r;
     ReportCompleted(s, "Verify ok");
     return 0;
@@ -200,6 +229,7 @@ OperationResult RunSingleGame(OpsState& s, OperationFrame& frame,
 
 OperationResult WriteClick(OpsState& s) {
     s.MessagePrefix.clear();
+    s.Findings = {};
     if (NeedsMultiGamePath(s)) return WriteMultiGames(s, MultiMode::Write);
     OperationFrame frame(s);
     if (s.GameList.empty()) return frame.Finish();
@@ -210,6 +240,7 @@ OperationResult WriteClick(OpsState& s) {
     ResetProgress(s);
     if (FindFlashCart(s) != 0) return frame.Finish();
     if (!size || static_cast<std::uint32_t>(*size) > s.Cart.CapacityBytes) {
+        if (size) RecordSizeRefusal(s, *size, s.Cart.CapacityBytes);
         LogLine(s, "Cart Size Error!!!");
         return frame.Finish();
     }
@@ -233,6 +264,7 @@ OperationResult WriteClick(OpsState& s) {
 
 OperationResult VerifyClick(OpsState& s) {
     s.MessagePrefix.clear();
+    s.Findings = {};
     if (NeedsMultiGamePath(s)) return WriteMultiGames(s, MultiMode::Verify);
     OperationFrame frame(s);
     if (s.GameList.empty()) return frame.Finish();
@@ -253,6 +285,7 @@ OperationResult VerifyClick(OpsState& s) {
     s.ImageEndChunk = 1024;
     if (IdentifyFlash(s, false) == 0) {
         if (static_cast<std::uint32_t>(*size) > s.Cart.CapacityBytes) {
+            RecordSizeRefusal(s, *size, s.Cart.CapacityBytes);
             LogLine(s, "Cart Size Error!!!");
             return frame.Finish();
         }

@@ -155,23 +155,28 @@ OpenedPort OpenHardwarePort(Platform& platform, const std::string& portOption, i
     if (option.empty()) return OpenAtBase(platform, configBase);
     if (option == "lpt1" || option == "lpt2" || option == "lpt3")
         return OpenAtBase(platform, PortBaseForIndex(option[3] - '1'));
+    if (std::string error = PortOptionError(portOption); !error.empty()) return Fail(configBase, error);
+    if (option.rfind("0x", 0) == 0) return OpenAtBase(platform, ParseHexBase(option));
+    // A device path.
+    if (IsUsbPrinterPath(portOption)) return Fail(configBase, UsbPrinterText(portOption));
+    const std::vector<ParallelPortInfo> ports = ListParallelPorts(platform);
+    const ParallelPortInfo* info = FindByDevice(ports, portOption);
+    const int base =
+        info && info->base > 0 && info->base <= 0x10000 - kPortBlockSize ? info->base : configBase;
+    return OpenPpdev(platform, portOption, base, info);
+}
+
+std::string PortOptionError(const std::string& portOption) {
+    const std::string option = Lower(portOption);
+    if (option.empty() || option == "lpt1" || option == "lpt2" || option == "lpt3" || option[0] == '/')
+        return "";
     if (option.rfind("0x", 0) == 0) {
         const int base = ParseHexBase(option);
-        if (base <= 0 || base > 0x10000 - kPortBlockSize)
-            return Fail(configBase,
-                        "Port base address \"" + portOption + "\" is not an I/O address (0x1-0xFFF8)");
-        return OpenAtBase(platform, base);
+        if (base > 0 && base <= 0x10000 - kPortBlockSize) return "";
+        return "Port base address \"" + portOption + "\" is not an I/O address (0x1-0xFFF8)";
     }
-    if (!portOption.empty() && portOption[0] == '/') {
-        if (IsUsbPrinterPath(portOption)) return Fail(configBase, UsbPrinterText(portOption));
-        const std::vector<ParallelPortInfo> ports = ListParallelPorts(platform);
-        const ParallelPortInfo* info = FindByDevice(ports, portOption);
-        const int base =
-            info && info->base > 0 && info->base <= 0x10000 - kPortBlockSize ? info->base : configBase;
-        return OpenPpdev(platform, portOption, base, info);
-    }
-    return Fail(configBase, "Unknown port \"" + portOption +
-                                "\": use lpt1, lpt2, lpt3, a base address such as 0xd010, or /dev/parportN");
+    return "Unknown port \"" + portOption +
+           "\": use lpt1, lpt2, lpt3, a base address such as 0xd010, or /dev/parportN";
 }
 
 OpenedPort OpenHardwarePort(const std::string& portOption, int configBase) {

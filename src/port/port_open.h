@@ -33,4 +33,8 @@ struct OpenedPort {
 OpenedPort OpenHardwarePort(const std::string& portOption, int configBase);
 OpenedPort OpenHardwarePort(Platform& platform, const std::string& portOption, int configBase);
 
+// Empty when portOption has one of the forms above (whether that port can be
+// opened is another matter); otherwise what is wrong with it, in one line.
+std::string PortOptionError(const std::string& portOption);
+
 }  // namespace rombolt

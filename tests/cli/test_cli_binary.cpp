@@ -181,9 +181,19 @@ TEST_F(CliRun, SingleGameWriteVerifyBackupAndChecksums) {
     EXPECT_EQ(fs::file_size(dir / "all.gba"), 4u << 20);
 
     // A cart whose header check fails is copied only with --raw.
-    Bytes damaged = MakeGbaImage(kChunk, "DAMAGED", 9);
+    const Bytes intact = MakeGbaImage(kChunk, "DAMAGED", 9);
+    Bytes damaged = intact;
     damaged[0x10] ^= 0xFF;
     Image("damaged.gba", damaged);
+    // "Fix Data" puts the logo back on the way in, and says so with both sums.
+    RunResult fixed = OnCart({"write", "damaged.gba", "--report", "fixed.txt"});
+    ASSERT_EQ(fixed.status, 0) << fixed.err;
+    const std::string repaired =
+        "repaired (Fix Data): file CRC32 " + Crc(damaged) + " (32768 bytes), sent CRC32 " + Crc(intact);
+    EXPECT_TRUE(Contains(fixed.err, "damaged.gba: header " + repaired + " (32768 bytes)\n")) << fixed.err;
+    const Bytes fixedReport = ReadFile(dir / "fixed.txt");
+    EXPECT_TRUE(
+        Contains(std::string(fixedReport.begin(), fixedReport.end()), "header: damaged.gba, " + repaired));
     ASSERT_EQ(OnCart({"--no-fix", "write", "damaged.gba"}).status, 0);
     EXPECT_EQ(OnCart({"backup", "refused.gba", "--size", "8M"}).status, 1);
     RunResult raw = OnCart({"backup", "raw.gba", "--size", "8M", "--raw"});
@@ -272,7 +282,7 @@ TEST_F(CliRun, MultiGameWriteAndVerify) {
     EXPECT_EQ(Slice(Flash(), 0, kChunk), menu);
 }
 
-TEST_F(CliRun, FailuresExitWithOne) {
+TEST_F(CliRun, FailuresExitWithOneAndSayWhyOnStandardError) {
     Image("game.gba", MakeGbaImage(2 * kChunk, "GAME", 5));
 
     // No adapter on the port.
@@ -280,6 +290,7 @@ TEST_F(CliRun, FailuresExitWithOne) {
     RunResult r = OnCart({"write", "game.gba"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "No Adaptor Found!\n");
+    EXPECT_EQ(r.err, "rombolt: No Adaptor Found!\n");
     r = OnCart({"info"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "No Adaptor Found!\n");
@@ -293,6 +304,23 @@ TEST_F(CliRun, FailuresExitWithOne) {
     r = OnCart({"erase", "--yes"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Flash not found!!!\n");
+    EXPECT_EQ(r.err, "rombolt: Flash not found!!!\n");
+    fs::remove_all(cart);
+
+    // Refused before the cart is touched, with the numbers that decide it.
+    MakeCart("single-32M", "none");
+    Image("big.gba", MakeGbaImage((4u << 20) + 2, "BIG", 6));
+    r = OnCart({"write", "big.gba"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "rombolt: Cart Size Error!!!: the image is 4194306 bytes, the cart holds 4194304 bytes\n");
+    Image("half.gba", MakeGbaImage(2u << 20, "HALF", 7));
+    r = OnCart({"write", "half.gba", "big.gba"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.out, "This  cart have not enough space for these files!!!\n")) << r.out;
+    EXPECT_EQ(r.err,
+              "rombolt: This  cart have not enough space for these files!!!: the list needs 6356992 bytes, "
+              "the cart has 4194304 bytes\n");
     fs::remove_all(cart);
 
     // A program error in the second chunk, after the operation began.
@@ -300,6 +328,37 @@ TEST_F(CliRun, FailuresExitWithOne) {
     r = OnCart({"write", "game.gba"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Contains(r.out, "Write Flash Error!!!(1)\nTime = ")) << r.out;
+    EXPECT_EQ(
+        r.err,
+        "rombolt: Write Error!!!: write ended early: the cart holds chunks 0 to 0 of the image (1 of 2) "
+        "and is not usable until it is written again\nverify: none (\"Verify\" is off)\n");
+    fs::remove_all(cart);
+
+    // A verify that fails says where, with both values, and how much of the chunk differs.
+    MakeCart("single-32M", "none");
+    r = OnCart({"--verify", "write", "game.gba"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(
+        r.err, "\nverify: 2 passes (each chunk read back after programming, then the whole image again)\n"))
+        << r.err;
+    Bytes held = Flash();
+    held[kChunk + 0x104] ^= 0x10;
+    held[kChunk + 0x301] ^= 0x01;
+    WriteFile(cart + "/flash.bin", held);
+    r = OnCart({"verify", "game.gba", "--report", "verify.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.out, "Verify Flash Error!!!(1)\n")) << r.out;
+    const Bytes game = ReadFile(dir / "game.gba");
+    char where[200];
+    std::snprintf(where, sizeof where,
+                  "verify: cart chunk 1 differs from the file, first at cart address 0x0008104 (image offset "
+                  "0x0008104): cart 0x%02x%02x, file 0x%02x%02x; 2 of 16384 words differ in that chunk\n",
+                  held[kChunk + 0x105], held[kChunk + 0x104], game[kChunk + 0x105], game[kChunk + 0x104]);
+    EXPECT_EQ(r.err, std::string("rombolt: ") + where + "rombolt: Verify Error!!!\nverify: 1 pass\n");
+    const Bytes verifyReport = ReadFile(dir / "verify.txt");
+    const std::string vrep(verifyReport.begin(), verifyReport.end());
+    EXPECT_TRUE(Contains(vrep, std::string("\n") + where)) << vrep;
+    EXPECT_TRUE(Contains(vrep, "\nverify: 1 pass\n")) << vrep;
 
     // Inputs that cannot be used end the command before the cart is touched:
     // a loader file of the wrong size too, from the command line or from
@@ -329,9 +388,15 @@ TEST_F(CliRun, FailuresExitWithOne) {
     fs::remove(dir / "config.sav");
     r = Run({"--sim", dir / "nocart", "info"});
     EXPECT_EQ(r.status, 1);
+    // Options that name nothing are usage errors, said on standard error.
     r = Run({"sim", "create", dir / "other", "--model", "strata-512M"});
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(Contains(r.err, "strata-512M")) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "other"));
+    r = Run({"--port", "lpt9", "info"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(Contains(r.err, "Unknown port \"lpt9\"")) << r.err;
 }
 
 TEST_F(CliRun, SettingsFromConfigFileAndOverrides) {
@@ -528,6 +593,14 @@ TEST_F(CliRun, CtrlCStopsTheWriteAndTheCartVerifiesUpToTheStop) {
         std::size_t stopped = std::stoul(m[1]);
         EXPECT_TRUE(k == stopped || k == stopped + 1) << k << " vs " << stopped;
     }
+    // The last word says what the cart holds now.
+    ASSERT_TRUE(std::regex_search(
+        r.err, m,
+        std::regex("rombolt: Write Error!!!: write stopped: the cart holds (no chunk|chunks 0 "
+                   "to ([0-9]+)) of the image .*and is not usable until it is written again\n")))
+        << r.err;
+    const std::size_t held = m[2].matched ? std::stoul(m[2]) + 1 : 0;
+    EXPECT_TRUE(k == held || k == held + 1) << k << " vs " << held;
 
     // The flash is back in read mode: what went in verifies.
     if (k > 0) {

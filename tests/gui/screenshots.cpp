@@ -1,9 +1,10 @@
 // Pictures of the window and its dialogs for the documentation: a window
 // on a simulated cart after a write, and each dialog as it opens.
-//   xvfb-run -a rombolt-gui-screenshots <folder>
+//   xvfb-run -a rombolt-gui-screenshots <folder> /home/user
 #include <QApplication>
 #include <QTest>
 #include <cstdio>
+#include <filesystem>
 
 #include "gui_support.h"
 
@@ -26,14 +27,38 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setStyle("Fusion");
     QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    // A user's session: the games in a folder of the home directory, the
+    // program run from another (where config.sav and the loader files go).
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s OUT-FOLDER HOME-FOLDER (for example /home/user)\n", argv[0]);
+        return 2;
+    }
+    const std::filesystem::path home = argv[2];
+    const std::string games = (home / "games").string();
+    const std::string work = (home / "rombolt").string();
+    std::filesystem::create_directories(games);
+    std::filesystem::create_directories(work);
+    TempDir settings("screenshots");
+    UseSettingsFolder(QString::fromStdString(settings.str()));
     bool ok = true;
     {
-        WindowBench b("vela-256M");
-        qt::TForm1& w = *b.window;
-        b.AddImage("Bolt Racer.gba", MakeGbaImage(4 * 32768, "BOLTRACER", 11));
-        b.AddImage("Cave Story.gba", MakeGbaImage(6 * 32768, "CAVESTORY", 12));
-        b.AddImage("Tetra.gb", MakeGbImage(32768, "TETRA", 0x00, 13));
-        b.SelectFiles({"Bolt Racer.gba"});
+        AppState s;
+        SimPort sim(SimConfigFor("vela-256M", "64K"));
+        s.Port = &sim;
+        s.EraseTimeFloorMs = 0;
+        WriteFileBytes(games + "/Bolt Racer.gba", MakeGbaImage(4 * 32768, "BOLTRACER", 11));
+        WriteFileBytes(games + "/Cave Story.gba", MakeGbaImage(6 * 32768, "CAVESTORY", 12));
+        WriteFileBytes(games + "/Tetra.gb", MakeGbImage(32768, "TETRA", 0x00, 13));
+        qt::TForm1 w(s, work);
+        w.CreateDialogs();
+        w.show();
+        w.DirectoryListBox1->SetDirectory(QString::fromStdString(games));
+        QApplication::processEvents();
+        auto found = w.FileListBox1->findItems("Bolt Racer.gba", Qt::MatchExactly);
+        if (found.size() != 1) return 1;
+        w.FileListBox1->clearSelection();
+        found.first()->setSelected(true);
+        w.FileListBox1->setCurrentItem(found.first());
         w.FileListBox1->itemDoubleClicked(w.FileListBox1->currentItem());
         QTest::mouseClick(w.Write, Qt::LeftButton);
         ok = Save(&w, out + "/screenshot.png") && ok;
@@ -54,6 +79,8 @@ int main(int argc, char** argv) {
             d->CANCEL->click();
         });
         w.ChooseSaverRange();
+        s.Port = nullptr;
     }
+    UseSettingsFolder(ProcessSettingsFolder());
     return ok ? 0 : 1;
 }

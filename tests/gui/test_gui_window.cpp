@@ -2,17 +2,28 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCheckBox>
+#include <QGroupBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
 #include <QScrollBar>
+#include <QStyleOptionButton>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 #include <regex>
 
 #include "app/app_state.h"
+#include "command_line.h"
 #include "core/operation.h"
 #include "gui_support.h"
+#include "port/port_lock.h"
+#include "sim/cart_dir.h"
 
 namespace rombolt::test::gui {
 namespace {
@@ -229,6 +240,56 @@ TEST(Window, StopDuringAWriteEndsItAndComesBackIdle) {
     b.sim->SetBusyCounts(1, 16);
     QTest::mouseClick(w.Write, Qt::LeftButton);
     EXPECT_NE(b.LogText().find("Write To Cart Ok"), std::string::npos) << b.LogText();
+}
+
+TEST(Window, ARefusedOperationResetsThePanelsAndItsLineCanBeReadWhole) {
+    TempDir d("refused");
+    const std::string cart = d.str() + "/a folder with a rather long name for the cart/cart";
+    std::string error;
+    ASSERT_TRUE(CreateSimCart(cart, "single-32M", "none", "", error)) << error;
+    qt::WindowOptions o;
+    o.simDir = cart;
+    qt::PortChain c = qt::OpenPortChain(o, 0x378);
+    ASSERT_EQ(c.fatal, "");
+    AppState s;
+    s.Port = c.backend;
+    s.EraseTimeFloorMs = 0;
+    qt::TForm1 w(s, d.str());
+    w.CreateDialogs();
+    w.SetPortChain(&c);
+    w.show();
+    bool asked = false;
+    auto erase = [&] {
+        asked = false;
+        QPointer<QTimer> watch = OnNextModal<QMessageBox>([&](QMessageBox* m) {
+            asked = true;
+            m->button(QMessageBox::Yes)->click();
+        });
+        QTest::mouseClick(w.EraseFlash, Qt::LeftButton);
+        delete watch.data();
+    };
+    erase();
+    ASSERT_TRUE(asked);
+    ASSERT_EQ(w.StatusBar1->PanelText(1), "Erase ok");
+    ASSERT_EQ(w.ProgressBar1->value(), 100);
+
+    PortLock held;
+    ASSERT_TRUE(held.Acquire(cart, error)) << error;
+    erase();
+    EXPECT_FALSE(asked);
+    const QString refusal = w.Memo1->document()->lastBlock().text();
+    ASSERT_TRUE(refusal.startsWith(QString::fromStdString("Simulated cart in " + cart + ": in use by ")))
+        << refusal.toStdString();
+    EXPECT_EQ(w.StatusBar1->PanelText(1), "");
+    EXPECT_EQ(w.ProgressBar1->value(), 0);
+    EXPECT_EQ(w.StatusBar1->PanelText(3), "");
+    // The line is longer than the log is wide: the log scrolls to its end.
+    QApplication::processEvents();
+    QScrollBar* across = w.Memo1->horizontalScrollBar();
+    const int width = w.Memo1->fontMetrics().horizontalAdvance(refusal);
+    ASSERT_GT(width, w.Memo1->viewport()->width());
+    EXPECT_TRUE(across->isVisible());
+    EXPECT_GE(across->maximum() + w.Memo1->viewport()->width(), width);
 }
 
 TEST(Window, StopMeetingAChipThatNeverGetsReadyLeavesTheWindowAlive) {
@@ -625,6 +686,56 @@ TEST(Window, FileDialogsStartWithTheFilesOfConfigSavAndTheIpsPromptSaysWhatItAsk
 
 // The suite runs this once more at 150 % (QT_SCALE_FACTOR=1.5), where the
 // lists' content used to be painted over the right and bottom lines of their frames.
+// A caption wider than its control is drawn clipped: with a fallback font
+// wider than the design's, "Backup Save" shows as "ackup Save".
+TEST(Window, EveryCaptionFitsItsControlInTheFontUsed) {
+    WindowBench b;
+    qt::TForm1& w = *b.window;
+    auto shown = [](QString t) { return t.replace(QRegularExpression("&(.)"), "\\1"); };
+    auto widest = [](const QFontMetrics& m, const QString& text) {
+        int most = 0;
+        for (const QString& line : text.split('\n')) most = std::max(most, m.horizontalAdvance(line));
+        return most;
+    };
+    int checked = 0;
+    for (QWidget* root : std::initializer_list<QWidget*>{&w, w.FormConfig, w.FormCartSize, w.FormSaverSize}) {
+        ASSERT_NE(root, nullptr);
+        for (QWidget* c : root->findChildren<QWidget*>()) {
+            QString text;
+            QRect room;
+            QStyleOptionButton opt;
+            opt.initFrom(c);
+            if (auto* button = qobject_cast<QPushButton*>(c)) {
+                text = shown(button->text());
+                opt.text = text;
+                room = c->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, c);
+            } else if (auto* box = qobject_cast<QCheckBox*>(c)) {
+                text = shown(box->text());
+                opt.text = text;
+                room = c->style()->subElementRect(QStyle::SE_CheckBoxContents, &opt, c);
+            } else if (auto* radio = qobject_cast<QRadioButton*>(c)) {
+                text = shown(radio->text());
+                opt.text = text;
+                room = c->style()->subElementRect(QStyle::SE_RadioButtonContents, &opt, c);
+            } else if (auto* label = qobject_cast<QLabel*>(c); label && label->pixmap().isNull()) {
+                text = label->textFormat() == Qt::RichText ? QString() : shown(label->text());
+                room = label->contentsRect();
+            } else if (auto* group = qobject_cast<QGroupBox*>(c)) {
+                text = shown(group->title());
+                room = group->rect().adjusted(8, 0, -8, 0);
+            }
+            if (text.isEmpty() || !c->isVisibleTo(root)) continue;
+            ++checked;
+            const QFontMetrics m(c->font());
+            EXPECT_LE(widest(m, text), room.width())
+                << root->objectName().toStdString() << "/" << c->objectName().toStdString() << " \""
+                << text.toStdString() << "\" in " << QFontInfo(c->font()).family().toStdString() << " "
+                << c->font().pixelSize() << " px";
+        }
+    }
+    EXPECT_GT(checked, 30);
+}
+
 TEST(Window, FrameEdgesShowAtAnyScale) {
     WindowBench b;
     qt::TForm1& w = *b.window;

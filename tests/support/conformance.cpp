@@ -639,13 +639,17 @@ private:
     int VerifyFlashChunk(int n, int length) {
         Step st(*this, "VerifyFlashChunk", n);
         const int pages = (length & 0xFFFF) >> 9;
+        bool differs = false;
         RomAccess();
         for (int p = 0; p < pages; ++p) {
             SelectChunkPage(n, p);
             for (int i = 0; i < 256; ++i)
-                if (ReadDataWord() != Word(p * 256 + i)) return -1;
+                if (ReadDataWord() != Word(p * 256 + i)) {
+                    if (!d_.verifyReadsWholeChunk) return -1;
+                    differs = true;
+                }
         }
-        return 0;
+        return differs ? -1 : 0;
     }
 
     // ------------------------------------------------------------ identification

@@ -63,6 +63,9 @@ struct Departures {
     // Save memory: a pump before and after each bank choice and after every
     // 32 blocks of a 32 KiB half.
     bool savePumps = true;
+    // A chunk comparison that finds a difference reads the rest of the chunk
+    // (to count the words that differ) before it fails.
+    bool verifyReadsWholeChunk = true;
 };
 
 struct Scenario {

@@ -730,7 +730,10 @@ void TForm1::RunCartCommand(const std::function<void()>& command) {
     RunCommand([&] {
         std::string why;
         if (portChain_ && !portChain_->BeginCartUse(why)) {
+            // Refused like any operation that fails before it begins: the
+            // panels do not keep the last operation's verdict.
             BeginLogSection(s_);
+            ResetProgress(s_);
             LogLine(why);
             Beep();
             return;
