@@ -17,6 +17,7 @@
 #include "ops/game_rows.h"
 #include "ops/layout.h"
 #include "ops/loaders.h"
+#include "ops/skip_unchanged.h"
 
 namespace rombolt {
 
@@ -100,8 +101,7 @@ int WriteLoader(OpsState& s, int mode, std::int32_t chunk) {
         s.SentData->Item(chunk);
         s.SentData->Data(s.ChunkBuffer.data(), kLoaderSize);
     }
-    const int r =
-        mode == 0 ? ProgramFlashChunk(s, chunk, kLoaderSize) : VerifyFlashChunk(s, chunk, kLoaderSize);
+    const int r = mode == 0 ? WriteCartChunk(s, chunk, kLoaderSize) : VerifyFlashChunk(s, chunk, kLoaderSize);
     if (r == 0 && AdapterStillAnswers(s)) return 0;
     // The line a loader file's pipeline logs for its only chunk.
     LogLine(s, mode == 0 ? "Write Flash Error!!!(0)" : "Verify Flash Error!!!(0)");
@@ -119,8 +119,7 @@ int WriteMultiGames(OpsState& s, int mode) {
     }
     WaitFlashReady(s);
 
-    const int a = static_cast<int>(s.Cart.CapacityBytes >> 23);
-    const int layout = s.Cart.VelaLine ? LayoutVelaCart(s, a) : LayoutPlainCart(s, a);
+    const int layout = LayoutCart(s, LayoutKindOf(s.Cart));
     if (layout != 0 || MapExceedsCapacity(s)) {
         LogLine(s, "This  cart have not enough space for these files!!!");
         return -1;
