@@ -33,4 +33,10 @@ struct OpenedPort {
 OpenedPort OpenHardwarePort(const std::string& portOption, int configBase);
 OpenedPort OpenHardwarePort(Platform& platform, const std::string& portOption, int configBase);
 
+// The base of the port block OpenHardwarePort would open for these
+// arguments, found without touching any port (only the kernel's port list is
+// read), so that the port's lock can be taken first; 0 when the option names
+// no port block (OpenHardwarePort then fails without touching one either).
+int HardwarePortBase(Platform& platform, const std::string& portOption, int configBase);
+
 }  // namespace rombolt

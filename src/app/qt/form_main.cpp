@@ -723,12 +723,15 @@ void TForm1::RunCommand(const std::function<void()>& command) {
 void TForm1::RunCartCommand(const std::function<void()>& command) {
     RunCommand([&] {
         std::string why;
-        if (portChain_ && !portChain_->BeginCartUse(why)) {
+        std::vector<std::string> opened;
+        if (portChain_ && !portChain_->BeginCartUse(why, &opened)) {
             BeginLogSection(s_);
             LogLine(why);
             Beep();
             return;
         }
+        // A port that was in use when the program started is opened now.
+        for (const std::string& line : opened) LogLine(line);
         command();
         if (portChain_ && !portChain_->EndCartUse(why)) LogLine(why);
     });
