@@ -188,9 +188,18 @@ TEST_F(FlashSeqTest, EraseStatusRunIsReloadedOnlyWhereItWouldLeaveATwoPairCartsP
     }
 }
 
+// A clock that moves on by `step` each time it is read.
+struct SteppingClock final : Clock {
+    std::chrono::milliseconds step{0};
+    int reads = 0;
+    TimePoint Now() override { return TimePoint(step * reads++); }
+};
+
 TEST_F(FlashSeqTest, EraseOutlastingItsBudgetIsPolledUntilTheTimeFloor) {
     // The erase ends 5000 polls after the budget: with a floor that is still
     // success, and the window keeps its turn every 1024 polls.
+    SteppingClock clock;
+    s.EraseClock = &clock;
     s.EraseTimeFloorMs = 60000;
     EraseStatusRun slow{tap, kEraseBudget + 5000, {}};
     tap.answer = std::ref(slow);
@@ -198,15 +207,18 @@ TEST_F(FlashSeqTest, EraseOutlastingItsBudgetIsPolledUntilTheTimeFloor) {
     EXPECT_EQ(slow.addresses.size(), static_cast<std::size_t>(kEraseBudget) + 5001);
     EXPECT_GE(ui.pumps, (kEraseBudget + 5000) / 1024);
 
-    // A block that never finishes fails once the floor has passed, not before.
+    // A block that never finishes fails once the floor has passed, not before:
+    // the clock is read when the erase begins and at every 1024th poll past
+    // the budget, 10 ms on each time, so the 30th of those reads ends it.
     Writes();
+    clock = SteppingClock{};
+    clock.step = std::chrono::milliseconds(10);
     s.EraseTimeFloorMs = 300;
     EraseStatusRun stuck{tap, 1L << 40, {}};
     tap.answer = std::ref(stuck);
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(EraseFlashBlock(s, 0), -1);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
-    EXPECT_GT(stuck.addresses.size(), static_cast<std::size_t>(kEraseBudget));
+    EXPECT_EQ(clock.reads, 31);
+    EXPECT_EQ(stuck.addresses.size(), static_cast<std::size_t>(kEraseBudget) + 29 * 1024);
     EXPECT_EQ(Writes().back(), (W{1, 0x50}));
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "flash/cart_models.h"
 #include "flash/identify.h"
 #include "link/cartbus.h"
 #include "link/detect.h"
@@ -189,6 +190,9 @@ TEST(IdentifyOnSim, AllElevenFlashModels) {
         {"strata-128M-one-pair", "Rombolt Strata 128M Found", 3},
         {"vela-128M-one-pair", "Rombolt Vela 128M Found", 5},
     };
+    // The model table names each simulated model once, so `sim create` and
+    // identification agree on every cart.
+    ASSERT_EQ(CartModels().size(), std::size(cases));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.model);
         test::SimFixture f(c.model, "64K");
@@ -207,6 +211,9 @@ TEST(IdentifyOnSim, AllElevenFlashModels) {
         EXPECT_EQ(f.sim().AccessMode() & 0xBF, kRomAccess);
         EXPECT_EQ(f.s.ChunkBuffer.bytes[1024], 0x3C);
         EXPECT_EQ(f.s.ChunkBuffer.bytes[0], 0x89);
+        const CartModel* m = FindCartModel(f.s.Cart);
+        ASSERT_NE(m, nullptr);
+        EXPECT_STREQ(m->SimName, c.model);
     }
 }
 

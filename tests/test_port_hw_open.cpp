@@ -9,10 +9,12 @@
 #include <thread>
 
 #include "app/app_state.h"
+#include "app/port_session.h"
 #include "link/detect.h"
 #include "port/direct_io.h"
 #include "port/ecr.h"
 #include "port/port_list.h"
+#include "port/port_lock.h"
 #include "port/port_open.h"
 #include "support/fake_frontend.h"
 #include "support/fake_platform.h"
@@ -405,6 +407,73 @@ TEST(OpenDirect, GrantedDirectIoIsPreferredAndNotesMissingEpp) {
     EXPECT_EQ(opened.base, 0x378);
     EXPECT_TRUE(Contains(opened.note, "offers no EPP (kernel modes: PCSPP,TRISTATE)")) << opened.note;
     EXPECT_FALSE(os.devices["/dev/parport0"].open);  // ppdev untouched
+}
+
+}  // namespace
+
+namespace {
+
+// The port instructions of a fake machine that count the accesses made
+// while the port's lock was free (another lock on its file succeeds then).
+struct LockWatch final : PortBackend {
+    std::string lockPath;
+    int accesses = 0;
+    int unlocked = 0;
+    void Count() {
+        ++accesses;
+        PortLock probe;
+        std::string why;
+        if (probe.Acquire(lockPath, why)) ++unlocked;
+    }
+    std::uint8_t inb(std::uint16_t) override { return Count(), 0xFF; }
+    void outb(std::uint16_t, std::uint8_t) override { Count(); }
+    std::uint16_t inw(std::uint16_t) override { return Count(), 0xFFFF; }
+    void outw(std::uint16_t, std::uint16_t) override { Count(); }
+    std::string Name() const override { return "watched"; }
+};
+
+struct WatchedMachine {
+    test::FakePlatform os;
+    LockWatch watch;
+    explicit WatchedMachine(int base) {
+        os.AddKernelPort(0, base, "PCSPP,TRISTATE,EPP,ECP", false);
+        watch.lockPath = PortLockPath(base);
+        os.ports = &watch;
+    }
+};
+
+TEST(PortSession, NothingTouchesThePortBeforeItsLockIsHeldNorWhenItIsRefused) {
+    if (!DirectIoSupported()) GTEST_SKIP() << "no port instructions on this processor";
+    // Opening probes the ECR the kernel lists (base + 0x402) through the
+    // watched instructions. A base of its own, so that no other program's lock is met here.
+    constexpr int kBase = 0xE0A8;
+    PortRequest request;
+    request.port = "0xe0a8";
+    WatchedMachine one(kBase);
+    PortSession first = PortSession::Open(request, 0x378, {}, &one.os);
+    ASSERT_EQ(first.busy, "");
+    EXPECT_EQ(first.message, "");
+    EXPECT_GT(one.watch.accesses, 0);
+    EXPECT_EQ(one.watch.unlocked, 0);
+
+    // A second program while the first holds the port: refused before it
+    // asks for port permission or makes a single access.
+    WatchedMachine two(kBase);
+    PortSession second = PortSession::Open(request, 0x378, {}, &two.os);
+    EXPECT_EQ(second.busy.rfind("in use by ", 0), 0u) << second.busy;
+    std::string why;
+    EXPECT_FALSE(second.BeginCartUse(why));
+    EXPECT_EQ(why.rfind("Port 0xE0A8: in use by ", 0), 0u) << why;
+    EXPECT_EQ(two.watch.accesses, 0);
+    EXPECT_TRUE(two.os.permCalls.empty());
+
+    // Once the first gives it back, the second opens the port on its first
+    // use, under the lock.
+    EXPECT_TRUE(first.EndCartUse(why));
+    std::vector<std::string> opened;
+    ASSERT_TRUE(second.BeginCartUse(why, &opened)) << why;
+    EXPECT_GT(two.watch.accesses, 0);
+    EXPECT_EQ(two.watch.unlocked, 0);
 }
 
 }  // namespace

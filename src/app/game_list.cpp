@@ -270,22 +270,11 @@ void UpdateListSize(AppState& s) {
         // Saturate rather than wrap: a wrapped total could look small enough to fit.
         s.ListTotalSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(total, 0xFFFFFFFFu));
 
-        struct Model {
-            const char* name;
-            bool vela;
-            int a;
-        };
-        static constexpr Model kModels[] = {{"64M", false, 1},
-                                            {"128M", false, 2},
-                                            {"Vela64M", true, 1},
-                                            {"Vela128M", true, 2},
-                                            {"Vela256M", true, 4}};
         std::string fits;
-        for (const Model& m : kModels) {
-            const int r = m.vela ? LayoutVelaCart(s, m.a) : LayoutPlainCart(s, m.a);
-            if (r != 0) continue;
+        for (const CartModel& m : CartModels()) {
+            if (*m.LayoutName == '\0' || LayoutCart(s, m.Layout) != 0) continue;
             if (!fits.empty()) fits += "/";
-            fits += m.name;
+            fits += m.LayoutName;
         }
         if (!fits.empty()) s.FitNote = "Only for:" + fits;
     }

@@ -14,6 +14,7 @@
 #include "app/app_state.h"
 #include "app/config.h"
 #include "app/game_list.h"
+#include "app/port_session.h"
 #include "cli/cli_frontend.h"
 #include "cli/digest.h"
 #include "cli/findings.h"
@@ -134,19 +135,20 @@ private:
     std::vector<Digest> items_;
 };
 
-// Everything one run needs. Members are destroyed in reverse order: the trace
-// is flushed before the cart back end goes, the back end (a simulated cart
-// writes its files here) before the state, and the lock on the cart or port
-// is given back last.
+}  // namespace
+
+// Everything one run needs.
 struct Session {
     Options opt;
     NullPort idle;  // the port until a cart is opened
-    PortLock lock;  // the simulated cart's folder, or the real port's lock file
     std::unique_ptr<AppState> state = std::make_unique<AppState>();
     std::unique_ptr<CliFrontend> ui;
-    std::unique_ptr<PortBackend> backend;
-    SimPort* sim = nullptr;  // the back end, when it is a simulated cart
-    std::unique_ptr<TracePort> trace;
+    // The cart: its lock, back end and trace (the trace is flushed before the
+    // back end goes, a simulated cart writes its files back before the lock
+    // is given back).
+    PortSession port;
+    SimPort* sim = nullptr;      // the back end, when it is a simulated cart
+    TracePort* trace = nullptr;  // the trace, when there is one
     SentDigests sent;
     OperationResult result;  // how the cart command ended
     std::string portText;
@@ -155,6 +157,8 @@ struct Session {
     std::vector<std::string> notes;           // said on standard error once the run has ended
     AppState& s() { return *state; }
 };
+
+namespace {
 
 // ---------------------------------------------------------------- settings
 
@@ -187,7 +191,7 @@ bool LoadSettings(Session& ss) {
         }
         s.Config.IpsApply = 1;
         s.PatchRequired = true;
-    } else if (s.Config.IpsApply == 1 && (o.command == Command::Write || o.command == Command::Verify)) {
+    } else if (s.Config.IpsApply == 1 && (o.Is("write") || o.Is("verify"))) {
         std::fprintf(stderr,
                      "rombolt: \"IPS Apply\" is on in config.sav but no --ips FILE was given: no patch\n");
     }
@@ -213,51 +217,37 @@ bool LoadSettings(Session& ss) {
 bool OpenCart(Session& ss) {
     AppState& s = ss.s();
     const Options& o = ss.opt;
-    if (o.simDir) {
-        // One program at a time on a cart: the files are loaded under the
-        // lock and written back before it is given back.
-        std::string error;
-        std::error_code ec;
-        if (fs::is_directory(*o.simDir, ec) && !ss.lock.Acquire(*o.simDir, error)) {
-            Error("simulated cart in " + *o.simDir + ": " + error);
-            return false;
-        }
-        auto sim = SimPort::Open(*o.simDir, error);
-        if (!sim) {
-            Error("simulated cart " + *o.simDir + ": " + error);
-            return false;
-        }
-        ss.sim = sim.get();
-        ss.backend = std::move(sim);
-        ss.portText = "simulated cart in " + *o.simDir;
-        s.EraseTimeFloorMs = 0;  // simulated chips are busy for a number of reads, not a time
-    } else {
-        const int configBase = PortBaseForIndex(s.Config.PortIndex);
-        OpenedPort p = OpenHardwarePort(o.port.value_or(""), configBase);
-        // Direct I/O has no arbitration of its own: one program at a time.
-        std::string busy;
-        const int base = p.base != 0 ? p.base : configBase;
-        if (p.message.empty() && !ss.lock.Acquire(PortLockPath(base), busy)) {
-            Error("port " + Hex(base) + ": " + busy);
-            return false;
-        }
-        ss.backend = std::move(p.backend);
-        if (!ss.backend) ss.backend = std::make_unique<NullPort>();
-        if (p.base != 0) s.PortBaseOverride = p.base;
-        for (const std::string* line : {&p.message, &p.warning, &p.note})
-            if (!line->empty()) LogLine(s, *line);
-        ss.portText = ss.backend->Name();
+    PortRequest request;
+    request.simDir = o.simDir.value_or("");
+    request.port = o.port.value_or("");
+    request.trace = o.trace.value_or("");
+    // The cart's lock first: a simulated cart's files are loaded under it and
+    // written back before it is given back, and a real port is not touched
+    // while another program holds it.
+    ss.port = PortSession::Open(request, PortBaseForIndex(s.Config.PortIndex));
+    PortSession& p = ss.port;
+    if (!p.busy.empty()) {
+        Error(o.simDir ? "simulated cart in " + *o.simDir + ": " + p.busy
+                       : "port " + Hex(p.hardwareBase) + ": " + p.busy);
+        return false;
     }
-    s.Port = ss.backend.get();
-    if (o.trace) {
-        std::FILE* f = std::fopen(o.trace->c_str(), "w");
-        if (!f) {
-            Error("trace file " + *o.trace + ": " + std::strerror(errno));
+    switch (p.failed) {
+        case PortSession::Step::None:
+            break;
+        case PortSession::Step::SimCreate:
+        case PortSession::Step::SimOpen:
+            Error("simulated cart " + *o.simDir + ": " + p.fatal);
             return false;
-        }
-        ss.trace = std::make_unique<TracePort>(*ss.backend, f);
-        s.Port = ss.trace.get();
+        case PortSession::Step::Trace:
+            Error("trace file " + *o.trace + ": " + p.fatal);
+            return false;
     }
+    for (const std::string* line : {&p.message, &p.warning, &p.note})
+        if (!line->empty()) LogLine(s, *line);
+    ss.sim = p.sim;
+    ss.trace = p.trace;
+    ss.portText = o.simDir ? "simulated cart in " + *o.simDir : p.backend->Name();
+    p.ApplyTo(s);
     ApplyPortSelection(s);
     return true;
 }
@@ -360,7 +350,7 @@ bool WriteReport(Session& ss, bool ok) {
         std::fprintf(
             f, "cart capacity: %u bytes%s\n", s.Cart.CapacityBytes,
             s.Cart.Interleaved ? (s.Cart.VelaLine ? ", two chips, Vela line" : ", two chips") : ", one chip");
-    if (ss.opt.command == Command::Backup && ui.OfferedCartSizeIndex() >= 0)
+    if (ss.opt.Is("backup") && ui.OfferedCartSizeIndex() >= 0)
         std::fprintf(f, "size offered: %s\nsize read: %s\n",
                      RomSizeText(32 << ui.OfferedCartSizeIndex()).c_str(),
                      RomSizeText(s.ChosenCartSize).c_str());
@@ -585,23 +575,14 @@ bool CmdLayout(Session& ss) {
     }
     std::printf("%s\n", ListSizePanelText(s).c_str());
     std::printf("%s\n", s.FitNote.empty() ? "Fits none of the cart models" : s.FitNote.c_str());
-    struct Model {
-        const char* name;
-        bool vela;
-        int a;
-    };
-    static const Model kModels[] = {{"64M", false, 1},
-                                    {"128M", false, 2},
-                                    {"Vela64M", true, 1},
-                                    {"Vela128M", true, 2},
-                                    {"Vela256M", true, 4}};
-    for (const Model& m : kModels) {
-        int r = m.vela ? LayoutVelaCart(s, m.a) : LayoutPlainCart(s, m.a);
+    for (const CartModel& m : CartModels()) {
+        if (*m.LayoutName == '\0') continue;
+        int r = LayoutCart(s, m.Layout);
         if (r != 0) {
-            std::printf("%s: does not fit (%s)\n", m.name, LayoutFailure(r));
+            std::printf("%s: does not fit (%s)\n", m.LayoutName, LayoutFailure(r));
             continue;
         }
-        std::printf("%s:\n", m.name);
+        std::printf("%s:\n", m.LayoutName);
         PrintChunkMap(s);
     }
     return true;
@@ -628,7 +609,7 @@ bool CmdSimCreate(Session& ss) {
     return true;
 }
 
-bool CmdPorts() {
+bool CmdPorts(Session&) {
     auto ports = ListParallelPorts();
     if (ports.empty()) {
         std::fprintf(
@@ -645,64 +626,30 @@ bool CmdPorts() {
 
 int Run(Session& ss) {
     const Options& o = ss.opt;
-    switch (o.command) {
-        case Command::Header:
-            return CmdHeader(ss) ? kExitOk : kExitFailed;
-        case Command::SimCreate:
-            return CmdSimCreate(ss) ? kExitOk : kExitFailed;
-        case Command::Ports:
-            return CmdPorts() ? kExitOk : kExitFailed;
-        default:
-            break;
-    }
+    const CommandSpec& c = *o.command;
+    if (c.needs == Needs::Nothing) return c.run(ss) ? kExitOk : kExitFailed;
 
     const bool progress = !o.quiet && isatty(2);
     CliFrontend::Answers answers;
     answers.yes = o.yes;
     answers.ipsFile = o.ips;
     answers.cartSizeChunks = o.romSizeChunks;
-    if (o.command == Command::Backup || o.command == Command::SaveBackup) answers.saveFile = o.args[0];
-    if (o.command == Command::SaveRestore) answers.openFile = o.args[0];
+    if (c.args == Args::OneOutput) answers.saveFile = o.args[0];
+    if (c.args == Args::OneInput) answers.openFile = o.args[0];
     if (o.saveSizeIndex) answers.saver = {o.saveStartUnit, *o.saveSizeIndex};
-    ss.ui = std::make_unique<CliFrontend>(ss.s(), answers, progress, o.command == Command::Layout);
+    // A command without a cart prints a report on stdout; its log goes to stderr.
+    ss.ui = std::make_unique<CliFrontend>(ss.s(), answers, progress, c.needs == Needs::Settings);
     AppState& s = ss.s();
     s.UI = ss.ui.get();
     s.Port = &ss.idle;
     if (!LoadSettings(ss)) return kExitFailed;
 
-    if (o.command == Command::Layout) return CmdLayout(ss) ? kExitOk : kExitFailed;
+    if (c.needs == Needs::Settings) return c.run(ss) ? kExitOk : kExitFailed;
 
     // Images and loader files are checked before the port is touched.
-    if ((o.command == Command::Write || o.command == Command::Verify) &&
-        (!LoadGameList(ss) || !ListLoadersUsable(ss.s())))
-        return kExitFailed;
+    if (c.args == Args::ImagesOrList && (!LoadGameList(ss) || !ListLoadersUsable(ss.s()))) return kExitFailed;
     if (!OpenCart(ss)) return kExitFailed;
-    bool ok = false;
-    switch (o.command) {
-        case Command::Info:
-            ok = CmdInfo(ss);
-            break;
-        case Command::Write:
-            ok = CmdWriteVerify(ss, false);
-            break;
-        case Command::Verify:
-            ok = CmdWriteVerify(ss, true);
-            break;
-        case Command::Backup:
-            ok = CmdBackup(ss);
-            break;
-        case Command::SaveBackup:
-            ok = CmdSave(ss, false);
-            break;
-        case Command::SaveRestore:
-            ok = CmdSave(ss, true);
-            break;
-        case Command::Erase:
-            ok = CmdErase(ss);
-            break;
-        default:
-            break;
-    }
+    bool ok = c.run(ss);
     // The cart's files are written back while the lock is still held.
     std::string notSaved;
     if (ss.sim && !ss.sim->Flush(notSaved)) ok = false;
@@ -720,7 +667,7 @@ int Run(Session& ss) {
     if (ok) PrintItems(ss);
     if (const std::string v = VerifyPassesText(s); !v.empty())
         std::fprintf(stderr, "verify: %s\n", v.c_str());
-    if (ok && o.command == Command::Write) NoteBuiltinLoaders(ss);
+    if (ok && o.Is("write")) NoteBuiltinLoaders(ss);
     if (!WriteReport(ss, ok)) ok = false;
     if (ss.trace && !ss.trace->Close()) {
         Error("trace file " + *o.trace + ": write failed");
@@ -730,6 +677,30 @@ int Run(Session& ss) {
 }
 
 }  // namespace
+
+std::span<const CommandSpec> Commands() {
+    // clang-format off
+    static constexpr CommandSpec kCommands[] = {
+        {"info", Args::None, "", nullptr, SizeArg::None, Needs::Cart, CmdInfo},
+        {"write", Args::ImagesOrList, "--list --report", nullptr, SizeArg::None, Needs::Cart,
+         [](Session& ss) { return CmdWriteVerify(ss, false); }},
+        {"verify", Args::ImagesOrList, "--list --report", nullptr, SizeArg::None, Needs::Cart,
+         [](Session& ss) { return CmdWriteVerify(ss, true); }},
+        {"backup", Args::OneOutput, "--size --raw --report", nullptr, SizeArg::RomSize, Needs::Cart, CmdBackup},
+        {"save-backup", Args::OneOutput, "--size --bank --report", "--size 8K|32K|64K|128K|256K",
+         SizeArg::SaveSize, Needs::Cart, [](Session& ss) { return CmdSave(ss, false); }},
+        {"save-restore", Args::OneInput, "--size --bank --report", "--size 8K|32K|64K|128K|256K",
+         SizeArg::SaveSize, Needs::Cart, [](Session& ss) { return CmdSave(ss, true); }},
+        {"erase", Args::None, "", nullptr, SizeArg::None, Needs::Cart, CmdErase},
+        {"layout", Args::ImagesOrList, "--list", nullptr, SizeArg::None, Needs::Settings, CmdLayout},
+        {"header", Args::Images, "", nullptr, SizeArg::None, Needs::Nothing, CmdHeader},
+        {"sim create", Args::OneDirectory, "--model --save --rom", "--model MODEL", SizeArg::None, Needs::Nothing,
+         CmdSimCreate},
+        {"ports", Args::None, "", nullptr, SizeArg::None, Needs::Nothing, CmdPorts},
+    };
+    // clang-format on
+    return kCommands;
+}
 
 int RunCli(const std::vector<std::string>& argv) {
     ParseResult p = ParseCommandLine(argv);

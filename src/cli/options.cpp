@@ -1,6 +1,8 @@
 #include "cli/options.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <map>
 
 #include "app/version.h"
@@ -18,21 +20,25 @@ std::string Upper(std::string t) {
     return t;
 }
 
-// Which command may take which command option.
-bool Allows(Command c, const std::string& opt) {
-    if (opt == "--list") return c == Command::Write || c == Command::Verify || c == Command::Layout;
-    if (opt == "--size") return c == Command::Backup || c == Command::SaveBackup || c == Command::SaveRestore;
-    if (opt == "--bank") return c == Command::SaveBackup || c == Command::SaveRestore;
-    if (opt == "--model" || opt == "--save" || opt == "--rom") return c == Command::SimCreate;
-    if (opt == "--raw") return c == Command::Backup;
-    if (opt == "--report")
-        return c == Command::Write || c == Command::Verify || c == Command::Backup ||
-               c == Command::SaveBackup || c == Command::SaveRestore;
-    return true;
+// Whether the command takes the command option (a word of its options).
+bool Takes(const CommandSpec& c, const std::string& opt) {
+    const std::string words = std::string(" ") + c.options + " ";
+    return words.find(" " + opt + " ") != std::string::npos;
 }
 
-bool UsesCart(Command c) {
-    return c != Command::Layout && c != Command::Header && c != Command::SimCreate && c != Command::Ports;
+const char* ArgsText(Args a) {
+    switch (a) {
+        case Args::None:
+            return "no arguments";
+        case Args::OneOutput:
+            return "one output file";
+        case Args::OneInput:
+            return "one input file";
+        case Args::OneDirectory:
+            return "one directory";
+        default:
+            return "";
+    }
 }
 
 std::string JoinedSimModelNames() {
@@ -165,99 +171,74 @@ ParseResult ParseCommandLine(const std::vector<std::string>& argv) {
     }
     std::string cmd = positional[0];
     std::size_t firstArg = 1;
-    static const std::map<std::string, Command> kCommands = {
-        {"info", Command::Info},
-        {"write", Command::Write},
-        {"verify", Command::Verify},
-        {"backup", Command::Backup},
-        {"save-backup", Command::SaveBackup},
-        {"save-restore", Command::SaveRestore},
-        {"erase", Command::Erase},
-        {"layout", Command::Layout},
-        {"header", Command::Header},
-        {"ports", Command::Ports},
-    };
     if (cmd == "sim") {
         if (positional.size() < 2 || positional[1] != "create") {
             fail("'sim' needs the subcommand 'create'");
             return r;
         }
-        o.command = Command::SimCreate;
-        o.commandName = "sim create";
+        cmd = "sim create";
         firstArg = 2;
-    } else if (auto c = kCommands.find(cmd); c != kCommands.end()) {
-        o.command = c->second;
-        o.commandName = cmd;
-    } else {
+    }
+    for (const CommandSpec& c : Commands())
+        if (cmd == c.name) o.command = &c;
+    if (!o.command) {
         fail("unknown command '" + cmd + "'");
         return r;
     }
+    const CommandSpec& c = *o.command;
+    o.commandName = cmd;
     o.args.assign(positional.begin() + static_cast<long>(firstArg), positional.end());
 
     for (const auto& opt : commandOptions)
-        if (!Allows(o.command, opt)) fail(opt + " does not apply to " + o.commandName);
+        if (!Takes(c, opt)) fail(opt + " does not apply to " + o.commandName);
     if (o.simDir && o.port) fail("--sim and --port exclude each other");
     if (o.port && !PortOptionError(*o.port).empty()) fail("--port: " + PortOptionError(*o.port));
-    if (!UsesCart(o.command) && (o.simDir || o.port || o.trace))
+    if (c.needs != Needs::Cart && (o.simDir || o.port || o.trace))
         fail(o.commandName + " does not use a cartridge (--sim, --port, --trace)");
     if (!r.error.empty()) return r;
 
-    auto wantArgs = [&](std::size_t lo, std::size_t hi, const char* what) {
-        if (o.args.size() < lo || o.args.size() > hi) fail(o.commandName + " takes " + what);
-    };
-    switch (o.command) {
-        case Command::Info:
-        case Command::Erase:
-        case Command::Ports:
-            wantArgs(0, 0, "no arguments");
-            break;
-        case Command::Write:
-        case Command::Verify:
-        case Command::Layout:
+    switch (c.args) {
+        case Args::ImagesOrList:
             if (o.list && !o.args.empty())
                 fail(o.commandName + " takes image files or --list FILE, not both");
             else if (!o.list && o.args.empty())
                 fail(o.commandName + " needs at least one image file or --list FILE");
             break;
-        case Command::Header:
-            if (o.args.empty()) fail("header needs at least one image file");
+        case Args::Images:
+            if (o.args.empty()) fail(o.commandName + " needs at least one image file");
             break;
-        case Command::Backup:
-            wantArgs(1, 1, "one output file");
-            if (!sizeText.empty()) {
-                o.romSizeChunks = ParseRomSize(sizeText);
-                if (!o.romSizeChunks)
-                    fail("backup --size takes 8M, 16M, 32M, 64M, 128M or 256M, not '" + sizeText + "'");
-            }
+        case Args::None:
+            if (!o.args.empty()) fail(o.commandName + " takes " + ArgsText(c.args));
             break;
-        case Command::SaveBackup:
-        case Command::SaveRestore: {
-            wantArgs(1, 1, o.command == Command::SaveBackup ? "one output file" : "one input file");
-            if (sizeText.empty()) {
-                fail(o.commandName + " needs --size 8K|32K|64K|128K|256K");
-                break;
-            }
-            int idx = SaverSizeIndex(Upper(sizeText));
-            if (idx < 0) {
-                fail(o.commandName + " --size takes 8K, 32K, 64K, 128K or 256K, not '" + sizeText + "'");
-                break;
-            }
-            o.saveSizeIndex = idx;
-            std::string code = Upper(o.bank.value_or("1"));
-            if (!ParseBankCode(code, idx, o.saveStartUnit))
-                fail(
-                    "--bank takes a bank 1-4, then optionally A or B, then optionally 1-4 (like 2B3), not '" +
-                    *o.bank + "'");
+        default:
+            if (o.args.size() != 1) fail(o.commandName + " takes " + ArgsText(c.args));
             break;
+    }
+    if (c.required) {
+        const std::string opt(c.required, std::strcspn(c.required, " "));
+        if (std::find(commandOptions.begin(), commandOptions.end(), opt) == commandOptions.end()) {
+            fail(o.commandName + " needs " + c.required);
+            return r;
         }
-        case Command::SimCreate:
-            wantArgs(1, 1, "one directory");
-            if (!o.model) fail("sim create needs --model MODEL");
-            if (SimModelInfo m; o.model && !LookupSimModel(*o.model, m))
-                fail("sim create: unknown model \"" + *o.model + "\" (known: " + JoinedSimModelNames() + ")");
-            break;
-        case Command::None:
-            break;
+    }
+    if (SimModelInfo m; o.model && !LookupSimModel(*o.model, m))
+        fail("sim create: unknown model \"" + *o.model + "\" (known: " + JoinedSimModelNames() + ")");
+    if (c.size == SizeArg::RomSize && !sizeText.empty()) {
+        o.romSizeChunks = ParseRomSize(sizeText);
+        if (!o.romSizeChunks)
+            fail("backup --size takes 8M, 16M, 32M, 64M, 128M or 256M, not '" + sizeText + "'");
+    }
+    if (c.size == SizeArg::SaveSize && !sizeText.empty()) {
+        int idx = SaverSizeIndex(Upper(sizeText));
+        if (idx < 0) {
+            fail(o.commandName + " --size takes 8K, 32K, 64K, 128K or 256K, not '" + sizeText + "'");
+            return r;
+        }
+        o.saveSizeIndex = idx;
+        std::string code = Upper(o.bank.value_or("1"));
+        if (!ParseBankCode(code, idx, o.saveStartUnit))
+            fail("--bank takes a bank 1-4, then optionally A or B, then optionally 1-4 (like 2B3), not '" +
+                 *o.bank + "'");
     }
     return r;
 }

@@ -3,29 +3,45 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 namespace rombolt::cli {
 
-enum class Command {
-    None,
-    Info,
-    Write,
-    Verify,
-    Backup,
-    SaveBackup,
-    SaveRestore,
-    Erase,
-    Layout,
-    Header,
-    SimCreate,
-    Ports,
+struct Session;  // one run of a command (commands.cpp)
+
+// What a command needs before its handler runs: nothing (it reads no
+// config.sav), the settings, or the settings and the cart (opened by then).
+enum class Needs { Nothing, Settings, Cart };
+// What its positional arguments are.
+enum class Args { None, ImagesOrList, Images, OneOutput, OneInput, OneDirectory };
+// What its --size takes.
+enum class SizeArg { None, RomSize, SaveSize };
+
+// One command of `rombolt`. Adding a command is one row of the table
+// (Commands(), next to the handlers in commands.cpp), plus its lines in the
+// help text, the man page and the bash completion.
+struct CommandSpec {
+    const char* name;  // as typed; "sim create" is the one of two words
+    Args args;
+    // The command options (--list, --size, --bank, --model, --save, --rom,
+    // --raw, --report) it takes, separated by spaces.
+    const char* options;
+    // An option it cannot go without, as its usage error names it
+    // ("--model MODEL"), or null.
+    const char* required;
+    SizeArg size;
+    Needs needs;
+    bool (*run)(Session&);
 };
 
+// Every command, in the order the help text lists them.
+std::span<const CommandSpec> Commands();
+
 struct Options {
-    Command command = Command::None;
-    std::string commandName;        // as typed ("sim create" for SimCreate)
+    const CommandSpec* command = nullptr;
+    std::string commandName;        // as typed ("sim create" for the two words)
     std::vector<std::string> args;  // positional arguments after the command
 
     // Where the cartridge is.
@@ -59,6 +75,8 @@ struct Options {
 
     bool help = false;
     bool version = false;
+
+    bool Is(const char* name) const { return command && commandName == name; }
 };
 
 struct ParseResult {

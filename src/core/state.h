@@ -62,9 +62,6 @@ struct CoreState {
     // A base address given on the command line (e.g. 0xD010 of a PCIe card);
     // 0 means: take the base from Config.PortIndex.
     int PortBaseOverride = 0;
-    // Write mode that skips erasing and programming blocks whose flash content
-    // already equals the prepared data. Never stored in config.sav.
-    bool SkipUnchanged = false;
 
     // --- port registers and transfer mode ---
     LinkPort Link;

@@ -4,7 +4,6 @@
 #include <chrono>
 
 #include "core/operation.h"
-#include "flash/skip_unchanged.h"
 #include "link/cartbus.h"
 #include "link/link.h"
 
@@ -58,19 +57,20 @@ bool PollIsStopPoint(int budgetLeft) { return budgetLeft % kPumpEvery == 0; }
 // decides.
 class EraseDeadline {
 public:
-    explicit EraseDeadline(const FlashState& s) : floor_(s.EraseTimeFloorMs) {
-        if (floor_.count() > 0) start_ = std::chrono::steady_clock::now();
+    explicit EraseDeadline(const FlashState& s) : floor_(s.EraseTimeFloorMs), clock_(*s.EraseClock) {
+        if (floor_.count() > 0) start_ = clock_.Now();
     }
     // Whether the poll with this much budget left (counting on below zero) is made.
     bool Allows(int budgetLeft) const {
         if (budgetLeft > 0) return true;
         if (floor_.count() <= 0) return false;
-        return !PollIsStopPoint(budgetLeft) || std::chrono::steady_clock::now() - start_ < floor_;
+        return !PollIsStopPoint(budgetLeft) || clock_.Now() - start_ < floor_;
     }
 
 private:
     std::chrono::milliseconds floor_;
-    std::chrono::steady_clock::time_point start_{};
+    Clock& clock_;
+    Clock::TimePoint start_{};
 };
 
 // Puts the chip(s) back into read-array mode, the word written to `base` and,
@@ -329,8 +329,6 @@ int ProgramChunk(FlashState& s, std::int32_t n, std::int32_t length, bool mayEra
 }  // namespace
 
 int ProgramFlashChunk(FlashState& s, std::int32_t n, std::int32_t length) {
-    // With "skip unchanged blocks" on, the chunk is compared before anything is erased.
-    if (s.SkipUnchanged) return ProgramChunkIfChanged(s, n, length);
     return ProgramChunk(s, n, length, true);
 }
 

@@ -1,11 +1,10 @@
 // What the flash layer knows of the cart: the identified chips and capacity,
-// and what it did to them in this adapter session (the block erased last, the
-// chunks a skip-unchanged write put or left in a block it did not erase).
+// and what it did to them in this adapter session (the block erased last).
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
+#include "core/clock.h"
 #include "core/state.h"
 
 namespace rombolt {
@@ -39,26 +38,12 @@ struct FlashState : CoreState {
     // fast port is not reported as failed (chips take up to several seconds).
     // 0 for a simulated cart, whose chips count reads rather than time.
     int EraseTimeFloorMs = 8000;
-    // Skip-unchanged writes: the block whose chunks were last found equal to
-    // the prepared data and skipped, or found blank and programmed without an
-    // erase, in this operation (-1: none); which of its chunks those are (bit
-    // k: chunk k of the block); and copies of their data, kept so that they
-    // can be programmed again when a later chunk of the same block needs it
-    // erased. Reset by adapter detection like LastErasedBlock.
-    std::int32_t KeptBlock = -1;
-    std::uint32_t KeptChunks = 0;
-    std::vector<std::uint8_t> KeptData;
-    // The cart chunk whose programming failed in the last skip-unchanged
-    // chunk write (-1: none). It can be an earlier, skipped chunk of the
-    // block, programmed again after the block was erased.
-    std::int32_t SkipFailedChunk = -1;
     ChunkMismatch FirstMismatch;
-
+    // Where the floor's wall time is read (never null).
+    Clock* EraseClock = &SteadyClock();
     void BeginAdapterSession() override {
         LastErasedBlock = -1;
         FirstMismatch = {};
-        KeptBlock = -1;
-        KeptChunks = 0;
     }
 
 protected:

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/operation.h"
+#include "flash/cart_models.h"
 #include "flash/flash.h"
 #include "link/cartbus.h"
 #include "link/detect.h"
@@ -20,11 +21,6 @@ constexpr int kQueryWords = 256;
 constexpr std::uint32_t kSecondPairAddress = 0x00400000;
 constexpr std::uint32_t kSerialAddress = 0x800000;
 constexpr std::uint32_t kSaveCompareAddress = 0x200;
-
-constexpr std::uint32_t k4M = 0x00400000;
-constexpr std::uint32_t k8M = 0x00800000;
-constexpr std::uint32_t k16M = 0x01000000;
-constexpr std::uint32_t k32M = 0x02000000;
 
 // Reads a run of query words from word address `from` into buffer words
 // first..first+255.
@@ -65,31 +61,6 @@ std::array<std::uint8_t, 8> ReadSerialBytes(FlashState& s) {
     return out;
 }
 
-const char* SizePiece(const CartInfo& c) {
-    if (c.Interleaved) {
-        switch (c.CapacityBytes) {
-            case k8M:
-                return "64M";
-            case k16M:
-                return "128M";
-            case k32M:
-                return "256M";
-            default:
-                return "";
-        }
-    }
-    switch (c.CapacityBytes) {
-        case k4M:
-            return "32M";
-        case k8M:
-            return "64M";
-        case k16M:
-            return "128M";
-        default:
-            return "";
-    }
-}
-
 }  // namespace
 
 int IdentifyFlash(FlashState& s, bool showModel) {
@@ -108,20 +79,8 @@ int IdentifyFlash(FlashState& s, bool showModel) {
 
     const auto& b = s.ChunkBuffer.bytes;
     if (QuerySignature(s, 0x20, 0x22, 0x24)) {
-        std::uint32_t capacity = 0;
-        switch (b[2]) {
-            case 0x16:
-                capacity = k4M;
-                break;
-            case 0x17:
-                capacity = k8M;
-                break;
-            case 0x18:
-                capacity = k16M;
-                break;
-        }
-        if (capacity != 0) {
-            s.Cart.CapacityBytes = capacity;
+        if (const CartModel* m = FindCartChips(false, b[2], false)) {
+            s.Cart.CapacityBytes = m->CapacityBytes;
             return showModel ? ShowCartModel(s) : 0;
         }
     }
@@ -129,25 +88,21 @@ int IdentifyFlash(FlashState& s, bool showModel) {
     // Two chips word by word: the first chip's query words sit at even addresses.
     s.Cart.Interleaved = 1;
     if (QuerySignature(s, 0x40, 0x44, 0x48)) {
-        switch (b[4]) {
-            case 0x16:
-                s.Cart.CapacityBytes = k8M;
-                // A second pair at 0x400000 answers with its own query data;
-                // without one the reads there mirror the first pair.
-                for (int i = 0; i < kQueryWords; ++i) {
-                    if (s.ChunkBuffer.word(kQueryWords + i) != s.ChunkBuffer.word(i)) {
-                        s.Cart.CapacityBytes = k16M;
-                        s.Cart.TwoPairs = 1;
-                        break;
-                    }
-                }
-                return CheckVelaLine(s, showModel);
-            case 0x17:
-                s.Cart.CapacityBytes = k16M;
-                return CheckVelaLine(s, showModel);
-            case 0x18:
-                s.Cart.CapacityBytes = k32M;
-                return CheckVelaLine(s, showModel);
+        // A second pair at 0x400000 answers with its own query data; without
+        // one the reads there mirror the first pair. Only pairs of the
+        // smallest chips are built so.
+        bool twoPairs = false;
+        for (int i = 0; i < kQueryWords; ++i) {
+            if (s.ChunkBuffer.word(kQueryWords + i) != s.ChunkBuffer.word(i)) {
+                twoPairs = true;
+                break;
+            }
+        }
+        twoPairs = twoPairs && FindCartChips(true, b[4], true) != nullptr;
+        if (const CartModel* m = FindCartChips(true, b[4], twoPairs)) {
+            s.Cart.CapacityBytes = m->CapacityBytes;
+            s.Cart.TwoPairs = m->TwoPairs ? 1 : 0;
+            return CheckVelaLine(s, showModel);
         }
     }
 
@@ -184,32 +139,26 @@ int CheckVelaLine(FlashState& s, bool showModel) {
 }
 
 int ShowCartModel(FlashState& s) {
-    const CartInfo& c = s.Cart;
-    int n = 0;
-    if (c.CapacityBytes == k16M) n = 1;
-    if (c.CapacityBytes == k32M) n = 2;
-    if (c.Interleaved) n += 1;
-    if (c.VelaLine) n += 2;
-    if (n <= 5)
-        LoadCartPicture(s, n + 1);
-    else
+    const CartModel* m = FindCartModel(s.Cart);
+    if (!m) {
         HideCartPicture(s);
-
-    s.Result.CartModel = CartModelName(c);
+        return -1;
+    }
+    LoadCartPicture(s, m->Picture);
+    s.Result.CartModel = CartModelName(s.Cart);
     LogLine(s, s.Result.CartModel + " Found");
     return 0;
 }
 
 std::string CartModelName(const CartInfo& c) {
-    std::string name = "Rombolt ";
-    if (c.Interleaved) name += c.VelaLine ? "Vela " : "Strata ";
-    return name + SizePiece(c);
+    const CartModel* m = FindCartModel(c);
+    return m ? std::string("Rombolt ") + m->Name : std::string();
 }
 
 void HideCartPicture(FlashState& s) { s.UI->ShowCartPicture(0); }
 
 void LoadCartPicture(FlashState& s, int number) {
-    if (number < 1 || number > 6) {
+    if (number < 1 || number > kCartPictureCount) {
         s.UI->Beep();
         return;
     }

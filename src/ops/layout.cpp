@@ -123,4 +123,13 @@ int LayoutVelaCart(OpsState& s, int a) {
     return 0;
 }
 
+int LayoutCart(OpsState& s, CartLayoutKind kind) {
+    return kind.Vela ? LayoutVelaCart(s, kind.Eighths) : LayoutPlainCart(s, kind.Eighths);
+}
+
+CartLayoutKind LayoutKindOf(const CartInfo& cart) {
+    if (const CartModel* m = FindCartModel(cart)) return m->Layout;
+    return {cart.VelaLine != 0, static_cast<int>(cart.CapacityBytes >> 23)};
+}
+
 }  // namespace rombolt

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "flash/cart_models.h"
 #include "ops/ops_state.h"
 
 namespace rombolt {
@@ -25,5 +26,9 @@ int PlaceFirstFit(OpsState& s, int row, std::int32_t size);
 int LayoutPlainCart(OpsState& s, int a);
 // Vela line carts; a = capacity / 8 MiB (1, 2 or 4).
 int LayoutVelaCart(OpsState& s, int a);
+// The layout of a cart model (flash/cart_models.h): one of the two above.
+int LayoutCart(OpsState& s, CartLayoutKind kind);
+// The layout of the identified cart: Vela line or plain, for its capacity.
+CartLayoutKind LayoutKindOf(const CartInfo& cart);
 
 }  // namespace rombolt

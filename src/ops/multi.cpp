@@ -17,6 +17,7 @@
 #include "ops/game_rows.h"
 #include "ops/layout.h"
 #include "ops/loaders.h"
+#include "ops/skip_unchanged.h"
 
 namespace rombolt {
 
@@ -102,7 +103,7 @@ int WriteLoader(OpsState& s, OperationFrame& frame, MultiMode mode, std::int32_t
         s.SentData->Item(chunk);
         s.SentData->Data(s.ChunkBuffer.data(), kLoaderSize);
     }
-    const int r = mode == MultiMode::Write ? ProgramFlashChunk(s, chunk, kLoaderSize)
+    const int r = mode == MultiMode::Write ? WriteCartChunk(s, chunk, kLoaderSize)
                                            : VerifyFlashChunk(s, chunk, kLoaderSize);
     if (r == 0 && AdapterStillAnswers(s)) {
         s.Result.ChunksDone += 1;
@@ -123,8 +124,7 @@ OperationResult WriteMultiGames(OpsState& s, MultiMode mode) {
     if (FindFlashCart(s) != 0) return frame.Finish();
     WaitFlashReady(s);
 
-    const int a = static_cast<int>(s.Cart.CapacityBytes >> 23);
-    const int layout = s.Cart.VelaLine ? LayoutVelaCart(s, a) : LayoutPlainCart(s, a);
+    const int layout = LayoutCart(s, LayoutKindOf(s.Cart));
     if (layout != 0 || MapExceedsCapacity(s)) {
         s.Findings.Refusal.NeededBytes = s.ListTotalSize;
         s.Findings.Refusal.SpaceBytes = s.Cart.CapacityBytes;

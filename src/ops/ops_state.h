@@ -129,6 +129,26 @@ struct OpsState : ImageState {
     // Where the data sent to the cart are reported; none when null.
     SentDataSink* SentData = nullptr;
 
+    // --- skip-unchanged writes (ops/skip_unchanged.h) ---
+    // Write mode that skips erasing and programming blocks whose flash content
+    // already equals the prepared data. Never stored in config.sav.
+    bool SkipUnchanged = false;
+    // The block whose chunks were last found equal to the prepared data and
+    // skipped, or found blank and programmed without an erase, in this
+    // operation (-1: none); which of its chunks those are (bit k: chunk k of
+    // the block); and copies of their data, kept so that they can be
+    // programmed again when a later chunk of the same block needs it erased.
+    // Reset by adapter detection like LastErasedBlock.
+    std::int32_t KeptBlock = -1;
+    std::uint32_t KeptChunks = 0;
+    std::vector<std::uint8_t> KeptData;
+
+    void BeginAdapterSession() override {
+        ImageState::BeginAdapterSession();
+        KeptBlock = -1;
+        KeptChunks = 0;
+    }
+
 protected:
     ~OpsState() = default;
 };

@@ -12,6 +12,7 @@
 #include "ops/chunk_file.h"
 #include "ops/commands.h"
 #include "ops/game_rows.h"
+#include "ops/skip_unchanged.h"
 
 namespace rombolt {
 
@@ -164,13 +165,13 @@ int WriteImage(OpsState& s, std::int32_t size, std::int32_t startChunk, IpsOffer
         if (s.SentData) s.SentData->Data(s.ChunkBuffer.data(), kChunkBytes);
         // With "skip unchanged" a chunk of 0xFF compares equal to an adapter
         // that no longer answers and is never programmed: check it is there.
-        if (ProgramFlashChunk(s, startChunk + i, kChunkBytes) != 0 || !AdapterStillAnswers(s)) {
+        std::int32_t failedChunk = startChunk + i;
+        if (WriteCartChunk(s, startChunk + i, kChunkBytes, &failedChunk) != 0 || !AdapterStillAnswers(s)) {
             // Skipping unchanged chunks, the failure can lie in an earlier
             // chunk of the block, programmed again after its erase: name the
             // first chunk that is not written.
-            std::int32_t failed = i;
-            if (s.SkipUnchanged && s.SkipFailedChunk >= startChunk && s.SkipFailedChunk < startChunk + i)
-                failed = s.SkipFailedChunk - startChunk;
+            const std::int32_t failed =
+                failedChunk >= startChunk && failedChunk < startChunk + i ? failedChunk - startChunk : i;
             LogLine(s, WithChunk("Write Flash Error!!!(", failed));
             endedAt(failed);
             CloseCurrentFile(s);

@@ -179,6 +179,24 @@ std::string PortOptionError(const std::string& portOption) {
            "\": use lpt1, lpt2, lpt3, a base address such as 0xd010, or /dev/parportN";
 }
 
+int HardwarePortBase(Platform& platform, const std::string& portOption, int configBase) {
+    if (configBase <= 0) configBase = PortBaseForIndex(0);
+    const std::string option = Lower(portOption);
+    if (option.empty()) return configBase;
+    if (option == "lpt1" || option == "lpt2" || option == "lpt3") return PortBaseForIndex(option[3] - '1');
+    if (option.rfind("0x", 0) == 0) {
+        const int base = ParseHexBase(option);
+        return base <= 0 || base > 0x10000 - kPortBlockSize ? 0 : base;
+    }
+    if (portOption[0] == '/') {
+        if (IsUsbPrinterPath(portOption)) return 0;
+        const std::vector<ParallelPortInfo> ports = ListParallelPorts(platform);
+        const ParallelPortInfo* info = FindByDevice(ports, portOption);
+        return info && info->base > 0 && info->base <= 0x10000 - kPortBlockSize ? info->base : configBase;
+    }
+    return 0;
+}
+
 OpenedPort OpenHardwarePort(const std::string& portOption, int configBase) {
     return OpenHardwarePort(SystemPlatform(), portOption, configBase);
 }

@@ -36,5 +36,10 @@ OpenedPort OpenHardwarePort(Platform& platform, const std::string& portOption, i
 // Empty when portOption has one of the forms above (whether that port can be
 // opened is another matter); otherwise what is wrong with it, in one line.
 std::string PortOptionError(const std::string& portOption);
+// The base of the port block OpenHardwarePort would open for these
+// arguments, found without touching any port (only the kernel's port list is
+// read), so that the port's lock can be taken first; 0 when the option names
+// no port block (OpenHardwarePort then fails without touching one either).
+int HardwarePortBase(Platform& platform, const std::string& portOption, int configBase);
 
 }  // namespace rombolt

@@ -83,7 +83,7 @@ TEST(CliOptions, CommandsOptionsAndTheirValues) {
     ParseResult r =
         Parse({"--sim", "/tmp/c", "--speed", "2", "--no-verify", "--fix", "write", "a.gba", "b.gb"});
     ASSERT_EQ(r.error, "");
-    EXPECT_EQ(r.options.command, Command::Write);
+    EXPECT_TRUE(r.options.Is("write"));
     EXPECT_EQ(r.options.args, (std::vector<std::string>{"a.gba", "b.gb"}));
     EXPECT_EQ(*r.options.simDir, "/tmp/c");
     EXPECT_EQ(*r.options.speedIndex, 2);  // "2" is the third item
@@ -113,11 +113,17 @@ TEST(CliOptions, CommandsOptionsAndTheirValues) {
 
     r = Parse({"sim", "create", "d", "--model", "strata-256M", "--save", "64K"});
     ASSERT_EQ(r.error, "");
-    EXPECT_EQ(r.options.command, Command::SimCreate);
+    EXPECT_TRUE(r.options.Is("sim create"));
     EXPECT_EQ(*r.options.saveModel, "64K");
 
     EXPECT_TRUE(Parse({"--help"}).options.help);
     EXPECT_TRUE(Parse({"info", "--version"}).options.version);
+}
+
+TEST(CliOptions, EveryCommandOfTheTableIsInTheHelp) {
+    const std::string help = HelpText();
+    for (const CommandSpec& c : Commands())
+        EXPECT_NE(help.find(std::string("\n  ") + c.name + " "), std::string::npos) << c.name;
 }
 
 TEST(CliOptions, UsageErrorsNameTheProblem) {

@@ -1,15 +1,5 @@
 #include "command_line.h"
 
-#include <cstdio>
-#include <filesystem>
-
-#include "port/port_open.h"
-#include "sim/cart_dir.h"
-#include "sim/sim_port.h"
-#ifdef ROMBOLT_HAVE_TRACE
-#include "port/trace_port.h"
-#endif
-
 namespace rombolt::qt {
 
 WindowOptions ParseWindowOptions(const QStringList& args) {
@@ -51,133 +41,27 @@ std::string WindowUsage() {
            "  --version     print the product and its version\n";
 }
 
-void ReplaceablePort::Replace(const std::function<std::unique_ptr<PortBackend>()>& next) {
-    target_ = std::make_unique<NullPort>();  // never without a back end, not even meanwhile
-    if (auto made = next()) target_ = std::move(made);
-}
-
-std::vector<std::string> PortChain::FollowConfigBase(int configBase) {
-    std::vector<std::string> lines;
-    if (!configuredPort || configBase == configuredBase) return lines;
-    OpenedPort opened;
-    configuredPort->Replace([&] {
-        opened = opener("", configBase);
-        return std::move(opened.backend);
-    });
-    configuredBase = configBase;
-    message = opened.message;
-    warning = opened.warning;
-    note = opened.note;
-    hardwareBase = message.empty() ? configBase : 0;
-    for (const std::string* line : {&message, &warning, &note})
-        if (!line->empty()) lines.push_back(*line);
-    return lines;
-}
-
-bool PortChain::BeginCartUse(std::string& why) {
-    std::string error;
-    if (!simDir.empty()) {
-        if (!lock.Acquire(simDir, error)) {
-            why = "Simulated cart in " + simDir + ": " + error;
-            return false;
-        }
-        if (sim == nullptr || sim->FilesChanged()) {
-            std::unique_ptr<SimPort> fresh = SimPort::Open(simDir, error);
-            if (!fresh) {
-                lock.Release();
-                why = "Simulated cart in " + simDir + ": " + error;
-                return false;
-            }
-            // The files hold the cart now; what this copy did not write back is gone.
-            if (sim != nullptr) sim->ForgetChanges();
-            sim = fresh.get();
-            simHolder->Replace([&] { return std::unique_ptr<PortBackend>(std::move(fresh)); });
-        }
-        return true;
-    }
-    if (hardwareBase != 0 && !lock.Acquire(PortLockPath(hardwareBase), error)) {
-        char base[16];
-        std::snprintf(base, sizeof base, "0x%X", static_cast<unsigned>(hardwareBase));
-        why = std::string("Port ") + base + ": " + error;
-        return false;
-    }
-    return true;
-}
-
-bool PortChain::EndCartUse(std::string& why) {
-    bool stored = true;
-    std::string error;
-    if (sim != nullptr && !sim->Flush(error)) {
-        why = "Simulated cart not saved: " + error;
-        stored = false;
-    }
-    lock.Release();
-    return stored;
-}
-
 PortChain OpenPortChain(const WindowOptions& options, int configBase, HardwareOpener opener) {
-    PortChain c;
-    c.opener = opener ? std::move(opener) : HardwareOpener([](const std::string& option, int base) {
-        return OpenHardwarePort(option, base);
-    });
-    if (!options.simDir.empty()) {
-        std::error_code ec;
-        if (!std::filesystem::exists(options.simDir, ec)) {
-            std::string error;
-            if (!CreateSimCart(options.simDir, "vela-256M", "64K", "", error)) {
-                c.fatal = "cannot create the simulated cart in " + options.simDir + ": " + error;
-                return c;
-            }
-        }
-        std::string error;
-        std::unique_ptr<SimPort> sim = SimPort::Open(options.simDir, error);
-        if (!sim) {
-            c.fatal = "cannot open the simulated cart in " + options.simDir + ": " + error;
-            return c;
-        }
-        // Each operation takes the cart up afresh when its files changed:
-        // the holder lets a newly loaded cart take this one's place.
-        c.simDir = options.simDir;
-        c.sim = sim.get();
-        auto holder = std::make_unique<ReplaceablePort>(std::move(sim));
-        c.simHolder = holder.get();
-        c.backend = holder.get();
-        c.owned.push_back(std::move(holder));
-    } else {
-        OpenedPort opened = c.opener(options.port, configBase);
-        if (!opened.backend) opened.backend = std::make_unique<NullPort>();
-        if (options.port.empty()) {
-            // The port follows the Config dialog's choice from now on.
-            auto port = std::make_unique<ReplaceablePort>(std::move(opened.backend));
-            c.configuredPort = port.get();
-            c.configuredBase = configBase;
-            c.backend = port.get();
-            c.owned.push_back(std::move(port));
-        } else {
-            // A port given on the command line wins over the Config dialog's.
-            c.baseOverride = opened.base;
-            c.backend = opened.backend.get();
-            c.owned.push_back(std::move(opened.backend));
-        }
-        c.message = opened.message;
-        c.warning = opened.warning;
-        c.note = opened.note;
-        if (opened.message.empty()) c.hardwareBase = options.port.empty() ? configBase : opened.base;
-    }
-    if (!options.trace.empty()) {
-#ifdef ROMBOLT_HAVE_TRACE
-        std::FILE* f = std::fopen(options.trace.c_str(), "w");
-        if (!f) {
+    PortRequest request;
+    request.simDir = options.simDir;
+    request.createSim = true;
+    request.port = options.port;
+    request.trace = options.trace;
+    PortChain c = PortChain::Open(request, configBase, std::move(opener));
+    switch (c.failed) {
+        case PortChain::Step::None:
+            break;
+        case PortChain::Step::SimCreate:
+            c.fatal = "cannot create the simulated cart in " + options.simDir + ": " + c.fatal;
+            break;
+        case PortChain::Step::SimOpen:
+            c.fatal = "cannot open the simulated cart in " + options.simDir + ": " + c.fatal;
+            break;
+        case PortChain::Step::Trace:
             c.fatal = "cannot write the trace file " + options.trace;
-            return c;
-        }
-        auto trace = std::make_unique<TracePort>(*c.backend, f);
-        c.backend = trace.get();
-        c.owned.push_back(std::move(trace));
-#else
-        c.fatal = "this build cannot trace port accesses";
-#endif
+            break;
     }
+    c.lock.Release();
     return c;
 }
 

@@ -8,19 +8,9 @@
 #pragma once
 
 #include <QStringList>
-#include <functional>
-#include <memory>
 #include <string>
-#include <vector>
 
-#include "app/app_state.h"
-#include "port/ioport.h"
-#include "port/port_lock.h"
-#include "port/port_open.h"
-
-namespace rombolt {
-class SimPort;
-}
+#include "app/port_session.h"
 
 namespace rombolt::qt {
 
@@ -36,86 +26,16 @@ struct WindowOptions {
 WindowOptions ParseWindowOptions(const QStringList& args);
 std::string WindowUsage();
 
-// Opens the real port: OpenHardwarePort's arguments and result (tests hand in their own).
-using HardwareOpener = std::function<OpenedPort(const std::string& portOption, int configBase)>;
+// The window's port chain is the front ends' shared one (app/port_session.h).
+using rombolt::HardwareOpener;
+using rombolt::ReplaceablePort;
+using PortChain = rombolt::PortSession;
 
-// Passes every access on to a back end that can be exchanged while the
-// program runs: the real port, reopened when the Config dialog chooses
-// another one. Whatever wraps it (the trace) goes on wrapping the new port.
-class ReplaceablePort final : public PortBackend {
-public:
-    explicit ReplaceablePort(std::unique_ptr<PortBackend> target) : target_(std::move(target)) {}
-    // The old back end is destroyed (its port given back) before `next` is made.
-    void Replace(const std::function<std::unique_ptr<PortBackend>()>& next);
-
-    std::uint8_t inb(std::uint16_t port) override { return target_->inb(port); }
-    void outb(std::uint16_t port, std::uint8_t value) override { target_->outb(port, value); }
-    std::uint16_t inw(std::uint16_t port) override { return target_->inw(port); }
-    void outw(std::uint16_t port, std::uint16_t value) override { target_->outw(port, value); }
-    std::string Name() const override { return target_->Name(); }
-    std::string Failure() const override { return target_->Failure(); }
-    void ClearFailure() override { target_->ClearFailure(); }
-    bool Persist(std::string& why) override { return target_->Persist(why); }
-
-private:
-    std::unique_ptr<PortBackend> target_;
-};
-
-// The back end chosen by the options, and whatever it depends on.
-struct PortChain {
-    PortChain() = default;
-    PortChain(PortChain&&) = default;
-    PortChain& operator=(PortChain&&) = default;
-    // Wrappers go before the back ends they wrap.
-    ~PortChain() {
-        while (!owned.empty()) owned.pop_back();
-    }
-
-    std::vector<std::unique_ptr<PortBackend>> owned;  // innermost first
-    PortBackend* backend = nullptr;                   // what AppState::Port uses
-    int baseOverride = 0;                             // AppState::PortBaseOverride
-    std::string message;                              // one log line, or empty
-    std::string warning;                              // one log line (e.g. the port is in use), or empty
-    std::string note;                                 // one log line worth showing (e.g. no EPP), or empty
-    std::string fatal;                                // the program cannot start (e.g. a bad --sim dir)
-
-    // Real hardware at the base config.sav selects (no --sim, no --port): the
-    // port that follows the Config dialog's choice, and the base it is open for.
-    ReplaceablePort* configuredPort = nullptr;
-    int configuredBase = 0;
-    HardwareOpener opener;
-
-    // After the Config dialog: when the chain drives the port config.sav
-    // selects and configBase is another one, gives the old port back and opens
-    // the one at configBase. Returns the lines to log (its message, warning and note);
-    // nothing when nothing was reopened.
-    std::vector<std::string> FollowConfigBase(int configBase);
-
-    // A simulated cart (--sim): its folder, the holder the cart sits in
-    // (what `backend` reaches, through the trace when there is one), and the
-    // cart as last loaded.
-    std::string simDir;
-    ReplaceablePort* simHolder = nullptr;
-    SimPort* sim = nullptr;
-    // Real hardware: the base of the port that is open (0: none is).
-    int hardwareBase = 0;
-    // Held from BeginCartUse to EndCartUse: the cart's folder, or the port's lock file.
-    PortLock lock;
-
-    // Before each cart operation: no other Rombolt program may use the cart
-    // or the port while it runs, and a simulated cart that another program
-    // wrote (or whose files were changed) since it was loaded is loaded
-    // afresh. False, with `why` a line for the log, when the cart or port is
-    // in use or the cart cannot be loaded; the operation must not run then.
-    bool BeginCartUse(std::string& why);
-    // After it: a simulated cart writes back what is not yet written, and the
-    // lock is given back. False, with `why` a line for the log, when the
-    // write-back fails.
-    bool EndCartUse(std::string& why);
-};
-
-// configBase: the base that config.sav selects (0x378, 0x278 or 0x3BC).
-// opener: how the real port is opened (OpenHardwarePort when empty).
+// Opens the chain the options ask for (PortSession::Open, a simulated cart
+// made when its folder is missing), the lock given back afterwards: each use
+// of the cart takes it (BeginCartUse). configBase: the base that config.sav
+// selects (0x378, 0x278 or 0x3BC). opener: how the real port is opened
+// (OpenHardwarePort when empty). `fatal` is set when the program cannot start.
 PortChain OpenPortChain(const WindowOptions& options, int configBase, HardwareOpener opener = {});
 
 }  // namespace rombolt::qt

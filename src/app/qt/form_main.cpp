@@ -729,7 +729,8 @@ void TForm1::RunCommand(const std::function<void()>& command) {
 void TForm1::RunCartCommand(const std::function<void()>& command) {
     RunCommand([&] {
         std::string why;
-        if (portChain_ && !portChain_->BeginCartUse(why)) {
+        std::vector<std::string> opened;
+        if (portChain_ && !portChain_->BeginCartUse(why, &opened)) {
             // Refused like any operation that fails before it begins: the
             // panels do not keep the last operation's verdict.
             BeginLogSection(s_);
@@ -738,6 +739,8 @@ void TForm1::RunCartCommand(const std::function<void()>& command) {
             Beep();
             return;
         }
+        // A port that was in use when the program started is opened now.
+        for (const std::string& line : opened) LogLine(line);
         command();
         if (portChain_ && !portChain_->EndCartUse(why)) LogLine(why);
     });

@@ -67,10 +67,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "rombolt-writer: %s\n", port.fatal.c_str());
         return 1;
     }
-    s.PortBaseOverride = port.baseOverride;
-    if (!options.simDir.empty()) s.EraseTimeFloorMs = 0;  // simulated chips count reads, not time
+    port.ApplyTo(s);
     // Start-up ends with the idle value on the port; while another program
-    // drives the port (or cart), that one write is left out.
+    // drives the port (or cart), that one write is left out. The port was
+    // opened only under the lock, and when another program held it, it is
+    // opened by the first cart operation.
     std::string busy;
     rombolt::NullPort untouched;
     const bool portFree = port.BeginCartUse(busy);

@@ -10,6 +10,8 @@
 #include <csetjmp>
 #include <cstdio>
 
+#include "flash/cart_models.h"
+
 namespace rombolt::qt {
 
 namespace {
@@ -102,7 +104,7 @@ QImage DecodeJpeg(const std::uint8_t* data, std::size_t size) {
 }
 
 QImage CartPicture(int number) {
-    if (number < 1 || number > 6) return {};
+    if (number < 1 || number > kCartPictureCount) return {};
     return LoadStored(QStringLiteral(":/pictures/cart%1.jpx").arg(number));
 }
 

@@ -18,7 +18,7 @@ QByteArray Unscramble(const QByteArray& stored);
 QImage DecodeJpeg(const std::uint8_t* data, std::size_t size);
 
 // The stored pictures, decoded; a null image when the data does not decode.
-QImage CartPicture(int number);  // 1..6
+QImage CartPicture(int number);  // CartModel::Picture, 1..kCartPictureCount
 QImage StartupPicture();
 
 }  // namespace rombolt::qt

@@ -17,18 +17,28 @@
 //   loses them.
 // A block whose chunks all match or lie over blank flash is thus never erased,
 // and a block that is erased ends up exactly as a normal write leaves it.
+//
+// The policy lives here, above the flash layer, which only erases, programs
+// and compares.
 #pragma once
 
 #include <cstdint>
 
-#include "flash/flash_state.h"
+#include "ops/ops_state.h"
 
 namespace rombolt {
 
-// The skip-unchanged form of ProgramFlashChunk, which hands over to it when
-// SkipUnchanged is set. Same arguments and results: 0 success, -1 failure or
-// stop. With "Verify" on, a skipped chunk counts as verified by its comparison;
-// a chunk programmed over blank flash is read back like any programmed chunk.
-int ProgramChunkIfChanged(FlashState& s, std::int32_t chunk, std::int32_t length);
+// Writes cart chunk n from ChunkBuffer as the settings ask: by the block rule
+// (ProgramFlashChunk), or with SkipUnchanged set, compared first. 0 success;
+// -1 failure or stop, with *failedChunk (when given) the cart chunk that is
+// not written: with SkipUnchanged that can be an earlier, skipped chunk of the
+// block, programmed again after the block was erased.
+int WriteCartChunk(OpsState& s, std::int32_t chunk, std::int32_t length, std::int32_t* failedChunk = nullptr);
+
+// The skip-unchanged write of one chunk, whatever SkipUnchanged says. Same
+// results as WriteCartChunk. With "Verify" on, a skipped chunk counts as
+// verified by its comparison; a chunk programmed over blank flash is read back
+// like any programmed chunk.
+int ProgramChunkIfChanged(OpsState& s, std::int32_t chunk, std::int32_t length, std::int32_t* failedChunk);
 
 }  // namespace rombolt

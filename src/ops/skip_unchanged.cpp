@@ -1,4 +1,4 @@
-#include "flash/skip_unchanged.h"
+#include "ops/skip_unchanged.h"
 
 #include <algorithm>
 
@@ -8,29 +8,24 @@ namespace rombolt {
 
 namespace {
 
-// ProgramFlashChunk takes its normal way (erase by the block rule, program,
-// verify) while this lives.
-class NormalWrites {
-public:
-    explicit NormalWrites(FlashState& s) : s_(s), was_(s.SkipUnchanged) { s_.SkipUnchanged = false; }
-    ~NormalWrites() { s_.SkipUnchanged = was_; }
-    NormalWrites(const NormalWrites&) = delete;
-    NormalWrites& operator=(const NormalWrites&) = delete;
-
-private:
-    FlashState& s_;
-    bool was_;
-};
-
-std::uint8_t* Slot(FlashState& s, int k) {
+std::uint8_t* Slot(OpsState& s, int k) {
     return s.KeptData.data() + static_cast<std::size_t>(k) * kChunkBytes;
 }
 
 }  // namespace
 
-int ProgramChunkIfChanged(FlashState& s, std::int32_t n, std::int32_t length) {
-    NormalWrites normal(s);
-    s.SkipFailedChunk = -1;
+int WriteCartChunk(OpsState& s, std::int32_t n, std::int32_t length, std::int32_t* failedChunk) {
+    if (s.SkipUnchanged) return ProgramChunkIfChanged(s, n, length, failedChunk);
+    if (ProgramFlashChunk(s, n, length) == 0) return 0;
+    if (failedChunk) *failedChunk = n;
+    return -1;
+}
+
+int ProgramChunkIfChanged(OpsState& s, std::int32_t n, std::int32_t length, std::int32_t* failedChunk) {
+    const auto fail = [&](std::int32_t chunk) {
+        if (failedChunk) *failedChunk = chunk;
+        return -1;
+    };
     const int perBlock = s.Cart.Interleaved ? 8 : 4;
     const std::int32_t block = n & (s.Cart.Interleaved ? 0xFFF8 : 0xFFFC);
     const int k = n & (perBlock - 1);
@@ -39,7 +34,7 @@ int ProgramChunkIfChanged(FlashState& s, std::int32_t n, std::int32_t length) {
     // A block erased in this operation is programmed as usual; so is a
     // length too short to compare anything.
     if ((!first && block == s.LastErasedBlock) || ((length & 0xFFFF) >> 9) == 0)
-        return ProgramFlashChunk(s, n, length);
+        return ProgramFlashChunk(s, n, length) == 0 ? 0 : fail(n);
 
     if (s.KeptBlock != block) {
         s.KeptBlock = block;
@@ -54,7 +49,7 @@ int ProgramChunkIfChanged(FlashState& s, std::int32_t n, std::int32_t length) {
         return 0;
     }
     if (found == ChunkContent::Blank) {
-        if (ProgramBlankChunk(s, n, length) != 0) return -1;
+        if (ProgramBlankChunk(s, n, length) != 0) return fail(n);
         s.KeptChunks |= 1u << k;
         return 0;
     }
@@ -70,10 +65,7 @@ int ProgramChunkIfChanged(FlashState& s, std::int32_t n, std::int32_t length) {
     for (int j = 0; j < perBlock && result == 0; ++j) {
         if (!(pending & (1u << j))) continue;
         std::copy(Slot(s, j), Slot(s, j) + kChunkBytes, s.ChunkBuffer.bytes.begin());
-        if (ProgramFlashChunk(s, block + j, length) != 0) {
-            result = -1;
-            s.SkipFailedChunk = block + j;
-        }
+        if (ProgramFlashChunk(s, block + j, length) != 0) result = fail(block + j);
     }
     std::copy(Slot(s, k), Slot(s, k) + kChunkBytes, s.ChunkBuffer.bytes.begin());
     return result;
