@@ -294,6 +294,7 @@ TEST(Conformance, EachDepartureIsWhereTheProgramDeparts) {
         {&cf::Departures::verifyIdentifiesCart, {Op::Verify, "single-32M", 0}, nullptr},
         {&cf::Departures::romProbeTo512, {Op::Backup, "strata-64M", 2}, nullptr},
         {&cf::Departures::saveRestoreFinalCompare, {Op::SaveRestore, "single-32M", 0}, nullptr},
+        {&cf::Departures::saveSizeFromMirroring, {Op::SaveBackup, "single-32M", 1}, nullptr},
         {&cf::Departures::skipProgramsBlankChunks,
          {Op::Write, "single-64M", 0, Port::Lpt1, Fault::None, false, true},
          nullptr},

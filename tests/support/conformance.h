@@ -63,6 +63,10 @@ struct Departures {
     // Save memory: a pump before and after each bank choice and after every
     // 32 blocks of a 32 KiB half.
     bool savePumps = true;
+    // Save memory: after the probe, all eight 32 KiB halves are read twice
+    // each, to find the memory's size from its mirroring; a restore larger
+    // than the size found is refused before the operation begins.
+    bool saveSizeFromMirroring = true;
 };
 
 struct Scenario {
