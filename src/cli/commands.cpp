@@ -18,6 +18,7 @@
 #include "cli/digest.h"
 #include "cli/header_report.h"
 #include "cli/options.h"
+#include "cli/port_test_cli.h"
 #include "cli/prepared_digest.h"
 #include "core/operation.h"
 #include "core/visible_text.h"
@@ -515,8 +516,9 @@ bool CmdSave(Session& ss, bool restore) {
     s.SentData = &ss.sent;
     const int r = restore ? SWriteClick(s) : SReadClick(s);
     s.SentData = nullptr;
-    const int idx = *ss.opt.saveSizeIndex;
-    const bool ok = r == 0 && EndedWith(*ss.ui, restore ? "Write Saver Ok" : kSaverSizes[idx].backupMessage);
+    const int idx = s.Saver.SizeIndex;
+    const bool ok =
+        r == 0 && idx >= 0 && EndedWith(*ss.ui, restore ? "Write Saver Ok" : kSaverSizes[idx].backupMessage);
     const std::string& file = ss.opt.args[0];
     if (ok && restore && ss.sent.Count() == 1) {
         ss.items.push_back({file, "written", ss.sent.Take(0)});
@@ -658,6 +660,8 @@ int Run(Session& ss) {
             return CmdSimCreate(ss) ? kExitOk : kExitFailed;
         case Command::Ports:
             return CmdPorts() ? kExitOk : kExitFailed;
+        case Command::PortTest:
+            return RunPortTest(o);
         default:
             break;
     }
@@ -669,7 +673,9 @@ int Run(Session& ss) {
     answers.cartSizeChunks = o.romSizeChunks;
     if (o.command == Command::Backup || o.command == Command::SaveBackup) answers.saveFile = o.args[0];
     if (o.command == Command::SaveRestore) answers.openFile = o.args[0];
-    if (o.saveSizeIndex) answers.saver = {o.saveStartUnit, *o.saveSizeIndex};
+    if (o.command == Command::SaveBackup || o.command == Command::SaveRestore)
+        answers.saver = {o.saveStartUnit, o.saveSizeIndex.value_or(-1)};
+    answers.saveBackup = o.command == Command::SaveBackup;
     ss.ui = std::make_unique<CliFrontend>(ss.s(), answers, progress, o.command == Command::Layout);
     AppState& s = ss.s();
     s.UI = ss.ui.get();

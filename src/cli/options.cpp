@@ -168,6 +168,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& argv) {
         {"layout", Command::Layout},
         {"header", Command::Header},
         {"ports", Command::Ports},
+        {"port-test", Command::PortTest},
     };
     if (cmd == "sim") {
         if (positional.size() < 2 || positional[1] != "create") {
@@ -200,6 +201,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& argv) {
         case Command::Info:
         case Command::Erase:
         case Command::Ports:
+        case Command::PortTest:
             wantArgs(0, 0, "no arguments");
             break;
         case Command::Write:
@@ -224,16 +226,17 @@ ParseResult ParseCommandLine(const std::vector<std::string>& argv) {
         case Command::SaveBackup:
         case Command::SaveRestore: {
             wantArgs(1, 1, o.command == Command::SaveBackup ? "one output file" : "one input file");
-            if (sizeText.empty()) {
+            // save-backup without --size: the size found from the memory's mirroring.
+            if (sizeText.empty() && o.command == Command::SaveRestore) {
                 fail(o.commandName + " needs --size 8K|32K|64K|128K|256K");
                 break;
             }
-            int idx = SaverSizeIndex(Upper(sizeText));
+            int idx = sizeText.empty() ? 0 : SaverSizeIndex(Upper(sizeText));
             if (idx < 0) {
                 fail(o.commandName + " --size takes 8K, 32K, 64K, 128K or 256K, not '" + sizeText + "'");
                 break;
             }
-            o.saveSizeIndex = idx;
+            if (!sizeText.empty()) o.saveSizeIndex = idx;
             std::string code = Upper(o.bank.value_or("1"));
             if (!ParseBankCode(code, idx, o.saveStartUnit))
                 fail(
@@ -303,12 +306,15 @@ Commands:
                           identifies itself, else the size of the game found).
                           --raw: skip the header check, to copy a damaged
                           cart whose header check fails
-  save-backup OUT --size 8K|32K|64K|128K|256K [--bank CODE]
+  save-backup OUT [--size 8K|32K|64K|128K|256K] [--bank CODE]
   save-restore IN --size 8K|32K|64K|128K|256K [--bank CODE]
                           save memory to OUT / from IN. CODE: a bank digit 1-4,
                           then optionally a half letter A/B, then optionally a
                           quarter digit 1-4 (2B3, 1B, 3); missing parts are the
-                          first item; default 1
+                          first item; default 1. The memory's size is found
+                          from its mirroring when its contents can tell:
+                          save-backup takes it when --size is not given, and
+                          save-restore refuses a larger file
   erase                   erase the flash (asks first; --yes to confirm)
   layout IMAGE...         the list summary, the "Only for:" note and each
   layout --list FILE      cart model's chunk map; no hardware
@@ -316,9 +322,15 @@ Commands:
                           image; no hardware
   sim create DIR --model MODEL [--save SIZE] [--rom FILE]
                           make a simulated cartridge in DIR; save memory
-                          none|32K|64K|128K|256K, by default none (64K for the
+                          none|8K|32K|64K|128K|256K, by default none (64K for the
                           Vela models, which need it)
   ports                   parallel ports found on this machine
+  port-test               test the port, step by step: access, port, mode,
+                          adapter, cart; one line each ("NAME: ok|failed|
+                          skipped - detail"), then what to do about the first
+                          failure. Exit 0 when a write can work. Changes
+                          nothing on the cart. The first thing to run on new
+                          hardware
 
 Output: standard output carries exactly the operation log lines, one per line.
 Status texts and a progress bar go to standard error, only when it is a

@@ -21,6 +21,7 @@ enum class Command {
     Header,
     SimCreate,
     Ports,
+    PortTest,
 };
 
 struct Options {
