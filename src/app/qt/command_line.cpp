@@ -57,18 +57,25 @@ void ReplaceablePort::Replace(const std::function<std::unique_ptr<PortBackend>()
 }
 
 std::vector<std::string> PortChain::FollowConfigBase(int configBase) {
+    return FollowConfigPort(configuredOption, configBase);
+}
+
+std::vector<std::string> PortChain::FollowConfigPort(const std::string& option, int configBase) {
     std::vector<std::string> lines;
-    if (!configuredPort || configBase == configuredBase) return lines;
+    if (!configuredPort || (option == configuredOption && (!option.empty() || configBase == configuredBase)))
+        return lines;
     OpenedPort opened;
     configuredPort->Replace([&] {
-        opened = opener("", configBase);
+        opened = opener(option, configBase);
         return std::move(opened.backend);
     });
     configuredBase = configBase;
+    configuredOption = option;
+    baseOverride = option.empty() ? 0 : opened.base;
     message = opened.message;
     warning = opened.warning;
     note = opened.note;
-    hardwareBase = message.empty() ? configBase : 0;
+    hardwareBase = message.empty() ? (option.empty() ? configBase : opened.base) : 0;
     for (const std::string* line : {&message, &warning, &note})
         if (!line->empty()) lines.push_back(*line);
     return lines;
@@ -115,7 +122,8 @@ bool PortChain::EndCartUse(std::string& why) {
     return stored;
 }
 
-PortChain OpenPortChain(const WindowOptions& options, int configBase, HardwareOpener opener) {
+PortChain OpenPortChain(const WindowOptions& options, int configBase, HardwareOpener opener,
+                        const std::string& configOption) {
     PortChain c;
     c.opener = opener ? std::move(opener) : HardwareOpener([](const std::string& option, int base) {
         return OpenHardwarePort(option, base);
@@ -144,13 +152,16 @@ PortChain OpenPortChain(const WindowOptions& options, int configBase, HardwareOp
         c.backend = holder.get();
         c.owned.push_back(std::move(holder));
     } else {
-        OpenedPort opened = c.opener(options.port, configBase);
+        const std::string& option = options.port.empty() ? configOption : options.port;
+        OpenedPort opened = c.opener(option, configBase);
         if (!opened.backend) opened.backend = std::make_unique<NullPort>();
         if (options.port.empty()) {
             // The port follows the Config dialog's choice from now on.
             auto port = std::make_unique<ReplaceablePort>(std::move(opened.backend));
             c.configuredPort = port.get();
             c.configuredBase = configBase;
+            c.configuredOption = configOption;
+            if (!configOption.empty()) c.baseOverride = opened.base;
             c.backend = port.get();
             c.owned.push_back(std::move(port));
         } else {
@@ -162,7 +173,7 @@ PortChain OpenPortChain(const WindowOptions& options, int configBase, HardwareOp
         c.message = opened.message;
         c.warning = opened.warning;
         c.note = opened.note;
-        if (opened.message.empty()) c.hardwareBase = options.port.empty() ? configBase : opened.base;
+        if (opened.message.empty()) c.hardwareBase = option.empty() ? configBase : opened.base;
     }
     if (!options.trace.empty()) {
 #ifdef ROMBOLT_HAVE_TRACE

@@ -79,10 +79,12 @@ struct PortChain {
     std::string note;                                 // one log line worth showing (e.g. no EPP), or empty
     std::string fatal;                                // the program cannot start (e.g. a bad --sim dir)
 
-    // Real hardware at the base config.sav selects (no --sim, no --port): the
-    // port that follows the Config dialog's choice, and the base it is open for.
+    // Real hardware at the base config.sav selects, or at the other port of
+    // the Config dialog (no --sim, no --port): the port that follows the
+    // dialog's choice, the base and the other port it is open for.
     ReplaceablePort* configuredPort = nullptr;
     int configuredBase = 0;
+    std::string configuredOption;  // "" (the base config.sav selects), "0xD010", "/dev/parport1"
     HardwareOpener opener;
 
     // After the Config dialog: when the chain drives the port config.sav
@@ -90,6 +92,10 @@ struct PortChain {
     // the one at configBase. Returns the lines to log (its message, warning and note);
     // nothing when nothing was reopened.
     std::vector<std::string> FollowConfigBase(int configBase);
+    // The same for the dialog's other port: option "" follows configBase,
+    // anything else ("0xD010", "/dev/parport1") opens that port; baseOverride
+    // becomes the base it is open for (0 for configBase).
+    std::vector<std::string> FollowConfigPort(const std::string& option, int configBase);
 
     // A simulated cart (--sim): its folder, the holder the cart sits in
     // (what `backend` reaches, through the trace when there is one), and the
@@ -116,6 +122,9 @@ struct PortChain {
 
 // configBase: the base that config.sav selects (0x378, 0x278 or 0x3BC).
 // opener: how the real port is opened (OpenHardwarePort when empty).
-PortChain OpenPortChain(const WindowOptions& options, int configBase, HardwareOpener opener = {});
+// configOption: the Config dialog's other port, used instead of configBase
+// when set and neither --sim nor --port is given.
+PortChain OpenPortChain(const WindowOptions& options, int configBase, HardwareOpener opener = {},
+                        const std::string& configOption = {});
 
 }  // namespace rombolt::qt
