@@ -297,6 +297,7 @@ TEST(Conformance, EachDepartureIsWhereTheProgramDeparts) {
         {&cf::Departures::verifyReadsWholeChunk,
          {Op::Write, "single-32M", 0, Port::Lpt1, Fault::Flip},
          nullptr},
+        {&cf::Departures::saveSizeFromMirroring, {Op::SaveBackup, "single-32M", 1}, nullptr},
         {&cf::Departures::skipProgramsBlankChunks,
          {Op::Write, "single-64M", 0, Port::Lpt1, Fault::None, false, true},
          nullptr},

@@ -961,7 +961,8 @@ TEST(InjectedFaults, FlakyReadsNeverGiveAGoodLookingBackupOrVerify) {
     }
     {
         SimConfig cfg = SaveCart();
-        cfg.faultFlipEvery = 150001;  // the probe's reads pass, the transfer's do not
+        // The probe's and the size finding's 622,592 reads pass, the transfer's do not.
+        cfg.faultFlipEvery = 700001;
         OpBench b(cfg);
         FillSave(b, 84);
         const std::string out = (b.dir.path() / "flaky.sav").string();
@@ -992,7 +993,7 @@ TEST(InjectedFaults, SaveMemoryThatDoesNotReadBack) {
     // Save memory that reads back wrong now and then: the restore names the
     // unit, the units before it hold the file, the ones after it are unchanged.
     SimConfig cfg = SaveCart();
-    cfg.faultFlipEvery = 120001;
+    cfg.faultFlipEvery = 640001;  // past the probe and the size finding: in the writing
     OpBench b(cfg);
     FillSave(b, 85);
     const auto before = b.f.sim().Save();

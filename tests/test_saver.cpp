@@ -246,4 +246,47 @@ TEST(SaveMemory, RefusedRangesFilesAndFailures) {
     }
 }
 
+// The size comes from the mirroring alone: each size the dialog offers is
+// found on a memory holding a save, reading only; a blank memory, or one whose
+// bytes repeat within less than 8 KiB, cannot tell.
+TEST(SaveMemory, SizeFoundFromTheMirroringByReadingOnly) {
+    for (int idx = 0; idx < static_cast<int>(kSaverSizes.size()); ++idx) {
+        SCOPED_TRACE(kSaverSizes[idx].item);
+        OpBench b(SaveCart(kSaverSizes[idx].item));
+        FillSave(b, 41);
+        const auto before = b.f.sim().Save();
+        ASSERT_EQ(DetectAdapter(b.s), 0);
+        EXPECT_EQ(FindSaveSize(b.s), idx);
+        EXPECT_EQ(b.s.FoundSaveSizeIndex, idx);
+        EXPECT_EQ(b.f.sim().Save(), before);
+    }
+    OpBench b(SaveCart("64K"));
+    ASSERT_EQ(DetectAdapter(b.s), 0);
+    EXPECT_EQ(FindSaveSize(b.s), kSaveSizeUnknown) << "blank";
+    for (std::size_t i = 0; i < b.f.sim().Save().size(); ++i)
+        b.f.sim().Save()[i] = static_cast<std::uint8_t>(i % 4096 < 2048 ? 0x00 : 0x5A);
+    EXPECT_EQ(FindSaveSize(b.s), kSaveSizeUnknown) << "repeats every 4K";
+    b.f.sim().Save()[0x8000] ^= 1;  // half B no longer matches A
+    EXPECT_EQ(FindSaveSize(b.s), 2);
+}
+
+// A restore larger than the memory found is refused before a byte is
+// written; the same file fits a memory of its size.
+TEST(SaveMemory, RestoreLargerThanTheFoundSizeIsRefused) {
+    OpBench b(SaveCart("64K"));
+    FillSave(b, 9);
+    const auto before = b.f.sim().Save();
+    std::vector<std::uint8_t> file(128 * 1024);
+    test::FillPattern(file, 5);
+    b.ui.saverAnswer = {0, 3};
+    b.ui.files = {b.File("big.sav", file)};
+    b.ui.busyHistory.clear();
+    EXPECT_EQ(SWriteClick(b.s).Kind, OutcomeKind::Refused);
+    EXPECT_TRUE(b.ui.Logged("Save Memory Is 64K: File Too Large, Nothing Written!!!")) << b.ui.LogText();
+    EXPECT_EQ(b.ui.panels[1], "Write Error!!!");
+    EXPECT_TRUE(b.ui.busyHistory.empty());
+    EXPECT_EQ(b.s.CurrentFile, nullptr);
+    EXPECT_EQ(b.f.sim().Save(), before);
+}
+
 }  // namespace

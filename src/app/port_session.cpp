@@ -34,8 +34,9 @@ void PortSession::OpenHardware(const std::string& portOption, int configBase) {
     message = opened.message;
     warning = opened.warning;
     note = opened.note;
-    // A port given on the command line wins over the Config dialog's.
-    if (!followsConfig) baseOverride = opened.base;
+    // A port given on the command line, or the dialog's other port, gives
+    // the link its base; config.sav's own choice needs none.
+    if (!followsConfig || !configuredOption.empty()) baseOverride = opened.base;
 }
 
 PortSession PortSession::Open(const PortRequest& request, int configBase, HardwareOpener opener,
@@ -78,15 +79,17 @@ PortSession PortSession::Open(const PortRequest& request, int configBase, Hardwa
     } else {
         c.followsConfig = request.port.empty();
         c.configuredBase = configBase;
-        c.hardwareBase = HardwarePortBase(os, request.port, configBase);
-        if (!c.followsConfig) c.baseOverride = c.hardwareBase != 0 ? c.hardwareBase : configBase;
+        if (c.followsConfig) c.configuredOption = request.configOption;
+        const std::string& option = c.followsConfig ? request.configOption : request.port;
+        c.hardwareBase = HardwarePortBase(os, option, configBase);
+        if (!option.empty()) c.baseOverride = c.hardwareBase != 0 ? c.hardwareBase : configBase;
         std::string error;
         if (c.hardwareBase != 0 && !c.lock.Acquire(PortLockPath(c.hardwareBase), error)) {
             c.busy = error;
             c.pendingOpen = true;
-            c.pendingOption = request.port;
+            c.pendingOption = option;
         } else {
-            c.OpenHardware(request.port, configBase);
+            c.OpenHardware(option, configBase);
         }
     }
 
@@ -113,17 +116,24 @@ void PortSession::ApplyTo(AppState& s) const {
 }
 
 std::vector<std::string> PortSession::FollowConfigBase(int configBase) {
+    return FollowConfigPort(configuredOption, configBase);
+}
+
+std::vector<std::string> PortSession::FollowConfigPort(const std::string& option, int configBase) {
     std::vector<std::string> lines;
-    if (!followsConfig || configBase == configuredBase) return lines;
+    if (!followsConfig || (option == configuredOption && (!option.empty() || configBase == configuredBase)))
+        return lines;
     configuredBase = configBase;
+    configuredOption = option;
     // The port in use is given back now; the new one is opened only under its lock.
     holder->Replace([] { return std::unique_ptr<PortBackend>(); });
     message.clear();
     warning.clear();
     note.clear();
-    hardwareBase = HardwarePortBase(*platform, "", configBase);
+    hardwareBase = HardwarePortBase(*platform, option, configBase);
+    baseOverride = option.empty() || hardwareBase == 0 ? 0 : hardwareBase;
     pendingOpen = true;
-    pendingOption.clear();
+    pendingOption = option;
     std::string why;
     if (!BeginCartUse(why, &lines)) {
         lines.push_back(why);

@@ -31,7 +31,10 @@ struct PortRequest {
     std::string simDir;      // a simulated cart's folder; empty: real hardware
     bool createSim = false;  // make a vela-256M cart with 64K of save memory there when it is missing
     std::string port;        // real hardware: "", lpt1..lpt3, 0xBASE or /dev/parportN
-    std::string trace;       // trace file; empty: no trace
+    // The Config dialog's other port ("0xD010", "/dev/parport1"), used when
+    // `port` is empty; empty: the base config.sav selects.
+    std::string configOption;
+    std::string trace;  // trace file; empty: no trace
 };
 
 // Opens the real port: OpenHardwarePort's arguments and result (tests hand in their own).
@@ -55,6 +58,8 @@ public:
     std::string Failure() const override { return target_->Failure(); }
     void ClearFailure() override { target_->ClearFailure(); }
     bool Persist(std::string& why) override { return target_->Persist(why); }
+    // The back end accesses go to now.
+    const PortBackend& Target() const { return *target_; }
 
 private:
     std::unique_ptr<PortBackend> target_;
@@ -86,10 +91,12 @@ struct PortSession {
     // "Simulated cart in DIR: <why>".
     std::string LockLine(const std::string& why) const;
 
-    // Real hardware at the base config.sav selects (no --sim, no --port): the
-    // port follows the Config dialog's choice, and the base it is open for.
+    // Real hardware chosen in the Config dialog (no --sim, no --port): the
+    // port follows the dialog's choice, the base config.sav selects and the
+    // dialog's other port ("" when that base is used).
     bool followsConfig = false;
     int configuredBase = 0;
+    std::string configuredOption;
     HardwareOpener opener;
     Platform* platform = nullptr;
 
@@ -124,6 +131,10 @@ struct PortSession {
     // (its message, warning and note, or why the port is not opened yet);
     // nothing when nothing was reopened.
     std::vector<std::string> FollowConfigBase(int configBase);
+    // The same for the dialog's other port: option "" follows configBase,
+    // anything else ("0xD010", "/dev/parport1") opens that port; baseOverride
+    // becomes the base it is open for (0 for configBase).
+    std::vector<std::string> FollowConfigPort(const std::string& option, int configBase);
 
     // Before each cart operation: no other Rombolt program may use the cart
     // or the port while it runs, a port not yet opened is opened, and a

@@ -9,6 +9,7 @@
 
 #include "app/app_state.h"
 #include "core/operation.h"
+#include "ops/saver.h"
 
 namespace rombolt::cli {
 
@@ -257,6 +258,35 @@ int CliFrontend::ChooseCartSize(int preselectedIndex) {
     return 0;
 }
 
-Frontend::SaverChoice CliFrontend::ChooseSaverRange() { return answers_.saver; }
+Frontend::SaverChoice CliFrontend::ChooseSaverRange() {
+    SaverChoice c = answers_.saver;
+    if (!answers_.saveBackup) return c;
+    // Sizes said on stderr: stdout carries the log only.
+    if (lineShown_) {
+        std::fputs("\r\033[K", stderr);
+        lineShown_ = false;
+    }
+    const int found = s_.FoundSaveSizeIndex;
+    if (c.sizeIndex < 0) {
+        if (found < 0) {
+            std::fprintf(
+                stderr,
+                "rombolt: the save memory's size cannot be told from its contents (%s); give --size\n",
+                found == kSaveSizeUnreadable
+                    ? "they do not read the same twice"
+                    : "they repeat within 8K, as a blank memory reads the same everywhere");
+            return {};
+        }
+        c.sizeIndex = found;
+        std::fprintf(stderr, "rombolt: save memory size found: %s\n", kSaverSizes[found].item);
+    } else if (found >= 0 && c.sizeIndex > found) {
+        std::fprintf(stderr,
+                     "rombolt: warning: the save memory is %s (its contents repeat from there on): the %s "
+                     "file will hold %d mirrored copies\n",
+                     kSaverSizes[found].item, kSaverSizes[c.sizeIndex].item,
+                     kSaverSizes[c.sizeIndex].units / kSaverSizes[found].units);
+    }
+    return c;
+}
 
 }  // namespace rombolt::cli

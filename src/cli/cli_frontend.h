@@ -30,7 +30,8 @@ public:
         std::optional<std::string> saveFile;  // SaveDialog1
         std::optional<std::string> ipsFile;   // OpenDialog3
         std::optional<int> cartSizeChunks;    // TFormCartSize; default: the preselected item
-        SaverChoice saver;                    // TFormSaverSize
+        SaverChoice saver;                    // TFormSaverSize; size -1: the size found
+        bool saveBackup = false;              // the dialog chooses what a save backup reads
         bool yes = false;                     // confirmations
     };
 

@@ -20,6 +20,7 @@
 #include "cli/findings.h"
 #include "cli/header_report.h"
 #include "cli/options.h"
+#include "cli/port_test_cli.h"
 #include "cli/prepared_digest.h"
 #include "core/operation.h"
 #include "core/visible_text.h"
@@ -627,7 +628,7 @@ bool CmdPorts(Session&) {
 int Run(Session& ss) {
     const Options& o = ss.opt;
     const CommandSpec& c = *o.command;
-    if (c.needs == Needs::Nothing) return c.run(ss) ? kExitOk : kExitFailed;
+    if (c.needs == Needs::Nothing || c.needs == Needs::Port) return c.run(ss) ? kExitOk : kExitFailed;
 
     const bool progress = !o.quiet && isatty(2);
     CliFrontend::Answers answers;
@@ -636,7 +637,8 @@ int Run(Session& ss) {
     answers.cartSizeChunks = o.romSizeChunks;
     if (c.args == Args::OneOutput) answers.saveFile = o.args[0];
     if (c.args == Args::OneInput) answers.openFile = o.args[0];
-    if (o.saveSizeIndex) answers.saver = {o.saveStartUnit, *o.saveSizeIndex};
+    if (c.size == SizeArg::SaveSize) answers.saver = {o.saveStartUnit, o.saveSizeIndex.value_or(-1)};
+    answers.saveBackup = o.Is("save-backup");
     // A command without a cart prints a report on stdout; its log goes to stderr.
     ss.ui = std::make_unique<CliFrontend>(ss.s(), answers, progress, c.needs == Needs::Settings);
     AppState& s = ss.s();
@@ -687,7 +689,7 @@ std::span<const CommandSpec> Commands() {
         {"verify", Args::ImagesOrList, "--list --report", nullptr, SizeArg::None, Needs::Cart,
          [](Session& ss) { return CmdWriteVerify(ss, true); }},
         {"backup", Args::OneOutput, "--size --raw --report", nullptr, SizeArg::RomSize, Needs::Cart, CmdBackup},
-        {"save-backup", Args::OneOutput, "--size --bank --report", "--size 8K|32K|64K|128K|256K",
+        {"save-backup", Args::OneOutput, "--size --bank --report", nullptr,
          SizeArg::SaveSize, Needs::Cart, [](Session& ss) { return CmdSave(ss, false); }},
         {"save-restore", Args::OneInput, "--size --bank --report", "--size 8K|32K|64K|128K|256K",
          SizeArg::SaveSize, Needs::Cart, [](Session& ss) { return CmdSave(ss, true); }},
@@ -697,6 +699,8 @@ std::span<const CommandSpec> Commands() {
         {"sim create", Args::OneDirectory, "--model --save --rom", "--model MODEL", SizeArg::None, Needs::Nothing,
          CmdSimCreate},
         {"ports", Args::None, "", nullptr, SizeArg::None, Needs::Nothing, CmdPorts},
+        {"port-test", Args::None, "", nullptr, SizeArg::None, Needs::Port,
+         [](Session& ss) { return RunPortTest(ss.opt) == 0; }},
     };
     // clang-format on
     return kCommands;

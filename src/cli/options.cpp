@@ -193,7 +193,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& argv) {
         if (!Takes(c, opt)) fail(opt + " does not apply to " + o.commandName);
     if (o.simDir && o.port) fail("--sim and --port exclude each other");
     if (o.port && !PortOptionError(*o.port).empty()) fail("--port: " + PortOptionError(*o.port));
-    if (c.needs != Needs::Cart && (o.simDir || o.port || o.trace))
+    if (c.needs != Needs::Cart && c.needs != Needs::Port && (o.simDir || o.port || o.trace))
         fail(o.commandName + " does not use a cartridge (--sim, --port, --trace)");
     if (!r.error.empty()) return r;
 
@@ -228,13 +228,14 @@ ParseResult ParseCommandLine(const std::vector<std::string>& argv) {
         if (!o.romSizeChunks)
             fail("backup --size takes 8M, 16M, 32M, 64M, 128M or 256M, not '" + sizeText + "'");
     }
-    if (c.size == SizeArg::SaveSize && !sizeText.empty()) {
-        int idx = SaverSizeIndex(Upper(sizeText));
+    if (c.size == SizeArg::SaveSize) {
+        // save-backup without --size: the size found from the memory's mirroring.
+        const int idx = sizeText.empty() ? 0 : SaverSizeIndex(Upper(sizeText));
         if (idx < 0) {
             fail(o.commandName + " --size takes 8K, 32K, 64K, 128K or 256K, not '" + sizeText + "'");
             return r;
         }
-        o.saveSizeIndex = idx;
+        if (!sizeText.empty()) o.saveSizeIndex = idx;
         std::string code = Upper(o.bank.value_or("1"));
         if (!ParseBankCode(code, idx, o.saveStartUnit))
             fail("--bank takes a bank 1-4, then optionally A or B, then optionally 1-4 (like 2B3), not '" +
@@ -295,12 +296,15 @@ Commands:
                           identifies itself, else the size of the game found).
                           --raw: skip the header check, to copy a damaged
                           cart whose header check fails
-  save-backup OUT --size 8K|32K|64K|128K|256K [--bank CODE]
+  save-backup OUT [--size 8K|32K|64K|128K|256K] [--bank CODE]
   save-restore IN --size 8K|32K|64K|128K|256K [--bank CODE]
                           save memory to OUT / from IN. CODE: a bank digit 1-4,
                           then optionally a half letter A/B, then optionally a
                           quarter digit 1-4 (2B3, 1B, 3); missing parts are the
-                          first item; default 1
+                          first item; default 1. The memory's size is found
+                          from its mirroring when its contents can tell:
+                          save-backup takes it when --size is not given, and
+                          save-restore refuses a larger file
   erase                   erase the flash (asks first; --yes to confirm)
   layout IMAGE...         the list summary, the "Only for:" note and each
   layout --list FILE      cart model's chunk map; no hardware
@@ -308,9 +312,15 @@ Commands:
                           image; no hardware
   sim create DIR --model MODEL [--save SIZE] [--rom FILE]
                           make a simulated cartridge in DIR; save memory
-                          none|32K|64K|128K|256K, by default none (64K for the
+                          none|8K|32K|64K|128K|256K, by default none (64K for the
                           Vela models, which need it)
   ports                   parallel ports found on this machine
+  port-test               test the port, step by step: access, port, mode,
+                          adapter, cart; one line each ("NAME: ok|failed|
+                          skipped - detail"), then what to do about the first
+                          failure. Exit 0 when a write can work. Changes
+                          nothing on the cart. The first thing to run on new
+                          hardware
 
 Output: standard output carries exactly the operation log lines, one per line.
 Status texts and a progress bar go to standard error, only when it is a

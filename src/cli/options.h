@@ -13,7 +13,9 @@ struct Session;  // one run of a command (commands.cpp)
 
 // What a command needs before its handler runs: nothing (it reads no
 // config.sav), the settings, or the settings and the cart (opened by then).
-enum class Needs { Nothing, Settings, Cart };
+// Port: it opens the cart or port itself (a diagnosis that reports a port
+// it cannot open instead of failing on it).
+enum class Needs { Nothing, Settings, Cart, Port };
 // What its positional arguments are.
 enum class Args { None, ImagesOrList, Images, OneOutput, OneInput, OneDirectory };
 // What its --size takes.

@@ -113,6 +113,10 @@ struct OpsState : ImageState {
     // (rombolt backup --raw). Never stored in config.sav.
     bool RawBackup = false;
     SaverSelection Saver;
+    // The save memory's size index (0..4) as FindSaveSize found it when the
+    // save dialog was last prepared; negative when it could not tell
+    // (kSaveSizeUnknown, kSaveSizeUnreadable in ops/saver.h).
+    std::int8_t FoundSaveSizeIndex = -1;
     // The last save restore: the units from Saver.StartUnit on that were
     // written and read back, and whether the unit after them was written in
     // part (its read-back failed, or the adapter went away during it).

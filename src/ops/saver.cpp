@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/operation.h"
 #include "link/cartbus.h"
@@ -147,6 +148,33 @@ int ProbeSaveMemory(OpsState& s) {
     return 2;
 }
 
+int SaveSizeFromMirroring(const std::uint8_t* window) {
+    // Smallest power-of-two period of the window; a period p means every byte
+    // equals the one p bytes before it.
+    std::size_t period = 1;
+    for (; period < static_cast<std::size_t>(kSaveMaxBytes); period *= 2)
+        if (std::memcmp(window, window + period, kSaveMaxBytes - period) == 0) break;
+    if (period < static_cast<std::size_t>(kSaveUnitBytes)) return kSaveSizeUnknown;
+    // No 16K size: the next larger one, the least a memory can be that shows it.
+    for (std::size_t i = 0; i < kSaverSizes.size(); ++i)
+        if (static_cast<std::size_t>(kSaverSizes[i].units) * kSaveUnitBytes >= period)
+            return static_cast<int>(i);
+    return static_cast<int>(kSaverSizes.size()) - 1;
+}
+
+int FindSaveSize(OpsState& s) {
+    s.FoundSaveSizeIndex = kSaveSizeUnreadable;
+    std::vector<std::uint8_t> window(kSaveMaxBytes);
+    constexpr int kHalfBytes = 4 * kSaveUnitBytes;
+    for (int h = 0; h < kSaveMaxBytes / kHalfBytes; ++h) {
+        if (ReadSaveHalf(s, h) != 0) return kSaveSizeUnreadable;
+        std::memcpy(window.data() + h * kHalfBytes, s.ChunkBuffer.data(), kHalfBytes);
+    }
+    const int found = SaveSizeFromMirroring(window.data());
+    s.FoundSaveSizeIndex = static_cast<std::int8_t>(found);
+    return found;
+}
+
 int SelectSaver(OpsState& s) {
     BeginLogSection(s);
     if (DetectAdapter(s) != 0) return -1;
@@ -154,6 +182,7 @@ int SelectSaver(OpsState& s) {
         LogLine(s, "No Save Data found!!!");
         return -1;
     }
+    FindSaveSize(s);
     Frontend::SaverChoice choice = s.UI->ChooseSaverRange();
     // The dialog guards an operation that overwrites the cart's save memory:
     // closed without an answer, it is cancelled.
@@ -308,6 +337,15 @@ OperationResult SWriteClick(OpsState& s) {
     if (s.Saver.UnitCount < length / kSaveUnitBytes) {
         size = s.Saver.UnitCount * kSaveUnitBytes;
         LogLine(s, kSaverSizes[s.Saver.SizeIndex].cutMessage);
+    }
+    // A file larger than the memory would wrap round onto its own start, and
+    // the save already there would be lost before the compare could tell.
+    if (s.FoundSaveSizeIndex >= 0 && size > kSaverSizes[s.FoundSaveSizeIndex].units * kSaveUnitBytes) {
+        LogLine(s, std::string("Save Memory Is ") + kSaverSizes[s.FoundSaveSizeIndex].item +
+                       ": File Too Large, Nothing Written!!!");
+        SetStatusText(s, "Write Error!!!");
+        CloseCurrentFile(s);
+        return frame.Finish();
     }
     frame.Begin();
     if (frame.Conclude(RestoreSave(s, size))) {

@@ -60,6 +60,23 @@ int ReadSaveHalf(OpsState& s, int half);
 
 // -1 when no save memory answers; 1 when half B mirrors half A; 2 otherwise.
 int ProbeSaveMemory(OpsState& s);
+
+// The size of the save memory, told from its mirroring: a memory smaller than
+// the 256 KiB window repeats inside it (a 64K memory read from 64K on gives
+// its bytes again), so the smallest repeat of the whole window's contents is
+// the memory's size. Reads only, each 32 KiB half twice. Sets
+// s.FoundSaveSizeIndex to its result: the size index (0..4), kSaveSizeUnknown
+// when the contents cannot tell (they repeat within less than 8 KiB, as a
+// blank memory does), or kSaveSizeUnreadable when a half did not read the
+// same twice. A memory whose own
+// contents repeat looks smaller than it is: the found size is the least the
+// memory can be.
+inline constexpr int kSaveSizeUnknown = -1;
+inline constexpr int kSaveSizeUnreadable = -2;
+int FindSaveSize(OpsState& s);
+// The same over bytes read from the 256 KiB window (kSaveMaxBytes of them):
+// the size index, or kSaveSizeUnknown.
+int SaveSizeFromMirroring(const std::uint8_t* window);
 // Separator line, adapter, probe, dialog, range checks: 0 when a usable range
 // is in s.Saver, -1 otherwise (reason logged).
 int SelectSaver(OpsState& s);

@@ -15,7 +15,7 @@
 //                              strata-64M, strata-128M, strata-128M-one-pair,
 //                              strata-256M, vela-64M, vela-128M,
 //                              vela-128M-one-pair, vela-256M, rom, none
-//   save = SIZE                none, 32K, 64K, 128K, 256K (default none)
+//   save = SIZE                none, 8K, 32K, 64K, 128K, 256K (default none)
 //   bases = B[, B...]          printer port bases that answer (default
 //                              0x378, 0x278, 0x3BC); hex with 0x or decimal
 //   spp_only = yes|no          EPP cycles do nothing, EPP reads give 0xFF (no)

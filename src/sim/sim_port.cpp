@@ -144,6 +144,7 @@ bool LookupSimModel(const std::string& name, SimModelInfo& info) {
 
 long SaveSizeBytes(const std::string& name) {
     if (name == "none") return 0;
+    if (name == "8K") return 8 * 1024;
     if (name == "32K") return 32 * 1024;
     if (name == "64K") return 64 * 1024;
     if (name == "128K") return 128 * 1024;
@@ -161,7 +162,7 @@ const std::vector<std::string>& SimModelNames() {
 }
 
 const std::vector<std::string>& SimSaveNames() {
-    static const std::vector<std::string> names = {"none", "32K", "64K", "128K", "256K"};
+    static const std::vector<std::string> names = {"none", "8K", "32K", "64K", "128K", "256K"};
     return names;
 }
 

@@ -95,7 +95,7 @@ struct SimConfig {
     // strata-128M-one-pair, strata-256M, vela-64M, vela-128M,
     // vela-128M-one-pair, vela-256M, rom, none.
     std::string model = "strata-256M";
-    // none, 32K, 64K, 128K, 256K.
+    // none, 8K, 32K, 64K, 128K, 256K.
     std::string save = "64K";
     // Printer port bases at which a port with the adapter answers.
     std::vector<int> bases = {0x378, 0x278, 0x3BC};

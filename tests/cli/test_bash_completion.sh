@@ -37,7 +37,7 @@ expect_same "commands after options" "write" "$(complete_words --sim cart --repo
 expect_same "commands after --opt=value" "write" "$(complete_words --sim=cart wr)"
 
 options=$(grep -oE '(^|[ ,[])--?[a-z0-9-]+' <<<"$help" | sed -E 's/^[ ,[]//' | sort -u)
-offered=$(for c in info write verify backup save-backup save-restore erase layout header "sim create" ports; do
+offered=$(for c in info write verify backup save-backup save-restore erase layout header "sim create" ports port-test; do
     # shellcheck disable=SC2086
     complete_words $c -
 done | sort -u)

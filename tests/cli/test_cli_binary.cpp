@@ -120,11 +120,12 @@ TEST_F(CliRun, UsageHelpAndVersion) {
     RunResult h = Run({"--help"});
     EXPECT_EQ(h.status, 0);
     for (const char* word :
-         {"--sim",        "--port",      "--speed", "--verify",     "--no-verify", "--fix",   "--no-fix",
-          "--cut32k",     "--no-cut32k", "--ips",   "--gba-loader", "--gb-loader", "--trace", "--report",
-          "--yes",        "--quiet",     "--list",  "--size",       "--bank",      "--model", "--save",
-          "--rom",        "--raw",       "info",    "write",        "verify",      "backup",  "save-backup",
-          "save-restore", "erase",       "layout",  "header",       "sim create",  "ports",   "--version"})
+         {"--sim",    "--port",   "--speed",     "--verify",    "--no-verify",  "--fix",
+          "--no-fix", "--cut32k", "--no-cut32k", "--ips",       "--gba-loader", "--gb-loader",
+          "--trace",  "--report", "--yes",       "--quiet",     "--list",       "--size",
+          "--bank",   "--model",  "--save",      "--rom",       "--raw",        "info",
+          "write",    "verify",   "backup",      "save-backup", "save-restore", "erase",
+          "layout",   "header",   "sim create",  "ports",       "port-test",    "--version"})
         EXPECT_TRUE(Contains(h.out, word)) << word;
     // The machine's parallel ports, if any, one line each.
     RunResult ports = Run({"ports"});
@@ -450,6 +451,12 @@ TEST_F(CliRun, EraseAsksAndSaveMemoryRoundTrip) {
     Bytes flash = Flash();
     EXPECT_EQ(std::count(flash.begin(), flash.end(), 0xFF), static_cast<long>(flash.size()));
 
+    // A blank memory reads the same everywhere: its size cannot be told.
+    r = OnCart({"save-backup", "blank.sav"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "size cannot be told")) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "blank.sav"));
+
     // 32K restored into bank 2, half B: save bytes 0x18000..0x1FFFF.
     Bytes save(32768);
     for (std::size_t i = 0; i < save.size(); ++i) save[i] = static_cast<std::uint8_t>(i * 7 + 3);
@@ -466,6 +473,24 @@ TEST_F(CliRun, EraseAsksAndSaveMemoryRoundTrip) {
     ASSERT_EQ(out.size(), 65536u);
     EXPECT_EQ(Slice(out, 32768, 32768), save);
     EXPECT_TRUE(Contains(r.err, "out.sav: 65536 bytes saved: CRC32 " + Crc(out))) << r.err;
+
+    // The memory's 128K, found from its mirroring: the size save-backup
+    // takes, the copies a larger one holds, and a larger file refused.
+    r = OnCart({"save-backup", "found.sav"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.err, "save memory size found: 128K")) << r.err;
+    EXPECT_EQ(r.lines().at(1), "Backup Saver 128K Ok");
+    EXPECT_EQ(ReadFile(dir / "found.sav"), ReadFile(cart + "/save.bin"));
+    r = OnCart({"save-backup", "copies.sav", "--size", "256K"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.err, "will hold 2 mirrored copies")) << r.err;
+    const Bytes held = ReadFile(cart + "/save.bin");
+    Image("big.sav", Bytes(256 * 1024, 0x5A));
+    r = OnCart({"save-restore", "big.sav", "--size", "256K"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.out, "Save Memory Is 128K: File Too Large, Nothing Written!!!")) << r.out;
+    EXPECT_TRUE(Contains(r.err, "no unit was changed")) << r.err;
+    EXPECT_EQ(ReadFile(cart + "/save.bin"), held);
 
     // 128K from bank 4 runs past the end of save memory.
     r = OnCart({"save-backup", "x.sav", "--bank", "4", "--size", "128K"});

@@ -189,7 +189,13 @@ TEST_F(CliSessions, AFailedSaveRestoreSaysWhichUnitsHoldTheFile) {
     ASSERT_EQ(trace.status, 0) << trace.out << trace.err;
     const Bytes t = ReadFile(dir / "t.txt");
     const long accesses = std::count(t.begin(), t.end(), '\n');
-    MakeCart("strata-64M", "64K", "fault_vanish_after = " + std::to_string(accesses / 2) + "\n");
+    // The accesses before the writing: those of a restore whose file is refused.
+    WriteFile(dir / "odd.sav", Bytes(12288));
+    ASSERT_EQ(OnCart({"--trace", dir / "t0.txt", "save-restore", "odd.sav", "--size", "64K"}).status, 1);
+    const Bytes t0 = ReadFile(dir / "t0.txt");
+    const long prefix = std::count(t0.begin(), t0.end(), '\n');
+    const long half = prefix + (accesses - prefix) / 2;
+    MakeCart("strata-64M", "64K", "fault_vanish_after = " + std::to_string(half) + "\n");
     WriteFile(cart + "/save.bin", before);
     RunResult r = OnCart({"save-restore", "in.sav", "--size", "64K"});
     EXPECT_EQ(r.status, 1);

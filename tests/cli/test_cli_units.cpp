@@ -143,7 +143,7 @@ TEST(CliOptions, UsageErrorsNameTheProblem) {
         {{"write", "a.gba", "--list", "l.txt"}, "not both"},
         {{"backup"}, "one output file"},
         {{"backup", "o", "--size", "12M"}, "12M"},
-        {{"save-backup", "o"}, "needs --size"},
+        {{"save-restore", "i"}, "needs --size"},
         {{"save-backup", "o", "--size", "16K"}, "16K"},
         {{"save-backup", "o", "--size", "8K", "--bank", "5"}, "--bank"},
         {{"save-backup", "o", "--size", "8K", "--bank", "1C"}, "--bank"},

@@ -3,9 +3,13 @@
 
 #include <QCloseEvent>
 #include <QMessageBox>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTest>
 
+#include "command_line.h"
 #include "gui_support.h"
+#include "link/detect.h"
 #include "ops/commands.h"
 
 namespace rombolt::test::gui {
@@ -319,6 +323,7 @@ TEST(SaverSizeDialog, SaveBackupThroughTheWindow) {
     for (size_t i = 0; i < save.size(); ++i) save[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
     std::string out = b.dir.str() + "/game.sav";
     OnNextModal<qt::TFormSaverSize>([&](qt::TFormSaverSize* f) {
+        EXPECT_EQ(f->RadioSizeSel->ItemIndex(), 2) << "the 64K found from the mirroring";
         f->RadioBankSel64K->Item(0)->click();
         f->RadioBankSel32K->Item(1)->click();
         f->RadioBankSel8K->Item(0)->click();
@@ -347,6 +352,87 @@ TEST(SaverSizeDialog, SaveBackupThroughTheWindow) {
     EXPECT_FALSE(askedForFile);
     EXPECT_EQ(b.LogLines().back(), "Saver Select Cancel");
     EXPECT_EQ(b.sim->Save(), before);
+}
+
+// "Other" takes a port config.sav has no room for: typed (or one the kernel
+// lists), kept in rombolt-writer.ini, opened at once; LPT1-3 bring config.sav's
+// choice back. A port that cannot be opened points to --sim.
+TEST(ConfigDialog, AnotherPortIsOpenedAndKeptOutsideConfigSav) {
+    TempDir d("otherport");
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(d.str()));
+    std::vector<std::string> opened;
+    auto opener = [&](const std::string& option, int base) {
+        opened.push_back(option);
+        OpenedPort r;
+        r.base = option == "0xD010" ? 0xD010 : base;
+        if (option == "/dev/parport9") {
+            r.backend = std::make_unique<NullPort>();
+            r.message = "Cannot open /dev/parport9";
+            return r;
+        }
+        SimConfig c = SimConfigFor("vela-64M", "64K");
+        c.bases = {r.base};
+        r.backend = std::make_unique<SimPort>(c);
+        return r;
+    };
+    qt::PortChain c = qt::OpenPortChain(qt::WindowOptions{}, 0x378, opener);
+    AppState s;
+    s.Port = c.backend;
+    qt::TForm1 w(s, d.str());
+    w.CreateDialogs();
+    w.SetPortChain(&c);
+    EXPECT_EQ(w.windowTitle(), "Rombolt Writer 3.2");
+    auto configure = [&](std::function<void(qt::TFormConfig*)> f) {
+        OnNextModal<qt::TFormConfig>([f](qt::TFormConfig* dlg) {
+            f(dlg);
+            dlg->OK->click();
+        });
+        QTest::mouseClick(w.Config, Qt::LeftButton);
+    };
+
+    configure([](qt::TFormConfig* f) {
+        EXPECT_EQ(f->Port_sel->ItemIndex(), 0);
+        EXPECT_EQ(f->Port_sel->Item(3)->text(), "Other");
+        f->PortOther->setEditText("0xD010");  // typing chooses "Other"
+        EXPECT_EQ(f->Port_sel->ItemIndex(), 3);
+    });
+    EXPECT_EQ(opened.back(), "0xD010");
+    EXPECT_EQ(s.Link.DataPort, 0xD010);
+    EXPECT_EQ(DetectAdapter(s), 0);
+    EXPECT_EQ(s.Config.PortIndex, 0) << "config.sav keeps its LPT choice";
+    EXPECT_EQ(qt::TForm1::StoredOtherPort(), "0xD010");
+
+    configure([](qt::TFormConfig* f) {
+        EXPECT_EQ(f->Port_sel->ItemIndex(), 3);
+        EXPECT_EQ(f->PortOther->currentText(), "0xD010");
+        f->PortOther->setEditText("/dev/parport9");
+    });
+    EXPECT_NE(w.Memo1->toPlainText().toStdString().find(
+                  "Cannot open /dev/parport9; to try the program without hardware, start it with --sim DIR"),
+              std::string::npos)
+        << w.Memo1->toPlainText().toStdString();
+
+    configure([](qt::TFormConfig* f) { f->Port_sel->Item(1)->click(); });
+    EXPECT_EQ(opened.back(), "");
+    EXPECT_EQ(s.Link.DataPort, 0x278);
+    EXPECT_EQ(s.Config.PortIndex, 1);
+    EXPECT_EQ(qt::TForm1::StoredOtherPort(), "");
+
+    // On a simulated cart the caption says so.
+    qt::WindowOptions sim;
+    sim.simDir = d.str() + "/cart";
+    qt::PortChain simChain = qt::OpenPortChain(sim, 0x378);
+    ASSERT_EQ(simChain.fatal, "");
+    AppState s2;
+    s2.Port = simChain.backend;
+    qt::TForm1 w2(s2, d.str());
+    w2.CreateDialogs();
+    w2.SetPortChain(&simChain);
+    EXPECT_EQ(w2.windowTitle(), "Rombolt Writer 3.2 - simulated cart");
+    s2.Port = nullptr;
+    s.Port = nullptr;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
 }
 
 }  // namespace

@@ -177,6 +177,10 @@ TEST(CommandLine, SimOptionCreatesADefaultCartAndTraceRecordsAccesses) {
     EXPECT_NE(qt::OpenPortChain(bad, 0x378).fatal, "");
 }
 
+// What the window adds to the line of a port that cannot be opened.
+const std::string kSimHint =
+    "; to try the program without hardware, start it with --sim DIR (a simulated cart)";
+
 // A real port stand-in that says when it is opened and given back.
 class TrackedPort final : public PortBackend {
 public:
@@ -236,7 +240,8 @@ TEST(CommandLine, AnotherPortInTheConfigDialogReopensTheRealPort) {
         qt::TForm1 w(s, d.str());
         w.CreateDialogs();
         w.SetPortChain(&c);
-        EXPECT_EQ(log(w), "nothing at 0x378");
+        const std::string failed = "nothing at 0x378" + kSimHint;
+        EXPECT_EQ(log(w), failed);
         // Shown, the window says it in a warning box too, where it is read whole.
         QString warning;
         OnNextModal<QMessageBox>([&warning](QMessageBox* m) {
@@ -245,7 +250,7 @@ TEST(CommandLine, AnotherPortInTheConfigDialogReopensTheRealPort) {
         });
         w.show();
         for (int i = 0; i < 200 && warning.isEmpty(); ++i) QTest::qWait(5);
-        EXPECT_EQ(warning, "nothing at 0x378");
+        EXPECT_EQ(warning.toStdString(), failed);
         EXPECT_NE(DetectAdapter(s), 0);
 
         choosePort(w, 1);
@@ -253,7 +258,7 @@ TEST(CommandLine, AnotherPortInTheConfigDialogReopensTheRealPort) {
         // The old port was given back before the new one was opened; its note is logged once.
         EXPECT_EQ(events, std::vector<std::string>({"open 888", "close 888", "open 632"}));
         EXPECT_EQ(options, std::vector<std::string>({"", ""}));
-        EXPECT_EQ(log(w), "nothing at 0x378\nNo Adaptor Found!\nno EPP at 632");
+        EXPECT_EQ(log(w), failed + "\nNo Adaptor Found!\nno EPP at 632");
         EXPECT_EQ(DetectAdapter(s), 0) << log(w);
 
         // OK without another port reopens nothing.
@@ -374,7 +379,7 @@ TEST(CommandLine, WithoutHardwareTheWindowStillStarts) {
     w.SetPortChain(&c);
     // Why the port cannot be driven, once.
     if (!c.message.empty()) {
-        EXPECT_EQ(w.Memo1->toPlainText().toStdString(), c.message);
+        EXPECT_EQ(w.Memo1->toPlainText().toStdString(), c.message + kSimHint);
     }
     EXPECT_TRUE(w.Read->isEnabled());
     // Backing up without an adapter ends with the detection message.

@@ -104,6 +104,10 @@ trace direct-s4
 trace direct-s1
 trace ppdev
 
+# The port test through both back ends: QEMU's port answers, no adapter does.
+run port-test-direct root rombolt --port lpt1 port-test
+run port-test-ppdev root rombolt --port /dev/parport0 port-test
+
 run user user rombolt info
 run lp-member lpuser rombolt info
 chmod 600 /dev/parport0

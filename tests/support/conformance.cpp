@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 namespace rombolt::test::conformance {
 
@@ -944,7 +945,33 @@ private:
         if (CompareSaveHalf(0) != 0) return -1;
         return CompareSaveHalf(1) == 0 ? 1 : 2;
     }
-    bool SelectSaver() { return DetectAdapter() == 0 && ProbeSaveMemory() > 0; }
+    // Bytes of the memory's size found from its mirroring; 0 when the
+    // contents cannot tell (they repeat within 8 KiB) or a half read twice
+    // differs.
+    std::size_t FindSaveSize() {
+        Step st(*this, "FindSaveSize");
+        std::vector<std::uint8_t> window(8 * buf_.size());
+        for (int h = 0; h < 8; ++h) {
+            {
+                Step read(*this, "ReadSaveHalf", h);
+                SaveBlocks(h, 128, true, h, Save::Read);
+                if (CompareSaveHalf(h) != 0) return 0;
+            }
+            std::copy(buf_.begin(), buf_.end(),
+                      window.begin() + h * static_cast<std::ptrdiff_t>(buf_.size()));
+        }
+        std::size_t period = 1;
+        while (period < window.size() && !std::equal(window.begin() + static_cast<std::ptrdiff_t>(period),
+                                                     window.end(), window.begin()))
+            period *= 2;
+        if (period < 8192) return 0;
+        return period == 16384 ? 32768 : period;  // sizes 8K, 32K, 64K, 128K, 256K
+    }
+    bool SelectSaver() {
+        if (DetectAdapter() != 0 || ProbeSaveMemory() <= 0) return false;
+        if (d_.saveSizeFromMirroring) foundSaveBytes_ = FindSaveSize();
+        return true;
+    }
 
     void SReadClick() {
         Step st(*this, "SReadClick");
@@ -964,9 +991,10 @@ private:
     void SWriteClick() {
         Step st(*this, "SWriteClick");
         if (!SelectSaver()) return;
-        BeginOperation();
         const int units = static_cast<int>(
             std::min<std::size_t>(sc_.saveFile.size() / 8192, static_cast<std::size_t>(sc_.saveUnits)));
+        if (foundSaveBytes_ != 0 && static_cast<std::size_t>(units) * 8192 > foundSaveBytes_) return;
+        BeginOperation();
         [&] {
             for (int i = 0; i < units; ++i) {
                 Step unit(*this, "unit", i);
@@ -1006,6 +1034,7 @@ private:
     bool twoPairs_ = false;
     bool vela_ = false;
     std::uint32_t capacity_ = 0;
+    std::size_t foundSaveBytes_ = 0;
     int lastErasedBlock_ = -1;
     int skippedBlock_ = -1;
     std::uint32_t skippedChunks_ = 0;

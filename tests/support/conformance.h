@@ -66,6 +66,10 @@ struct Departures {
     // A chunk comparison that finds a difference reads the rest of the chunk
     // (to count the words that differ) before it fails.
     bool verifyReadsWholeChunk = true;
+    // Save memory: after the probe, all eight 32 KiB halves are read twice
+    // each, to find the memory's size from its mirroring; a restore larger
+    // than the size found is refused before the operation begins.
+    bool saveSizeFromMirroring = true;
 };
 
 struct Scenario {

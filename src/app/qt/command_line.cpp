@@ -41,12 +41,14 @@ std::string WindowUsage() {
            "  --version     print the product and its version\n";
 }
 
-PortChain OpenPortChain(const WindowOptions& options, int configBase, HardwareOpener opener) {
+PortChain OpenPortChain(const WindowOptions& options, int configBase, HardwareOpener opener,
+                        const std::string& configOption) {
     PortRequest request;
     request.simDir = options.simDir;
     request.createSim = true;
     request.port = options.port;
     request.trace = options.trace;
+    request.configOption = configOption;
     PortChain c = PortChain::Open(request, configBase, std::move(opener));
     switch (c.failed) {
         case PortChain::Step::None:

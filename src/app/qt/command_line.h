@@ -35,7 +35,10 @@ using PortChain = rombolt::PortSession;
 // made when its folder is missing), the lock given back afterwards: each use
 // of the cart takes it (BeginCartUse). configBase: the base that config.sav
 // selects (0x378, 0x278 or 0x3BC). opener: how the real port is opened
-// (OpenHardwarePort when empty). `fatal` is set when the program cannot start.
-PortChain OpenPortChain(const WindowOptions& options, int configBase, HardwareOpener opener = {});
+// (OpenHardwarePort when empty). configOption: the Config dialog's other
+// port, used instead of configBase when set and neither --sim nor --port is
+// given. `fatal` is set when the program cannot start.
+PortChain OpenPortChain(const WindowOptions& options, int configBase, HardwareOpener opener = {},
+                        const std::string& configOption = {});
 
 }  // namespace rombolt::qt

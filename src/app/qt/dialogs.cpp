@@ -2,12 +2,15 @@
 
 #include <QCloseEvent>
 #include <QGridLayout>
+#include <QSignalBlocker>
 
 #include "app/config.h"
 #include "app/game_list.h"
 #include "ops/commands.h"
 #include "ops/saver.h"
+#include "port/direct_io.h"
 #include "port/ioport.h"
+#include "port/port_list.h"
 #include "window_font.h"
 
 namespace rombolt::qt {
@@ -141,7 +144,11 @@ TFormSaverSize::TFormSaverSize(QWidget* parent) : QDialog(parent) {
     UpdateBankSelection();
 }
 
-std::tuple<int, int, bool> TFormSaverSize::Choose() {
+std::tuple<int, int, bool> TFormSaverSize::Choose(int foundSizeIndex) {
+    if (foundSizeIndex >= 0 && foundSizeIndex < static_cast<int>(kSaverSizes.size())) {
+        RadioSizeSel->SetItemIndex(foundSizeIndex);
+        UpdateBankSelection();
+    }
     answered_ = false;
     exec();
     return {startUnit_, sizeIndex_, !answered_};
@@ -192,10 +199,18 @@ TFormConfig::TFormConfig(AppState& s, QWidget* parent) : QDialog(parent), s_(s) 
     setObjectName("FormConfig");
     setWindowTitle("Configuration");
     setFont(WindowFont());
-    setFixedSize(340, 246);
-    Port_sel = new TRadioGroup("Port", {"LPT1(0x378)", "LPT2(0x278)", "LPT3(0x3bc)"}, 1, this);
+    // The other port's row sits under the port and speed groups; the rows
+    // below it moved down by its height.
+    constexpr int kOther = 24;
+    setFixedSize(340, 246 + kOther);
+    Port_sel = new TRadioGroup("Port", {"LPT1(0x378)", "LPT2(0x278)", "LPT3(0x3bc)", "Other"}, 1, this);
     Port_sel->setObjectName("Port_sel");
-    Port_sel->setGeometry(8, 8, 112, 84);
+    Port_sel->setGeometry(8, 8, 112, 84 + 16);
+    PortOther = new QComboBox(this);
+    PortOther->setObjectName("PortOther");
+    PortOther->setEditable(true);
+    PortOther->setToolTip("Another port: a base address such as 0xD010, or /dev/parportN");
+    PortOther->setGeometry(128, 94, 204, 22);
     RadioSpeed = new TRadioGroup("Speed", {"4", "3", "2", "1"}, 2, this);
     RadioSpeed->setObjectName("RadioSpeed");
     RadioSpeed->setGeometry(128, 8, 88, 84);
@@ -219,21 +234,21 @@ TFormConfig::TFormConfig(AppState& s, QWidget* parent) : QDialog(parent), s_(s) 
     SetGbaPreBoot = new QPushButton("GBA Pre. Boot", this);
     SetGbaPreBoot->setObjectName("SetGbaPreBoot");
     SetGbaPreBoot->setToolTip("Set GBA Multi-Boot File");
-    SetGbaPreBoot->setGeometry(8, 104, 92, 25);
-    Label1 = makeLabel("Label1", 102);
-    Label2 = makeLabel("Label2", 118);
+    SetGbaPreBoot->setGeometry(8, 104 + kOther, 92, 25);
+    Label1 = makeLabel("Label1", 102 + kOther);
+    Label2 = makeLabel("Label2", 118 + kOther);
     SetGbPreBoot = new QPushButton("GB Pre. Boot", this);
     SetGbPreBoot->setObjectName("SetGbPreBoot");
     SetGbPreBoot->setToolTip("Set GB Multi-Boot File");
-    SetGbPreBoot->setGeometry(8, 144, 92, 25);
-    Label3 = makeLabel("Label3", 142);
-    Label4 = makeLabel("Label4", 158);
+    SetGbPreBoot->setGeometry(8, 144 + kOther, 92, 25);
+    Label3 = makeLabel("Label3", 142 + kOther);
+    Label4 = makeLabel("Label4", 158 + kOther);
     CheckSkipUnchanged = new QCheckBox("Skip unchanged blocks", this);
     CheckSkipUnchanged->setObjectName("CheckSkipUnchanged");
-    CheckSkipUnchanged->setGeometry(8, 180, 324, 19);
+    CheckSkipUnchanged->setGeometry(8, 180 + kOther, 324, 19);
     OK = new QPushButton("OK", this);
     OK->setObjectName("OK");
-    OK->setGeometry(130, 210, 80, 25);
+    OK->setGeometry(130, 210 + kOther, 80, 25);
     OK->setDefault(true);
 
     GbaOpenDialog = new QFileDialog(this, "GBA Pre. Boot");
@@ -245,6 +260,10 @@ TFormConfig::TFormConfig(AppState& s, QWidget* parent) : QDialog(parent), s_(s) 
         d->setFileMode(QFileDialog::ExistingFile);
         d->setAcceptMode(QFileDialog::AcceptOpen);
     }
+    // Typing another port chooses it.
+    connect(PortOther, &QComboBox::editTextChanged, this, [this](const QString& text) {
+        if (!text.trimmed().isEmpty()) Port_sel->SetItemIndex(3);
+    });
     connect(OK, &QPushButton::clicked, this, &QDialog::accept);
     connect(SetGbaPreBoot, &QPushButton::clicked, this, &TFormConfig::SetGbaPreBootClick);
     connect(SetGbPreBoot, &QPushButton::clicked, this, &TFormConfig::SetGbPreBootClick);
@@ -263,7 +282,17 @@ void TFormConfig::Fill() {
     CheckBoxCut32K->setChecked(s_.Config.Cut32K != 0);
     CheckSkipUnchanged->setChecked(s_.SkipUnchanged);
     RadioSpeed->SetItemIndex(s_.Config.SpeedIndex);
-    Port_sel->SetItemIndex(s_.Config.PortIndex);
+    // The ports the kernel lists: base addresses, and ppdev devices of ports
+    // whose address it does not tell.
+    const QSignalBlocker quiet(PortOther);
+    PortOther->clear();
+    for (const ParallelPortInfo& p : ListParallelPorts()) {
+        const std::string item = p.base != 0 ? HexAddress(p.base) : p.device;
+        if (!item.empty()) PortOther->addItem(QString::fromStdString(item));
+    }
+    PortOther->setEditText(QString::fromStdString(otherPort_));
+    // A stored index outside LPT1-3 shows no selection, as before.
+    Port_sel->SetItemIndex(!otherPort_.empty() ? 3 : s_.Config.PortIndex < 3 ? s_.Config.PortIndex : -1);
 }
 
 void TFormConfig::CopyBack() {
@@ -275,7 +304,14 @@ void TFormConfig::CopyBack() {
     // A stored index outside the items shows no selection; it is kept as it was.
     if (RadioSpeed->ItemIndex() >= 0)
         s_.Config.SpeedIndex = static_cast<std::int8_t>(RadioSpeed->ItemIndex());
-    if (Port_sel->ItemIndex() >= 0) s_.Config.PortIndex = static_cast<std::uint8_t>(Port_sel->ItemIndex());
+    // "Other" leaves config.sav's port as it was.
+    const std::string other = PortOther->currentText().trimmed().toStdString();
+    if (Port_sel->ItemIndex() == 3 && !other.empty()) {
+        otherPort_ = other;
+    } else if (Port_sel->ItemIndex() >= 0 && Port_sel->ItemIndex() < 3) {
+        otherPort_.clear();
+        s_.Config.PortIndex = static_cast<std::uint8_t>(Port_sel->ItemIndex());
+    }
 }
 
 void TFormConfig::Run() {

@@ -4,6 +4,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -61,8 +62,10 @@ public:
     explicit TFormSaverSize(QWidget* parent = nullptr);
     // Shows the dialog; the selections persist between uses. Returns the
     // start unit and size index as they stand when it closes (-1/-1 after
-    // Cancel), and whether it was closed neither by Ok nor by Cancel.
-    std::tuple<int, int, bool> Choose();
+    // Cancel), and whether it was closed neither by Ok nor by Cancel. A
+    // foundSizeIndex of 0..4 (the save memory's size as found) preselects
+    // that size.
+    std::tuple<int, int, bool> Choose(int foundSizeIndex = -1);
     std::pair<int, int> Selection() const { return {startUnit_, sizeIndex_}; }
 
     TRadioGroup* RadioBankSel64K;
@@ -90,8 +93,15 @@ public:
     // Fills the controls from the settings, shows the dialog and copies the
     // choices back however it was closed.
     void Run();
+    // The port chosen under "Other" ("0xD010", "/dev/parport1"), or "" when
+    // one of LPT1-3 is chosen (config.sav's PortIndex). Kept by the window in
+    // its own settings file: config.sav has room only for the three.
+    void SetOtherPort(const std::string& port) { otherPort_ = port; }
+    const std::string& OtherPort() const { return otherPort_; }
 
-    TRadioGroup* Port_sel;
+    TRadioGroup* Port_sel;  // LPT1-3, then "Other"
+    // The other port: offers the ports the kernel lists, takes any typed.
+    QComboBox* PortOther;
     TRadioGroup* RadioSpeed;
     QCheckBox* CheckBoxIps;
     QCheckBox* CheckBoxVerify;
@@ -117,6 +127,7 @@ private:
     void SetGbaPreBootClick();
     void SetGbPreBootClick();
     AppState& s_;
+    std::string otherPort_;
 };
 
 }  // namespace rombolt::qt

@@ -67,6 +67,14 @@ QPixmap DrawBin() {
 }
 
 constexpr const char* kSkipUnchangedKey = "Options/SkipUnchangedBlocks";
+constexpr const char* kOtherPortKey = "Options/Port";
+
+// The line of a port that cannot be opened, with the way to try the
+// program without hardware; any other line as it is.
+std::string WithSimHint(const std::string& line, const std::string& portMessage) {
+    if (line.empty() || line != portMessage) return line;
+    return line + "; to try the program without hardware, start it with --sim DIR (a simulated cart)";
+}
 
 // Start of the line that names a path refused by config.sav as too long.
 const std::string kPathTooLongText = "Path too long for config.sav: ";
@@ -507,8 +515,9 @@ void TForm1::SetPortChain(PortChain* chain) {
     if (!chain) return;
     s_.Port = chain->backend;
     for (const std::string* line : {&chain->message, &chain->warning, &chain->note})
-        if (!line->empty()) LogLine(*line);
-    portWarning_ = chain->message;
+        if (!line->empty()) LogLine(WithSimHint(*line, chain->message));
+    portWarning_ = WithSimHint(chain->message, chain->message);
+    if (!chain->simDir.empty()) setWindowTitle(windowTitle() + " - simulated cart");
 }
 
 void TForm1::showEvent(QShowEvent* event) {
@@ -689,7 +698,7 @@ int TForm1::ChooseCartSize(int preselectedIndex) {
 
 Frontend::SaverChoice TForm1::ChooseSaverRange() {
     if (!FormSaverSize || pendingClose_) return {};
-    auto [unit, size, dismissed] = FormSaverSize->Choose();
+    auto [unit, size, dismissed] = FormSaverSize->Choose(s_.FoundSaveSizeIndex);
     return {unit, size, dismissed};
 }
 
@@ -746,18 +755,36 @@ void TForm1::RunCartCommand(const std::function<void()>& command) {
     });
 }
 
+std::string TForm1::StoredOtherPort() {
+    QSettings options(QSettings::IniFormat, QSettings::UserScope, kSettingsOrganization,
+                      kSettingsApplication);
+    return options.value(kOtherPortKey, QString()).toString().trimmed().toStdString();
+}
+
 void TForm1::ConfigClick() {
     if (!FormConfig) return;
+    FormConfig->SetOtherPort(portChain_ && portChain_->followsConfig ? portChain_->configuredOption
+                                                                      : StoredOtherPort());
     FormConfig->Run();
     QSettings options(QSettings::IniFormat, QSettings::UserScope, kSettingsOrganization,
                       kSettingsApplication);
     if (options.value(kSkipUnchangedKey, false).toBool() != s_.SkipUnchanged)
         options.setValue(kSkipUnchangedKey, s_.SkipUnchanged);
+    const std::string other = FormConfig->OtherPort();
+    if (options.value(kOtherPortKey, QString()).toString().toStdString() != other) {
+        if (other.empty())
+            options.remove(kOtherPortKey);
+        else
+            options.setValue(kOtherPortKey, QString::fromStdString(other));
+    }
     // Direct I/O is granted for one port block only: another port choice
     // opens the real port again (the link already uses the new base).
-    if (portChain_) {
-        for (const std::string& line : portChain_->FollowConfigBase(PortBaseForIndex(s_.Config.PortIndex)))
-            LogLine(line);
+    if (portChain_ && portChain_->followsConfig) {
+        for (const std::string& line :
+             portChain_->FollowConfigPort(other, PortBaseForIndex(s_.Config.PortIndex)))
+            LogLine(WithSimHint(line, portChain_->message));
+        s_.PortBaseOverride = portChain_->baseOverride;
+        ApplyPortSelection(s_);
     }
     RefreshGameList();
 }

@@ -112,6 +112,9 @@ public:
     // $XDG_CONFIG_HOME/rombolt/rombolt-writer.ini (QSettings, user scope).
     static constexpr const char* kSettingsOrganization = "rombolt";
     static constexpr const char* kSettingsApplication = "rombolt-writer";
+    // The Config dialog's other port ("0xD010", "/dev/parport1"), stored
+    // there too; "" when config.sav's LPT1-3 choice holds.
+    static std::string StoredOtherPort();
 
     // Events are handled at most this often when ProcessMessages is called in
     // a tight loop (a switch between busy and idle is always handled at once).

@@ -61,8 +61,8 @@ int main(int argc, char** argv) {
     const std::string cwd = std::filesystem::current_path().string();
     s.ConfigPath = rombolt::ConfigPath(cwd);
     rombolt::LoadConfig(s);
-    rombolt::qt::PortChain port =
-        rombolt::qt::OpenPortChain(options, rombolt::PortBaseForIndex(s.Config.PortIndex));
+    rombolt::qt::PortChain port = rombolt::qt::OpenPortChain(
+        options, rombolt::PortBaseForIndex(s.Config.PortIndex), {}, rombolt::qt::TForm1::StoredOtherPort());
     if (!port.fatal.empty()) {
         std::fprintf(stderr, "rombolt-writer: %s\n", port.fatal.c_str());
         return 1;
