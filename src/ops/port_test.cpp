@@ -101,23 +101,16 @@ PortCheck CheckMode(CoreState& s, const PortFacts& f) {
 }
 
 // Log lines of the running check, for its detail.
-class Capture final : public Frontend {
+class Capture final : public SilentFrontend {
 public:
     explicit Capture(Frontend* inner) : inner_(inner) {}
     void LogLine(std::string_view text) override { lines.emplace_back(text); }
     void SetPanelText(int index, std::string_view text) override {
         if (index == 0) panel0 = text;
     }
-    void ShowProgress(int) override {}
     void ProcessMessages() override {
         if (inner_) inner_->ProcessMessages();
     }
-    void SetBusy(bool) override {}
-    bool AskYesNo(std::string_view, std::string_view) override { return false; }
-    std::optional<std::string> ChooseFile(FileDialog) override { return std::nullopt; }
-    int ChooseCartSize(int) override { return 0; }
-    SaverChoice ChooseSaverRange() override { return {}; }
-    void ShowCartPicture(int) override {}
 
     std::vector<std::string> lines;
     std::string panel0;
