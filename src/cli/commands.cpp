@@ -18,12 +18,14 @@
 #include "cli/digest.h"
 #include "cli/header_report.h"
 #include "cli/options.h"
+#include "cli/path_guard.h"
 #include "cli/prepared_digest.h"
 #include "core/operation.h"
 #include "core/visible_text.h"
 #include "flash/identify.h"
 #include "link/detect.h"
 #include "ops/commands.h"
+#include "ops/game_rows.h"
 #include "ops/layout.h"
 #include "ops/loaders.h"
 #include "ops/saver.h"
@@ -296,6 +298,28 @@ bool LoadGameList(Session& ss) {
     return true;
 }
 
+// A --trace or --report path that is one of the files this run reads or
+// writes, as a usage message; "" when there is none.
+std::string RunFilesClash(Session& ss) {
+    const Options& o = ss.opt;
+    const AppState& s = ss.s();
+    std::vector<NamedPath> outputs, files;
+    if (o.trace) outputs.push_back({"--trace", *o.trace});
+    if (o.report) outputs.push_back({"--report", *o.report});
+    if (outputs.empty()) return "";
+    for (const std::string& a : o.args) files.push_back({"file", a});
+    for (const auto& [what, value] : {std::pair{"IPS file", &o.ips}, std::pair{"list file", &o.list}})
+        if (*value) files.push_back({what, **value});
+    files.push_back({"GBA loader file", s.Config.GbaLoaderFile.str()});
+    files.push_back({"GB loader file", s.Config.GbLoaderFile.str()});
+    files.push_back({"settings file", s.ConfigPath});
+    for (const GameRow& r : s.GameList) files.push_back({"image", JoinPath(r.DirectoryPath, r.Name)});
+    if (o.simDir)
+        for (const char* name : {"cart.ini", "flash.bin", "save.bin", "flash.bin.tmp", "save.bin.tmp"})
+            files.push_back({"simulated cart's file", (fs::path(*o.simDir) / name).string()});
+    return PathClash(outputs, files);
+}
+
 // ---------------------------------------------------------------- results
 
 bool ErrorStatusShown(const CliFrontend& ui) {
@@ -349,6 +373,28 @@ void PrintItems(const Session& ss) {
         std::fprintf(stderr, "%s: %llu bytes %s: CRC32 %s SHA-1 %s\n", Shown(it.name).c_str(),
                      static_cast<unsigned long long>(it.digest.bytes), it.where.c_str(),
                      it.digest.crc32.c_str(), it.digest.sha1.c_str());
+}
+
+// The report is written after the operation: a path it cannot be written to
+// is found before the cart is touched.
+bool ReportWritable(const std::string& path) {
+    struct stat st {};
+    std::string why;
+    if (::stat(path.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode))
+            why = "not a regular file";
+        else if (::access(path.c_str(), W_OK) != 0)
+            why = std::strerror(errno);
+    } else if (errno != ENOENT) {
+        why = std::strerror(errno);
+    } else {
+        std::error_code ec;
+        fs::path folder = fs::absolute(path, ec).parent_path();
+        if (::access(folder.c_str(), W_OK | X_OK) != 0) why = folder.string() + ": " + std::strerror(errno);
+    }
+    if (why.empty()) return true;
+    Error("report file " + path + ": " + why);
+    return false;
 }
 
 bool WriteReport(Session& ss, bool ok) {
@@ -682,6 +728,11 @@ int Run(Session& ss) {
     if ((o.command == Command::Write || o.command == Command::Verify) &&
         (!LoadGameList(ss) || !ListLoadersUsable(ss.s())))
         return kExitFailed;
+    if (const std::string clash = RunFilesClash(ss); !clash.empty()) {
+        Error(clash);
+        return kExitUsage;
+    }
+    if (o.report && !ReportWritable(*o.report)) return kExitFailed;
     if (!OpenCart(ss)) return kExitFailed;
     bool ok = false;
     switch (o.command) {
@@ -720,11 +771,11 @@ int Run(Session& ss) {
     for (const std::string& note : ss.notes) Error(note);
     if (ok) PrintItems(ss);
     if (ok && o.command == Command::Write) NoteBuiltinLoaders(ss);
-    if (!WriteReport(ss, ok)) ok = false;
     if (ss.trace && !ss.trace->Close()) {
         Error("trace file " + *o.trace + ": write failed");
         ok = false;
     }
+    if (!WriteReport(ss, ok)) ok = false;
     return ok ? kExitOk : kExitFailed;
 }
 

@@ -240,4 +240,31 @@ TEST_F(CliRobust, ARandomConfigFileNeitherCrashesNorStopsAWrite) {
     }
 }
 
+TEST_F(CliRobust, ATraceOrReportNamingAFileOfTheRunIsAUsageError) {
+    MakeCart("single-32M", "64K");
+    const Bytes image = MakeGbaImage(2 * kChunk, "OWNFILES", 71);
+    WriteFile(dir / "game.gba", image);
+    WriteFile(dir / "my.sav", Bytes(8192, 0x5A));
+    WriteFile(dir / "out.gba", image);
+    fs::create_symlink("game.gba", dir / "link.gba");
+    const Bytes flash = Flash();
+    struct Case {
+        std::vector<std::string> args;
+        std::string file;
+    };
+    for (const Case& c : {Case{{"--report", "game.gba", "write", "game.gba"}, "game.gba"},
+                          Case{{"--trace", "link.gba", "write", "game.gba"}, "game.gba"},
+                          Case{{"--trace", "my.sav", "save-restore", "my.sav", "--size", "64K"}, "my.sav"},
+                          Case{{"backup", "out.gba", "--size", "8M", "--report", "./out.gba"}, "out.gba"},
+                          Case{{"--trace", "cart/flash.bin", "info"}, "cart/flash.bin"}}) {
+        SCOPED_TRACE(c.args[1]);
+        const Bytes before = ReadFile(dir / c.file);
+        RunResult r = OnCart(c.args);
+        EXPECT_EQ(r.status, 2) << r.out << r.err;
+        EXPECT_TRUE(Contains(r.err, "of this run")) << r.err;
+        EXPECT_TRUE(ReadFile(dir / c.file) == before);
+    }
+    EXPECT_TRUE(Flash() == flash);
+}
+
 }  // namespace
