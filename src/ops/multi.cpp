@@ -17,6 +17,7 @@
 #include "ops/game_rows.h"
 #include "ops/layout.h"
 #include "ops/loaders.h"
+#include "ops/preflight.h"
 
 namespace rombolt {
 
@@ -126,6 +127,11 @@ int WriteMultiGames(OpsState& s, int mode) {
         return -1;
     }
 
+    // Nothing is erased before every file the map needs has been found usable.
+    if (!MultiGameFilesUsable(s)) {
+        SetStatusText(s, mode == 0 ? "Write Error!!!" : "Verify Error!!!");
+        return -1;
+    }
     const int t = CountMapItems(s);
     BeginOperation(s);
 
