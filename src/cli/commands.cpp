@@ -231,7 +231,7 @@ bool OpenCart(Session& ss) {
         s.EraseTimeFloorMs = 0;  // simulated chips are busy for a number of reads, not a time
     } else {
         const int configBase = PortBaseForIndex(s.Config.PortIndex);
-        OpenedPort p = OpenHardwarePort(o.port.value_or(""), configBase);
+        OpenedPort p = OpenHardwarePort(o.port.value_or(""), configBase, o.unlistedPort);
         // Direct I/O has no arbitration of its own: one program at a time.
         std::string busy;
         const int base = p.base != 0 ? p.base : configBase;
