@@ -267,4 +267,22 @@ TEST_F(CliRobust, ATraceOrReportNamingAFileOfTheRunIsAUsageError) {
     EXPECT_TRUE(Flash() == flash);
 }
 
+TEST_F(CliRobust, ATemporaryFileIsNeverMadeThroughAPlantedLink) {
+    const std::string shared = dir / "shared";
+    fs::create_directory(shared);
+    WriteFile(dir / "victim.txt", Bytes(10, 'v'));
+    fs::create_symlink(dir / "victim.txt", shared + "/flash.bin.tmp");
+    RunResult r = Rombolt({"sim", "create", shared, "--model", "single-32M"}, dir.path().string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "flash.bin.tmp: something else is already there (a link)")) << r.err;
+    EXPECT_TRUE(ReadFile(dir / "victim.txt") == Bytes(10, 'v'));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(shared + "/flash.bin")));
+    // A plain file left behind by a killed run is replaced.
+    fs::remove(shared + "/flash.bin.tmp");
+    WriteFile(shared + "/flash.bin.tmp", Bytes(3, 0));
+    EXPECT_EQ(Rombolt({"sim", "create", shared, "--model", "single-32M"}, dir.path().string()).status, 0);
+    EXPECT_FALSE(fs::exists(shared + "/flash.bin.tmp"));
+    EXPECT_EQ(fs::file_size(shared + "/flash.bin"), 4u << 20);
+}
+
 }  // namespace
