@@ -11,6 +11,8 @@
 #include <set>
 #include <sstream>
 
+#include "port/exit_cleanup.h"
+
 namespace rombolt {
 
 namespace {
@@ -363,6 +365,10 @@ bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t
     const std::string tmp = path + ".tmp";
     std::FILE* f = CreateSideFile(tmp, error);
     if (!f) return false;
+    struct Unregister {
+        int slot;
+        ~Unregister() { UnregisterExit(slot); }
+    } exitUnlink{RegisterExitUnlink(tmp)};
     bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     ok = std::fflush(f) == 0 && ok;
     ok = ::fsync(::fileno(f)) == 0 && ok;
