@@ -733,6 +733,11 @@ int Run(Session& ss) {
         return kExitUsage;
     }
     if (o.report && !ReportWritable(*o.report)) return kExitFailed;
+    if (o.command == Command::Backup || o.command == Command::SaveBackup)
+        if (const std::string why = BackupOutputRefusal(o.args[0]); !why.empty()) {
+            Error(why);
+            return kExitFailed;
+        }
     if (!OpenCart(ss)) return kExitFailed;
     bool ok = false;
     switch (o.command) {

@@ -35,4 +35,11 @@ std::string PathClash(const std::vector<NamedPath>& outputs, const std::vector<N
     return "";
 }
 
+std::string BackupOutputRefusal(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) return "";
+    const char* what = S_ISFIFO(st.st_mode) ? "a pipe" : S_ISSOCK(st.st_mode) ? "a socket" : "a device";
+    return "backup file " + path + ": " + what + ", not a file; a backup is written to a file (then copy it)";
+}
+
 }  // namespace rombolt::cli

@@ -21,4 +21,10 @@ struct NamedPath {
 };
 std::string PathClash(const std::vector<NamedPath>& outputs, const std::vector<NamedPath>& files);
 
+// A backup's output must be a file: into a pipe or a device the data would
+// mix with other output, or the program would wait on its own output (a FIFO
+// nobody reads, /dev/zero read back for the checksum). Why `path` is refused,
+// or "" for a file, a new name or a folder (which the backup itself refuses).
+std::string BackupOutputRefusal(const std::string& path);
+
 }  // namespace rombolt::cli

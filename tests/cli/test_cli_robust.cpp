@@ -285,4 +285,18 @@ TEST_F(CliRobust, ATemporaryFileIsNeverMadeThroughAPlantedLink) {
     EXPECT_EQ(fs::file_size(shared + "/flash.bin"), 4u << 20);
 }
 
+TEST_F(CliRobust, ABackupIntoAPipeOrADeviceIsRefusedAtOnce) {
+    MakeCart("single-32M", "64K");
+    ASSERT_EQ(::mkfifo((dir / "fifo.gba").c_str(), 0600), 0);
+    for (const std::string& out : {dir / "fifo.gba", std::string("/dev/zero"), std::string("/dev/stdout")}) {
+        for (const char* cmd : {"backup", "save-backup"}) {
+            SCOPED_TRACE(out + " " + cmd);
+            RunResult r = OnCart({cmd, out, "--size", cmd[0] == 'b' ? "8M" : "64K"});
+            EXPECT_EQ(r.status, 1);
+            EXPECT_TRUE(Contains(r.err, "not a file; a backup is written to a file")) << r.err;
+            EXPECT_EQ(r.out, "");  // nothing at all went to standard output
+        }
+    }
+}
+
 }  // namespace
