@@ -375,6 +375,15 @@ void PrintItems(const Session& ss) {
                      it.digest.crc32.c_str(), it.digest.sha1.c_str());
 }
 
+// Whether the log lines on standard output could not all be written (a full
+// disk, /dev/full). A pipe whose reader went away (`| head -1`) is not a
+// failure: the operation goes on, as a user who stopped reading wants.
+bool LogWriteFailed() {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return false;
+    struct stat st {};
+    return !(::fstat(1, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)));
+}
+
 // The report is written after the operation: a path it cannot be written to
 // is found before the cart is touched.
 bool ReportWritable(const std::string& path) {
@@ -566,6 +575,14 @@ bool CmdSave(Session& ss, bool restore) {
     const std::string& file = ss.opt.args[0];
     if (ok && restore && ss.sent.Count() == 1) {
         ss.items.push_back({file, "written", ss.sent.Take(0)});
+        // A file shorter than the size chosen fills only the first units.
+        const long long units = RegularFileSize(file) / 8192;
+        const int chosen = kSaverSizes[static_cast<std::size_t>(idx)].units;
+        if (units > 0 && units < chosen)
+            ss.notes.push_back("save memory: " + file + " filled " + std::to_string(units * 8) +
+                               " KiB from unit " + UnitCode(s.Saver.StartUnit) + "; the other " +
+                               std::to_string((chosen - units) * 8) + " KiB of the " +
+                               kSaverSizes[static_cast<std::size_t>(idx)].item + " were left as they were");
     } else if (ok && !restore) {
         std::string error;
         if (auto d = FileDigest(file, -1, error))
@@ -767,7 +784,12 @@ int Run(Session& ss) {
     }
     // The cart's files are written back while the lock is still held.
     std::string notSaved;
-    if (ss.sim && !ss.sim->Flush(notSaved)) ok = false;
+    if (ss.sim && !ss.sim->Flush(notSaved)) {
+        ok = false;
+        // Nothing of the run reached the cart's files: no note may say otherwise.
+        if (o.command == Command::SaveRestore)
+            ss.notes = {"save memory: unchanged, the simulated cart's files were not written"};
+    }
     if (g_interrupts || PortErrorLogged(*ss.ui)) ok = false;
     ss.ui->ClearProgressLine(ok);
     if (!notSaved.empty()) Error("simulated cart " + *o.simDir + " not saved: " + notSaved);
@@ -776,6 +798,10 @@ int Run(Session& ss) {
     for (const std::string& note : ss.notes) Error(note);
     if (ok) PrintItems(ss);
     if (ok && o.command == Command::Write) NoteBuiltinLoaders(ss);
+    if (LogWriteFailed() && ok) {
+        Error("standard output: the log could not be written");
+        ok = false;
+    }
     if (ss.trace && !ss.trace->Close()) {
         Error("trace file " + *o.trace + ": write failed");
         ok = false;
@@ -803,7 +829,12 @@ int RunCli(const std::vector<std::string>& argv) {
     Session ss;
     ss.opt = std::move(p.options);
     int rc = Run(ss);
-    std::fflush(stdout);
+    // The log is the run's account: when it could not be written, the run
+    // did not succeed (standard output on a full disk, /dev/full).
+    if (LogWriteFailed() && rc == kExitOk) {
+        Error("standard output: the log could not be written");
+        rc = kExitFailed;
+    }
     return rc;
 }
 

@@ -121,7 +121,12 @@ int WriteImage(OpsState& s, std::int32_t size, std::int32_t startChunk, std::uin
     std::int32_t remaining = size;
     if (s.SentData) s.SentData->Item(startChunk);
     for (std::int32_t i = 0; i < count; ++i) {
-        if (int r = PrepareChunk(s, i, count, remaining, imageSize, true); r != 0) return r;
+        if (int r = PrepareChunk(s, i, count, remaining, imageSize, true); r != 0) {
+            // The file gave out (it shrank while being written): the log
+            // says where the cart's copy ends, as for a failed program.
+            if (r != kStopResult) LogLine(s, WithChunk("Write Flash Error!!!(", i));
+            return r;
+        }
         if (s.SentData) s.SentData->Data(s.ChunkBuffer.data(), kChunkBytes);
         // With "skip unchanged" a chunk of 0xFF compares equal to an adapter
         // that no longer answers and is never programmed: check it is there.

@@ -3,8 +3,10 @@
 // its log says.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -297,6 +299,67 @@ TEST_F(CliRobust, ABackupIntoAPipeOrADeviceIsRefusedAtOnce) {
             EXPECT_EQ(r.out, "");  // nothing at all went to standard output
         }
     }
+}
+
+// Runs a shell line in the test's folder (for closed and full standard streams); its exit status.
+int Shell(const TempDir& dir, const std::string& line) {
+    const int r = std::system(("cd '" + dir.path().string() + "' && " + line).c_str());
+    return WIFEXITED(r) ? WEXITSTATUS(r) : -1;
+}
+
+TEST_F(CliRobust, ClosedOrFullStandardOutputNeitherSpoilsAFileNorPassesForSuccess) {
+    MakeCart("single-32M", "64K");
+    WriteFile(dir / "game.gba", MakeGbaImage(2 * kChunk, "STREAMS", 72));
+    const std::string bin = std::string("'") + ROMBOLT_BIN + "' --sim cart ";
+    // Standard output closed: the trace holds trace lines only.
+    EXPECT_EQ(Shell(dir, bin + "--trace t.txt info <&- >&-"), 0);
+    const Bytes trace = ReadFile(dir / "t.txt");
+    EXPECT_FALSE(Contains(std::string(trace.begin(), trace.end()), "Rombolt"));
+    // The log cannot be written: a failure, and the report says so.
+    EXPECT_EQ(Shell(dir, bin + "--report r.txt write game.gba >/dev/full 2>/dev/null"), 1);
+    const Bytes report = ReadFile(dir / "r.txt");
+    EXPECT_TRUE(Contains(std::string(report.begin(), report.end()), "result: failed"));
+    // A trace that cannot be written fails the run, and the report says that too.
+    EXPECT_EQ(Shell(dir, bin + "--trace /dev/full --report r.txt write game.gba >/dev/null 2>&1"), 1);
+    const Bytes again = ReadFile(dir / "r.txt");
+    EXPECT_TRUE(Contains(std::string(again.begin(), again.end()), "result: failed"));
+    // A report that cannot be written is found before the cart is touched.
+    const Bytes flash = Flash();
+    WriteFile(dir / "other.gba", MakeGbaImage(2 * kChunk, "OTHER", 73));
+    RunResult r = OnCart({"--report", "no/such/r.txt", "write", "other.gba"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "report file no/such/r.txt")) << r.err;
+    EXPECT_TRUE(Flash() == flash);
+}
+
+TEST_F(CliRobust, AShortSaveFileSaysWhatItLeftAsItWas) {
+    MakeCart("single-32M", "64K");
+    WriteFile(dir / "small.sav", Bytes(8192, 0x33));
+    RunResult r = OnCart({"save-restore", "small.sav", "--size", "64K"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(
+        Contains(r.err, "filled 8 KiB from unit 1A1; the other 56 KiB of the 64K were left as they were"))
+        << r.err;
+    // The cart's files cannot be written back: no note says the units hold the file.
+    fs::create_directory(cart + "/save.bin.tmp");
+    r = OnCart({"save-restore", "small.sav", "--size", "64K"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "save memory: unchanged, the simulated cart's files were not written"))
+        << r.err;
+    EXPECT_FALSE(Contains(r.err, " hold the first ")) << r.err;
+}
+
+TEST_F(CliRobust, AListRowWithANulInItsNameIsRefused) {
+    WriteFile(dir / "a.gba", MakeGbaImage(2 * kChunk, "ANUL", 74));
+    WriteFile(dir / "b.gba", MakeGbaImage(2 * kChunk, "BNUL", 75));
+    const std::string rows = "a.gba\n" + dir.path().string() + "\n65536\nANUL\nGBA\n\n" +
+                             std::string("b.gba\0.bak", 10) + "\n" + dir.path().string() +
+                             "\n65536\nBNUL\nGBA\n\n";
+    WriteFile(dir / "list.txt", Bytes(rows.begin(), rows.end()));
+    RunResult r = Rombolt({"layout", "--list", "list.txt"}, dir.path().string());
+    EXPECT_TRUE(Contains(r.out + r.err, "List Name Error!!!(b.gba\\x00.bak: a NUL byte in the name)"))
+        << r.out << r.err;
+    EXPECT_FALSE(Contains(r.out, "BNUL")) << r.out;
 }
 
 }  // namespace
