@@ -334,7 +334,7 @@ Output: standard output carries exactly the operation log lines, one per line.
 Status texts and a progress bar go to standard error, only when it is a
 terminal and --quiet is not given. Checksums go to standard error.
 
-Ctrl-C (or SIGTERM, SIGHUP) stops the running operation as the Stop button
+Ctrl-C (or Ctrl-\, SIGTERM, SIGHUP) stops the running operation as the Stop button
 does; a second one ends the program at once. One program at a time drives a
 cartridge or port: a second is refused, naming the first.
 
