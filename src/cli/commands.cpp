@@ -526,16 +526,12 @@ bool CmdBackup(Session& ss) {
     AppState& s = ss.s();
     s.RawBackup = ss.opt.raw;
     ss.ui->SetPassBytes([&s] { return static_cast<long long>(s.ChosenCartSize) * kChunkBytes; });
+    s.SentData = &ss.sent;  // the sums of the data as they were written
     const int r = ReadClick(s);
+    s.SentData = nullptr;
     const bool ok = r == 0 && ss.ui->LastStatus() == "Read ok" && EndsWithTimeLine(*ss.ui) &&
                     !ErrorStatusShown(*ss.ui) && g_interrupts == 0;
-    if (ok) {
-        std::string error;
-        if (auto d = FileDigest(ss.opt.args[0], -1, error))
-            ss.items.push_back({ss.opt.args[0], "saved", *d});
-        else
-            Error(error);
-    }
+    if (ok && ss.sent.Count() == 1) ss.items.push_back({ss.opt.args[0], "saved", ss.sent.Take(0)});
     return ok;
 }
 
@@ -583,12 +579,8 @@ bool CmdSave(Session& ss, bool restore) {
                                " KiB from unit " + UnitCode(s.Saver.StartUnit) + "; the other " +
                                std::to_string((chosen - units) * 8) + " KiB of the " +
                                kSaverSizes[static_cast<std::size_t>(idx)].item + " were left as they were");
-    } else if (ok && !restore) {
-        std::string error;
-        if (auto d = FileDigest(file, -1, error))
-            ss.items.push_back({file, "saved", *d});
-        else
-            Error(error);
+    } else if (ok && !restore && ss.sent.Count() == 1) {
+        ss.items.push_back({file, "saved", ss.sent.Take(0)});
     } else if (restore) {
         ss.notes.push_back(RestoredUnitsNote(s, file));
     }

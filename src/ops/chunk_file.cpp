@@ -194,7 +194,7 @@ int OpenNewOutputFile(OpsState& s, const std::string& path) {
     return 0;
 }
 
-int OpenOutputFile(OpsState& s) {
+static int OpenOutputFileFor(OpsState& s) {
     CloseCurrentFile(s);
     const std::string& path = s.SaveDialogFile;
     struct stat st {};
@@ -243,6 +243,12 @@ int OpenOutputFile(OpsState& s) {
     s.OutputCopyOver = copyOver;
     RememberSideFile(temp);
     return 0;
+}
+
+int OpenOutputFile(OpsState& s) {
+    const int r = OpenOutputFileFor(s);
+    if (r == 0 && s.SentData) s.SentData->Item(-1);
+    return r;
 }
 
 bool FinishOutputFile(OpsState& s) {
@@ -324,7 +330,10 @@ bool WriteChunk(OpsState& s, std::int32_t n) {
             std::fwrite(s.ChunkBuffer.data(), 1, static_cast<std::size_t>(n), s.CurrentFile);
         // Flush each chunk so a full disk or a failing device shows up here,
         // on the chunk that hit it, and not silently when the file is closed.
-        if (put == static_cast<std::size_t>(n) && std::fflush(s.CurrentFile) == 0) return true;
+        if (put == static_cast<std::size_t>(n) && std::fflush(s.CurrentFile) == 0) {
+            if (s.SentData) s.SentData->Data(s.ChunkBuffer.data(), static_cast<std::size_t>(n));
+            return true;
+        }
         err = errno;
     }
     LogLine(s, "Write ErrNo=" + FailureText(s.CurrentFile, err, false));
