@@ -27,7 +27,7 @@ std::string PortSession::LockLine(const std::string& why) const {
 void PortSession::OpenHardware(const std::string& portOption, int configBase) {
     OpenedPort opened;
     holder->Replace([&] {
-        opened = opener(portOption, configBase);
+        opened = opener(portOption, configBase, unlistedPort);
         return std::move(opened.backend);
     });
     pendingOpen = false;
@@ -43,9 +43,10 @@ PortSession PortSession::Open(const PortRequest& request, int configBase, Hardwa
     PortSession c;
     c.platform = platform ? platform : &SystemPlatform();
     Platform& os = *c.platform;
-    c.opener = opener ? std::move(opener) : HardwareOpener([&os](const std::string& option, int base) {
-        return OpenHardwarePort(os, option, base);
-    });
+    c.opener = opener ? std::move(opener)
+                      : HardwareOpener([&os](const std::string& option, int base, bool unlisted) {
+                            return OpenHardwarePort(os, option, base, unlisted);
+                        });
     auto holder = std::make_unique<ReplaceablePort>(std::make_unique<NullPort>());
     c.holder = holder.get();
     c.backend = holder.get();
@@ -78,6 +79,7 @@ PortSession PortSession::Open(const PortRequest& request, int configBase, Hardwa
     } else {
         c.followsConfig = request.port.empty();
         c.configuredBase = configBase;
+        c.unlistedPort = request.unlistedPort;
         c.hardwareBase = HardwarePortBase(os, request.port, configBase);
         if (!c.followsConfig) c.baseOverride = c.hardwareBase != 0 ? c.hardwareBase : configBase;
         std::string error;

@@ -28,14 +28,16 @@ class TracePort;
 
 // What to open.
 struct PortRequest {
-    std::string simDir;      // a simulated cart's folder; empty: real hardware
-    bool createSim = false;  // make a vela-256M cart with 64K of save memory there when it is missing
-    std::string port;        // real hardware: "", lpt1..lpt3, 0xBASE or /dev/parportN
-    std::string trace;       // trace file; empty: no trace
+    std::string simDir;         // a simulated cart's folder; empty: real hardware
+    bool createSim = false;     // make a vela-256M cart with 64K of save memory there when it is missing
+    std::string port;           // real hardware: "", lpt1..lpt3, 0xBASE or /dev/parportN
+    std::string trace;          // trace file; empty: no trace
+    bool unlistedPort = false;  // a 0xBASE the kernel does not list may be driven (--unlisted-port)
 };
 
 // Opens the real port: OpenHardwarePort's arguments and result (tests hand in their own).
-using HardwareOpener = std::function<OpenedPort(const std::string& portOption, int configBase)>;
+using HardwareOpener =
+    std::function<OpenedPort(const std::string& portOption, int configBase, bool unlistedConfirmed)>;
 
 // Passes every access on to a back end that can be exchanged while the
 // program runs: the real port, reopened when the Config dialog chooses
@@ -106,6 +108,7 @@ struct PortSession {
     int hardwareBase = 0;
     bool pendingOpen = false;
     std::string pendingOption;
+    bool unlistedPort = false;  // the request's: passed on to the opener
     PortLock lock;
 
     // The one place where a front end's chain is opened: the lock, then the
