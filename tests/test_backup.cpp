@@ -1,6 +1,7 @@
 // Backing up a cartridge into a file, on simulated flash and mask-ROM carts.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -142,8 +143,9 @@ TEST(Backup, BadHeaderFlakyReadsAndStopNeverLookGood) {
         EXPECT_TRUE(b.ui.Logged("Stop process !!!"));
         EXPECT_TRUE(Failed(b.ui));
         EXPECT_FALSE(b.ui.busy);
-        // The partial file holds the chunks read before the stop.
-        EXPECT_EQ(test::ReadFileBytes(out), b.Cart(0, 4 * 32768));
+        // A partial backup never sits under the name, nor in a side file.
+        for (const auto& e : std::filesystem::directory_iterator(b.dir.path()))
+            EXPECT_NE(e.path().filename().string().rfind("stop.gba", 0), 0u) << e.path();
     }
 }
 

@@ -180,11 +180,13 @@ TEST(MultiGame, LoaderFilesReplaceTheBuiltInImages) {
 
     // A loader file of the wrong size stops the operation before anything else.
     b.f.ui.log.clear();
+    b.f.ui.busyHistory.clear();
     menu.push_back(0);
     WriteFileBytes(b.dir.path() / "menu.gba", menu);
     EXPECT_FALSE(WriteMultiGames(s, MultiMode::Write).Ok());
-    EXPECT_EQ(b.f.ui.log.at(b.f.ui.log.size() - 2), "Multi-Boot Files Size Error!!!");
-    EXPECT_EQ(b.f.ui.log.back().rfind("Time = ", 0), 0u);
+    EXPECT_EQ(b.f.ui.log.back(), "Multi-Boot Files Size Error!!!(" + (b.dir.path() / "menu.gba").string() +
+                                     ": 32769 bytes, a loader file holds 32768)");
+    EXPECT_TRUE(b.f.ui.busyHistory.empty());  // found before the operation began
     EXPECT_FALSE(b.f.ui.busy);
     EXPECT_EQ(s.CurrentFile, nullptr);
 }
@@ -202,14 +204,16 @@ TEST(MultiGame, FailuresBeforeAndDuringTheWrite) {
         EXPECT_EQ(b.f.sim().BufferProgramCount(), programs);
         EXPECT_TRUE(b.f.ui.busyHistory.empty());  // never went busy
     }
-    // A game file that has gone: the items before it are written.
+    // A game file that has gone: found before anything is written.
     {
         Bench b("vela-256M");
         AppState& s = b.f.s;
         std::filesystem::remove(b.dir.path() / "b.gba");
         EXPECT_FALSE(WriteMultiGames(s, MultiMode::Write).Ok());
-        EXPECT_EQ(b.f.ui.log.back(), "File Open Error!!!");
-        EXPECT_TRUE(b.f.ui.Logged("2/6[a.gba] ALPHA"));
+        EXPECT_EQ(b.f.ui.log.back(),
+                  "File Open Error!!!(" + (b.dir.path() / "b.gba").string() + ": No such file or directory)");
+        EXPECT_FALSE(b.f.ui.Logged("2/6[a.gba] ALPHA"));
+        EXPECT_TRUE(b.f.ui.busyHistory.empty());
         EXPECT_FALSE(b.f.ui.busy);
     }
     // A programming fault inside a game.

@@ -242,6 +242,30 @@ TEST_F(OpenFixture, ExplicitDevicesAndBadOptions) {
     EXPECT_TRUE(Contains(OpenHardwarePort(os, "com1", 0x378).message, "Unknown port \"com1\""));
 }
 
+TEST(OpenDirect, BasesOfThePcsOwnDevicesAndUnlistedBasesAreNeverAccessed) {
+    if (!DirectIoSupported()) GTEST_SKIP() << "no port instructions on this processor";
+    for (bool kernelHasPorts : {false, true}) {
+        SCOPED_TRACE(kernelHasPorts);
+        test::FakePlatform os;
+        if (kernelHasPorts) os.AddKernelPort(0, 0x378, "PCSPP,EPP");
+        // 0x60: outb 0x64 0xfe would reset the machine; 0x70 the clock, 0x1F0 a disk.
+        for (const char* base : {"0x60", "0x70", "0x1f0", "0x3f8", "0xcf8"}) {
+            for (bool confirmed : {false, true}) {
+                OpenedPort opened = OpenHardwarePort(os, base, 0x378, confirmed);
+                EXPECT_EQ(opened.backend->Name(), "none") << base;
+                EXPECT_TRUE(Contains(opened.message, "never a parallel port")) << opened.message;
+            }
+        }
+        OpenedPort opened = OpenHardwarePort(os, "0xd010", 0x378);
+        EXPECT_EQ(opened.backend->Name(), "none");
+        EXPECT_TRUE(Contains(opened.message, "give --unlisted-port")) << opened.message;
+        EXPECT_TRUE(os.permCalls.empty());
+        // Confirmed, an unlisted card's base is driven; the classic bases need no confirmation.
+        EXPECT_EQ(OpenHardwarePort(os, "0xd010", 0x378, true).backend->Name(), "direct I/O at 0xD010");
+        EXPECT_EQ(OpenHardwarePort(os, "0x3bc", 0x378).backend->Name(), "direct I/O at 0x3BC");
+    }
+}
+
 TEST(DirectIo, AKernelWithoutPortPermissionIsNotCalledANonX86Machine) {
     if (!DirectIoSupported()) GTEST_SKIP() << "no port instructions on this processor";
     test::FakePlatform os;
@@ -474,6 +498,31 @@ TEST(PortSession, NothingTouchesThePortBeforeItsLockIsHeldNorWhenItIsRefused) {
     ASSERT_TRUE(second.BeginCartUse(why, &opened)) << why;
     EXPECT_GT(two.watch.accesses, 0);
     EXPECT_EQ(two.watch.unlocked, 0);
+}
+
+TEST(PortSession, AnUnlistedBaseIsDrivenOnlyWhenTheRequestConfirmsIt) {
+    if (!DirectIoSupported()) GTEST_SKIP() << "no port instructions on this processor";
+    constexpr int kBase = 0xE0B0;
+    for (bool confirmed : {false, true}) {
+        SCOPED_TRACE(confirmed);
+        test::FakePlatform os;  // the kernel lists no parallel port
+        LockWatch watch;
+        watch.lockPath = PortLockPath(kBase);
+        os.ports = &watch;
+        PortRequest request;
+        request.port = "0xe0b0";
+        request.unlistedPort = confirmed;
+        PortSession session = PortSession::Open(request, 0x378, {}, &os);
+        if (confirmed) {
+            EXPECT_EQ(session.message, "");
+            EXPECT_EQ(session.backend->Name(), "direct I/O at 0xE0B0");
+        } else {
+            EXPECT_TRUE(Contains(session.message, "give --unlisted-port")) << session.message;
+            EXPECT_EQ(session.backend->Name(), "none");
+            EXPECT_EQ(watch.accesses, 0);
+            EXPECT_TRUE(os.permCalls.empty());
+        }
+    }
 }
 
 }  // namespace

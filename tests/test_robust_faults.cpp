@@ -904,6 +904,23 @@ TEST(InjectedFaults, ProgramErrorAndLockedBlockEndTheWriteAtTheNamedChunk) {
     }
 }
 
+TEST(InjectedFaults, AnImageThatShrinksWhileWrittenNamesTheChunkWhereTheCartStops) {
+    OpBench b(DirtyCart("single-32M"));
+    const auto image = test::MakeGbaImage(8 * kChunk, "SHRINK", 82);
+    b.OneGame("s.gba", image);
+    const auto before = b.Flash();
+    int pumps = 0;
+    b.ui.onPump = [&] {
+        if (b.ui.panels[1] == "writing..." && ++pumps == 3)
+            std::filesystem::resize_file(b.dir.path() / "s.gba", 2 * kChunk);
+    };
+    ExpectFailed(b, WriteClick(b.s), "Write To Cart Ok", "Write Error!!!");
+    EXPECT_TRUE(LoggedPrefix(b.ui, "Read ErrNo=")) << b.ui.LogText();
+    const int stopped = LoggedNumber(b.ui, "Write Flash Error!!!(");
+    EXPECT_GE(stopped, 1) << b.ui.LogText();
+    ExpectWrittenUpTo(b.Flash(), before, b.Prepared(image), stopped, 4);
+}
+
 TEST(InjectedFaults, EraseThatNeverEnds) {
     // A write: the block of chunk 4 never finishes erasing.
     {

@@ -146,47 +146,64 @@ TEST(BadImages, ListedFileThatIsGoneChangedOrNoFileIsRefused) {
     }
 }
 
-TEST(BadImages, MultiGameStopsAtAGameThatChangedSinceItWasListed) {
+TEST(BadImages, MultiGameFindsABadGameFileBeforeItErasesAnything) {
     OpBench b(DirtyCart("strata-64M"));
     const std::vector<std::vector<std::uint8_t>> games = {test::MakeGbaImage(2 * kChunk, "FIRST", 4),
                                                           test::MakeGbaImage(2 * kChunk, "SECOND", 5)};
     b.File("a.gba", games[0]);
     b.File("b.gba", games[1]);
     ASSERT_EQ(AddSelectedFiles(b.s, b.dir.str(), {"a.gba", "b.gba"}), 2);
-    // The row the 8 MiB plain layout places first, and the later one, whose
-    // file is then spoiled.
-    ASSERT_EQ(LayoutPlainCart(b.s, 1), 0);
-    const auto at = [&](int row) {
-        return static_cast<std::size_t>(std::find(b.s.ChunkMap.begin(), b.s.ChunkMap.end(), row) -
-                                        b.s.ChunkMap.begin()) *
-               kChunk;
+    struct Case {
+        const char* how;
+        const char* line;
+        const char* why;
     };
-    const int early = at(0) < at(1) ? 0 : 1;
-    const int late = 1 - early;
-    const std::string lateName = b.s.GameList[static_cast<std::size_t>(late)].Name;
-    for (const char* how : {"shorter", "size text"}) {
-        SCOPED_TRACE(how);
-        if (std::string(how) == "shorter") {
-            fs::resize_file(b.dir.path() / lateName, kChunk);
-        } else {
-            b.File(lateName, games[static_cast<std::size_t>(late)]);
-            b.s.GameList[static_cast<std::size_t>(late)].Size = "65536x";  // a hand-edited list file
-        }
+    for (const Case& c : {Case{"gone", "File Open Error!!!(", "No such file or directory"},
+                          Case{"shorter", "File Size Error!!!(", "32768 bytes, the list says 65536"},
+                          Case{"size text", "File Size Error!!!(", "the list gives no size"}}) {
+        SCOPED_TRACE(c.how);
+        b.File("b.gba", games[1]);
+        b.s.GameList[1].Size = "65536";
+        if (std::string(c.how) == "gone") b.s.GameList[1].Name = "b.gab";  // a typo in the list file
+        if (std::string(c.how) == "shorter") fs::resize_file(b.dir.path() / "b.gba", kChunk);
+        if (std::string(c.how) == "size text") b.s.GameList[1].Size = "65536x";  // a hand-edited list file
         b.ui.log.clear();
         const auto before = b.Flash();
         EXPECT_FALSE(WriteClick(b.s).Ok());
-        EXPECT_TRUE(b.ui.Logged("File Size Error!!!")) << b.ui.LogText();
-        EXPECT_EQ(b.ui.panels[1], "Write Error!!!");  // not the first game's "Write ok"
-        EXPECT_FALSE(b.ui.Logged("Write Multi-Files completed"));
-        EXPECT_FALSE(b.ui.busy);
-        EXPECT_EQ(b.s.CurrentFile, nullptr);
-        // The game placed first is in the cart; the later one's place keeps its old bytes.
-        EXPECT_TRUE(b.Cart(at(early), 2 * kChunk) == b.Prepared(games[static_cast<std::size_t>(early)]));
-        EXPECT_TRUE(
-            b.Cart(at(late), 2 * kChunk) ==
-            std::vector<std::uint8_t>(before.begin() + static_cast<std::ptrdiff_t>(at(late)),
-                                      before.begin() + static_cast<std::ptrdiff_t>(at(late) + 2 * kChunk)));
+        // The line names the file and the reason; the cart is as it was, loader and first game too.
+        const std::string path = JoinPath(b.s.GameList[1].DirectoryPath, b.s.GameList[1].Name);
+        EXPECT_TRUE(b.ui.Logged(std::string(c.line) + path + ": " + c.why + ")")) << b.ui.LogText();
+        EXPECT_EQ(b.ui.panels[1], "Write Error!!!");
+        ExpectCartUntouched(b, before);
+        b.s.GameList[1].Name = "b.gba";
     }
+}
+
+TEST(BadListFiles, AStalePaddingMarkIsRefusedNotCut) {
+    OpBench b(DirtyCart("strata-64M"));
+    std::vector<std::uint8_t> padded = test::MakeGbaImage(3 * kChunk, "PADDED", 6);
+    std::fill(padded.begin() + 2 * kChunk, padded.end(), 0xFF);
+    b.File("a.gba", test::MakeGbaImage(2 * kChunk, "OTHER", 7));
+    b.File("p.gba", padded);
+    ASSERT_EQ(AddSelectedFiles(b.s, b.dir.str(), {"a.gba", "p.gba"}), 2);
+    ASSERT_EQ(b.s.GameList[1].GType, "GBA#");
+    // The file changes after it was listed: its last 32 KiB are data now.
+    const std::vector<std::uint8_t> changed = test::MakeGbaImage(3 * kChunk, "PADDED", 8);
+    b.File("p.gba", changed);
+    for (int mode : {0, 1}) {
+        SCOPED_TRACE(mode);
+        b.ui.log.clear();
+        const auto before = b.Flash();
+        EXPECT_FALSE((mode == 0 ? WriteClick(b.s) : VerifyClick(b.s)).Ok());
+        EXPECT_TRUE(
+            LoggedPrefix(b.ui, "File Data Error!!!(" + b.dir.str() + "/p.gba: its last 32 KiB are data"))
+            << b.ui.LogText();
+        ExpectCartUntouched(b, before);
+    }
+    // Padding that still is padding is cut as before.
+    b.File("p.gba", padded);
+    b.ui.log.clear();
+    EXPECT_TRUE(WriteClick(b.s).Ok()) << b.ui.LogText();
 }
 
 // ------------------------------------------------------------------ save files

@@ -328,6 +328,12 @@ int ReadListFile(AppState& s, const std::string& path, bool replace, int* refuse
             if (refused) ++*refused;
             continue;
         }
+        // A file name ends at a NUL byte: the row would open another file
+        // than the one it shows.
+        if (row.Name.find('\0') != std::string::npos || row.DirectoryPath.find('\0') != std::string::npos) {
+            LogLine(s, "List Name Error!!!(" + row.Name + ": a NUL byte in the name)");
+            continue;
+        }
         s.GameList.push_back(std::move(row));
         ++added;
     }

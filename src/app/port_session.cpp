@@ -27,7 +27,7 @@ std::string PortSession::LockLine(const std::string& why) const {
 void PortSession::OpenHardware(const std::string& portOption, int configBase) {
     OpenedPort opened;
     holder->Replace([&] {
-        opened = opener(portOption, configBase);
+        opened = opener(portOption, configBase, unlistedPort);
         return std::move(opened.backend);
     });
     pendingOpen = false;
@@ -44,9 +44,10 @@ PortSession PortSession::Open(const PortRequest& request, int configBase, Hardwa
     PortSession c;
     c.platform = platform ? platform : &SystemPlatform();
     Platform& os = *c.platform;
-    c.opener = opener ? std::move(opener) : HardwareOpener([&os](const std::string& option, int base) {
-        return OpenHardwarePort(os, option, base);
-    });
+    c.opener = opener ? std::move(opener)
+                      : HardwareOpener([&os](const std::string& option, int base, bool unlisted) {
+                            return OpenHardwarePort(os, option, base, unlisted);
+                        });
     auto holder = std::make_unique<ReplaceablePort>(std::make_unique<NullPort>());
     c.holder = holder.get();
     c.backend = holder.get();
@@ -79,6 +80,7 @@ PortSession PortSession::Open(const PortRequest& request, int configBase, Hardwa
     } else {
         c.followsConfig = request.port.empty();
         c.configuredBase = configBase;
+        c.unlistedPort = request.unlistedPort;
         if (c.followsConfig) c.configuredOption = request.configOption;
         const std::string& option = c.followsConfig ? request.configOption : request.port;
         c.hardwareBase = HardwarePortBase(os, option, configBase);

@@ -34,11 +34,13 @@ struct PortRequest {
     // The Config dialog's other port ("0xD010", "/dev/parport1"), used when
     // `port` is empty; empty: the base config.sav selects.
     std::string configOption;
-    std::string trace;  // trace file; empty: no trace
+    std::string trace;          // trace file; empty: no trace
+    bool unlistedPort = false;  // a 0xBASE the kernel does not list may be driven (--unlisted-port)
 };
 
 // Opens the real port: OpenHardwarePort's arguments and result (tests hand in their own).
-using HardwareOpener = std::function<OpenedPort(const std::string& portOption, int configBase)>;
+using HardwareOpener =
+    std::function<OpenedPort(const std::string& portOption, int configBase, bool unlistedConfirmed)>;
 
 // Passes every access on to a back end that can be exchanged while the
 // program runs: the real port, reopened when the Config dialog chooses
@@ -113,6 +115,7 @@ struct PortSession {
     int hardwareBase = 0;
     bool pendingOpen = false;
     std::string pendingOption;
+    bool unlistedPort = false;  // the request's: passed on to the opener
     PortLock lock;
 
     // The one place where a front end's chain is opened: the lock, then the

@@ -10,6 +10,7 @@
 #include "app/app_state.h"
 #include "core/operation.h"
 #include "ops/saver.h"
+#include "port/exit_cleanup.h"
 
 namespace rombolt::cli {
 
@@ -17,7 +18,7 @@ volatile std::sig_atomic_t g_interrupts = 0;
 
 namespace {
 
-// Ctrl-C, and a request to end (SIGTERM, as from `kill` or a shutdown; SIGHUP,
+// Ctrl-C (and Ctrl-\), and a request to end (SIGTERM, as from `kill` or a shutdown; SIGHUP,
 // as from a closed terminal): the operation stops at its next stop point,
 // with the chips back in read mode and the files closed.
 extern "C" void OnInterrupt(int sig) {
@@ -25,6 +26,8 @@ extern "C" void OnInterrupt(int sig) {
     if (g_interrupts >= 2) {
         static const char msg[] = "\nrombolt: interrupted again, ending at once\n";
         (void)!write(2, msg, sizeof msg - 1);
+        // The port's mode register back as it was, no temporary file left.
+        RunExitCleanup();
         _exit(1);
     }
     static const char ctrlC[] = "\nrombolt: stopping after the current block (Ctrl-C again to end at once)\n";
@@ -70,6 +73,10 @@ void InstallInterruptHandler() {
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
+    // Ctrl-\ stops like Ctrl-C (no core dump with the chips mid-program).
+    sigaction(SIGQUIT, &sa, nullptr);
+    // A file size limit is an ordinary write error (EFBIG), not the end.
+    std::signal(SIGXFSZ, SIG_IGN);
     // A reader that goes away (`rombolt write ... | head -1`) must not kill the
     // program in the middle of a flash command: output then just goes nowhere.
     std::signal(SIGPIPE, SIG_IGN);

@@ -16,11 +16,12 @@
 
 namespace rombolt::cli {
 
-// Ctrl-C presses (and SIGTERM, SIGHUP) since start (set by the signal handler).
+// Ctrl-C presses (and SIGQUIT, SIGTERM, SIGHUP) since start (set by the signal handler).
 extern volatile std::sig_atomic_t g_interrupts;
-// First Ctrl-C, SIGTERM or SIGHUP: Stop; second: the program ends at once
-// with status 1. A closed standard output no longer ends the program
-// (SIGPIPE ignored).
+// First Ctrl-C, Ctrl-\, SIGTERM or SIGHUP: Stop; second: the program ends at
+// once with status 1, after RunExitCleanup (port mode register, temporary
+// files). A closed standard output no longer ends the program (SIGPIPE
+// ignored), nor does a file size limit (SIGXFSZ ignored: the write fails).
 void InstallInterruptHandler();
 
 class CliFrontend final : public Frontend {

@@ -21,12 +21,14 @@
 #include "cli/header_report.h"
 #include "cli/options.h"
 #include "cli/port_test_cli.h"
+#include "cli/path_guard.h"
 #include "cli/prepared_digest.h"
 #include "core/operation.h"
 #include "core/visible_text.h"
 #include "flash/identify.h"
 #include "link/detect.h"
 #include "ops/commands.h"
+#include "ops/game_rows.h"
 #include "ops/layout.h"
 #include "ops/loaders.h"
 #include "ops/saver.h"
@@ -222,6 +224,7 @@ bool OpenCart(Session& ss) {
     request.simDir = o.simDir.value_or("");
     request.port = o.port.value_or("");
     request.trace = o.trace.value_or("");
+    request.unlistedPort = o.unlistedPort;
     // The cart's lock first: a simulated cart's files are loaded under it and
     // written back before it is given back, and a real port is not touched
     // while another program holds it.
@@ -299,6 +302,28 @@ bool LoadGameList(Session& ss) {
     return true;
 }
 
+// A --trace or --report path that is one of the files this run reads or
+// writes, as a usage message; "" when there is none.
+std::string RunFilesClash(Session& ss) {
+    const Options& o = ss.opt;
+    const AppState& s = ss.s();
+    std::vector<NamedPath> outputs, files;
+    if (o.trace) outputs.push_back({"--trace", *o.trace});
+    if (o.report) outputs.push_back({"--report", *o.report});
+    if (outputs.empty()) return "";
+    for (const std::string& a : o.args) files.push_back({"file", a});
+    for (const auto& [what, value] : {std::pair{"IPS file", &o.ips}, std::pair{"list file", &o.list}})
+        if (*value) files.push_back({what, **value});
+    files.push_back({"GBA loader file", s.Config.GbaLoaderFile.str()});
+    files.push_back({"GB loader file", s.Config.GbLoaderFile.str()});
+    files.push_back({"settings file", s.ConfigPath});
+    for (const GameRow& r : s.GameList) files.push_back({"image", JoinPath(r.DirectoryPath, r.Name)});
+    if (o.simDir)
+        for (const char* name : {"cart.ini", "flash.bin", "save.bin", "flash.bin.tmp", "save.bin.tmp"})
+            files.push_back({"simulated cart's file", (fs::path(*o.simDir) / name).string()});
+    return PathClash(outputs, files);
+}
+
 // ---------------------------------------------------------------- results
 
 // The report's "result:" line: a run that failed after the operation
@@ -329,6 +354,37 @@ void PrintItems(Session& ss) {
         if (const std::string h = HeaderRepairText(ss.s(), it.chunk, it.digest); !h.empty())
             std::fprintf(stderr, "%s: header %s\n", Shown(it.name).c_str(), h.c_str());
     }
+}
+
+// Whether the log lines on standard output could not all be written (a full
+// disk, /dev/full). A pipe whose reader went away (`| head -1`) is not a
+// failure: the operation goes on, as a user who stopped reading wants.
+bool LogWriteFailed() {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return false;
+    struct stat st {};
+    return !(::fstat(1, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)));
+}
+
+// The report is written after the operation: a path it cannot be written to
+// is found before the cart is touched.
+bool ReportWritable(const std::string& path) {
+    struct stat st {};
+    std::string why;
+    if (::stat(path.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode))
+            why = "not a regular file";
+        else if (::access(path.c_str(), W_OK) != 0)
+            why = std::strerror(errno);
+    } else if (errno != ENOENT) {
+        why = std::strerror(errno);
+    } else {
+        std::error_code ec;
+        fs::path folder = fs::absolute(path, ec).parent_path();
+        if (::access(folder.c_str(), W_OK | X_OK) != 0) why = folder.string() + ": " + std::strerror(errno);
+    }
+    if (why.empty()) return true;
+    Error("report file " + path + ": " + why);
+    return false;
 }
 
 bool WriteReport(Session& ss, bool ok) {
@@ -458,15 +514,11 @@ bool CmdBackup(Session& ss) {
     AppState& s = ss.s();
     s.RawBackup = ss.opt.raw;
     ss.ui->SetPassBytes([&s] { return static_cast<long long>(s.ChosenCartSize) * kChunkBytes; });
+    s.SentData = &ss.sent;  // the sums of the data as they were written
     ss.result = ReadClick(s);
+    s.SentData = nullptr;
     const bool ok = ss.result.Ok();
-    if (ok) {
-        std::string error;
-        if (auto d = FileDigest(ss.opt.args[0], -1, error))
-            ss.items.push_back({ss.opt.args[0], "saved", *d});
-        else
-            Error(error);
-    }
+    if (ok && ss.sent.Count() == 1) ss.items.push_back({ss.opt.args[0], "saved", ss.sent.Take(0)});
     return ok;
 }
 
@@ -501,16 +553,21 @@ bool CmdSave(Session& ss, bool restore) {
     s.SentData = &ss.sent;
     ss.result = restore ? SWriteClick(s) : SReadClick(s);
     s.SentData = nullptr;
+    const int idx = *ss.opt.saveSizeIndex;
     const bool ok = ss.result.Ok();
     const std::string& file = ss.opt.args[0];
     if (ok && restore && ss.sent.Count() == 1) {
         ss.items.push_back({file, "written", ss.sent.Take(0)});
-    } else if (ok && !restore) {
-        std::string error;
-        if (auto d = FileDigest(file, -1, error))
-            ss.items.push_back({file, "saved", *d});
-        else
-            Error(error);
+        // A file shorter than the size chosen fills only the first units.
+        const long long units = RegularFileSize(file) / 8192;
+        const int chosen = kSaverSizes[static_cast<std::size_t>(idx)].units;
+        if (units > 0 && units < chosen)
+            ss.notes.push_back("save memory: " + file + " filled " + std::to_string(units * 8) +
+                               " KiB from unit " + UnitCode(s.Saver.StartUnit) + "; the other " +
+                               std::to_string((chosen - units) * 8) + " KiB of the " +
+                               kSaverSizes[static_cast<std::size_t>(idx)].item + " were left as they were");
+    } else if (ok && !restore && ss.sent.Count() == 1) {
+        ss.items.push_back({file, "saved", ss.sent.Take(0)});
     } else if (restore) {
         ss.notes.push_back(RestoredUnitsNote(s, file));
     }
@@ -650,11 +707,26 @@ int Run(Session& ss) {
 
     // Images and loader files are checked before the port is touched.
     if (c.args == Args::ImagesOrList && (!LoadGameList(ss) || !ListLoadersUsable(ss.s()))) return kExitFailed;
+    if (const std::string clash = RunFilesClash(ss); !clash.empty()) {
+        Error(clash);
+        return kExitUsage;
+    }
+    if (o.report && !ReportWritable(*o.report)) return kExitFailed;
+    if (o.Is("backup") || o.Is("save-backup"))
+        if (const std::string why = BackupOutputRefusal(o.args[0]); !why.empty()) {
+            Error(why);
+            return kExitFailed;
+        }
     if (!OpenCart(ss)) return kExitFailed;
     bool ok = c.run(ss);
     // The cart's files are written back while the lock is still held.
     std::string notSaved;
-    if (ss.sim && !ss.sim->Flush(notSaved)) ok = false;
+    if (ss.sim && !ss.sim->Flush(notSaved)) {
+        ok = false;
+        // Nothing of the run reached the cart's files: no note may say otherwise.
+        if (o.Is("save-restore"))
+            ss.notes = {"save memory: unchanged, the simulated cart's files were not written"};
+    }
     if (g_interrupts || ss.result.PortFailed) ok = false;
     ss.ui->ClearProgressLine(ok);
     if (!notSaved.empty()) Error("simulated cart " + *o.simDir + " not saved: " + notSaved);
@@ -670,11 +742,15 @@ int Run(Session& ss) {
     if (const std::string v = VerifyPassesText(s); !v.empty())
         std::fprintf(stderr, "verify: %s\n", v.c_str());
     if (ok && o.Is("write")) NoteBuiltinLoaders(ss);
-    if (!WriteReport(ss, ok)) ok = false;
+    if (LogWriteFailed() && ok) {
+        Error("standard output: the log could not be written");
+        ok = false;
+    }
     if (ss.trace && !ss.trace->Close()) {
         Error("trace file " + *o.trace + ": write failed");
         ok = false;
     }
+    if (!WriteReport(ss, ok)) ok = false;
     return ok ? kExitOk : kExitFailed;
 }
 
@@ -723,7 +799,12 @@ int RunCli(const std::vector<std::string>& argv) {
     Session ss;
     ss.opt = std::move(p.options);
     int rc = Run(ss);
-    std::fflush(stdout);
+    // The log is the run's account: when it could not be written, the run
+    // did not succeed (standard output on a full disk, /dev/full).
+    if (LogWriteFailed() && rc == kExitOk) {
+        Error("standard output: the log could not be written");
+        rc = kExitFailed;
+    }
     return rc;
 }
 

@@ -135,6 +135,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& argv) {
             o.yes = true;
         } else if (name == "-q" || name == "--quiet") {
             o.quiet = true;
+        } else if (name == "--unlisted-port") {
+            if (hasValue) fail("option --unlisted-port takes no value");
+            o.unlistedPort = true;
         } else if (name == "--raw") {
             if (hasValue) fail("option --raw takes no value");
             o.raw = true;
@@ -193,6 +196,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& argv) {
         if (!Takes(c, opt)) fail(opt + " does not apply to " + o.commandName);
     if (o.simDir && o.port) fail("--sim and --port exclude each other");
     if (o.port && !PortOptionError(*o.port).empty()) fail("--port: " + PortOptionError(*o.port));
+    if (o.unlistedPort && (!o.port || o.port->rfind("0x", 0) != 0))
+        fail("--unlisted-port goes with --port 0xBASE");
     if (c.needs != Needs::Cart && c.needs != Needs::Port && (o.simDir || o.port || o.trace))
         fail(o.commandName + " does not use a cartridge (--sim, --port, --trace)");
     if (!r.error.empty()) return r;
@@ -255,7 +260,12 @@ adapter, and backs up and restores their save memory.
 Where the cartridge is (default: the port chosen in ./config.sav):
   --sim DIR               the simulated cartridge in DIR (see 'sim create')
   --port PORT             real hardware: lpt1|lpt2|lpt3, a base address such
-                          as 0xd010, or /dev/parportN
+                          as 0xd010, or /dev/parportN; a base must be one of
+                          the three classic ones or one the kernel lists as a
+                          parallel port (see 'ports'); the PC's own devices'
+                          addresses are always refused
+  --unlisted-port         with --port 0xBASE: drive a base the kernel does
+                          not list as a parallel port (you know a card is there)
 
 Settings: ./config.sav is read when present and never written; these
 override it for one run:
@@ -326,7 +336,7 @@ Output: standard output carries exactly the operation log lines, one per line.
 Status texts and a progress bar go to standard error, only when it is a
 terminal and --quiet is not given. Checksums go to standard error.
 
-Ctrl-C (or SIGTERM, SIGHUP) stops the running operation as the Stop button
+Ctrl-C (or Ctrl-\, SIGTERM, SIGHUP) stops the running operation as the Stop button
 does; a second one ends the program at once. One program at a time drives a
 cartridge or port: a second is refused, naming the first.
 

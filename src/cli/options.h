@@ -49,6 +49,7 @@ struct Options {
     // Where the cartridge is.
     std::optional<std::string> simDir;
     std::optional<std::string> port;
+    bool unlistedPort = false;  // --unlisted-port: a --port 0xBASE the kernel does not list, confirmed
 
     // Settings that override config.sav for this run.
     std::optional<int> speedIndex;  // 0..3 for "4".."1"

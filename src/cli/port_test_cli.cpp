@@ -91,6 +91,7 @@ int RunPortTest(const Options& o) {
     if (o.simDir) request.simDir = *o.simDir;
     if (o.port) request.port = *o.port;
     if (o.trace) request.trace = *o.trace;
+    request.unlistedPort = o.unlistedPort;
     const int configBase = PortBaseForIndex(s.Config.PortIndex);
     PortSession session = PortSession::Open(request, configBase);
     PortFacts facts;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/operation.h"
+#include "port/exit_cleanup.h"
 
 namespace rombolt {
 
@@ -72,6 +73,20 @@ void SyncFolderOf(const std::string& path) {
 // target was written to (not enough room for it).
 constexpr int kTargetUntouched = -1;
 
+// The side file of the output open now, removed should a signal end the
+// program at once.
+int g_sideFileExitSlot = -1;
+
+void RememberSideFile(const std::string& temp) {
+    UnregisterExit(g_sideFileExitSlot);
+    g_sideFileExitSlot = RegisterExitUnlink(temp);
+}
+
+void ForgetSideFile() {
+    UnregisterExit(g_sideFileExitSlot);
+    g_sideFileExitSlot = -1;
+}
+
 int RenameOver(const std::string& temp, const std::string& target) {
     if (std::rename(temp.c_str(), target.c_str()) != 0) return errno;
     SyncFolderOf(target);
@@ -122,6 +137,7 @@ int PutSideFileInPlace(OpsState& s, int closeErr, std::string& keptAt) {
     const std::string temp = std::exchange(s.OutputTempPath, {});
     const std::string target = std::exchange(s.OutputTargetPath, {});
     const bool copyOver = std::exchange(s.OutputCopyOver, false);
+    ForgetSideFile();
     int err = closeErr;
     if (err == 0) err = copyOver ? CopyOver(temp, target) : RenameOver(temp, target);
     if (closeErr == 0 && copyOver && err != 0 && err != kTargetUntouched) {
@@ -148,10 +164,42 @@ bool ChooseBackupFile(OpsState& s, const char* cancelText) {
     return true;
 }
 
-int OpenOutputFile(OpsState& s) {
+// A backup under a name that is not taken yet: the data go to a side file
+// beside it, synced and renamed to the name once complete, so a run that is
+// killed or fails never leaves a partial file that looks like a backup.
+int OpenNewOutputFile(OpsState& s, const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string temp = dir + "/" + SideFileName(dir, name);
+    const int fd = ::mkstemp(temp.data());
+    if (fd >= 0) {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);  // what creating the file itself would have given it
+        s.CurrentFile = ::fdopen(fd, "w+b");
+        if (s.CurrentFile == nullptr) {
+            ::close(fd);
+            ::unlink(temp.c_str());
+        }
+    }
+    if (s.CurrentFile == nullptr) {
+        LogLine(s, "File Open Error!!!");
+        return -1;
+    }
+    s.OutputTempPath = temp;
+    s.OutputTargetPath = path;
+    s.OutputCopyOver = false;
+    RememberSideFile(temp);
+    return 0;
+}
+
+static int OpenOutputFileFor(OpsState& s) {
     CloseCurrentFile(s);
     const std::string& path = s.SaveDialogFile;
     struct stat st {};
+    if (!path.empty() && path.back() != '/' && ::lstat(path.c_str(), &st) != 0 && errno == ENOENT)
+        return OpenNewOutputFile(s, path);
     // A new file (or what a dangling link names), a device: written in place.
     if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return OpenCurrent(s, path, "w+b");
@@ -193,7 +241,14 @@ int OpenOutputFile(OpsState& s) {
     s.OutputTempPath = temp;
     s.OutputTargetPath = target;
     s.OutputCopyOver = copyOver;
+    RememberSideFile(temp);
     return 0;
+}
+
+int OpenOutputFile(OpsState& s) {
+    const int r = OpenOutputFileFor(s);
+    if (r == 0 && s.SentData) s.SentData->Item(-1);
+    return r;
 }
 
 bool FinishOutputFile(OpsState& s) {
@@ -226,6 +281,7 @@ void AbandonOutputFile(OpsState& s) {
         s.CurrentFile = nullptr;
     }
     if (!s.OutputTempPath.empty()) ::unlink(std::exchange(s.OutputTempPath, {}).c_str());
+    ForgetSideFile();
     s.OutputTargetPath.clear();
     s.OutputCopyOver = false;
 }
@@ -272,7 +328,10 @@ bool WriteChunk(OpsState& s, std::int32_t n) {
             std::fwrite(s.ChunkBuffer.data(), 1, static_cast<std::size_t>(n), s.CurrentFile);
         // Flush each chunk so a full disk or a failing device shows up here,
         // on the chunk that hit it, and not silently when the file is closed.
-        if (put == static_cast<std::size_t>(n) && std::fflush(s.CurrentFile) == 0) return true;
+        if (put == static_cast<std::size_t>(n) && std::fflush(s.CurrentFile) == 0) {
+            if (s.SentData) s.SentData->Data(s.ChunkBuffer.data(), static_cast<std::size_t>(n));
+            return true;
+        }
         err = errno;
     }
     LogLine(s, "Write ErrNo=" + FailureText(s.CurrentFile, err, false));

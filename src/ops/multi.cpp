@@ -17,6 +17,7 @@
 #include "ops/game_rows.h"
 #include "ops/layout.h"
 #include "ops/loaders.h"
+#include "ops/preflight.h"
 #include "ops/skip_unchanged.h"
 
 namespace rombolt {
@@ -133,6 +134,11 @@ OperationResult WriteMultiGames(OpsState& s, MultiMode mode) {
         return frame.Finish();
     }
 
+    // Nothing is erased before every file the map needs has been found usable.
+    if (!MultiGameFilesUsable(s)) {
+        SetStatusText(s, mode == MultiMode::Write ? "Write Error!!!" : "Verify Error!!!");
+        return frame.Finish();
+    }
     const int t = CountMapItems(s);
     frame.Begin();
 

@@ -29,7 +29,8 @@ inline constexpr std::uint8_t ChunkGbLoader = 0xFE;
 
 // Told of the data an operation hands to the cart, as it hands them over:
 // every chunk a write programs (prepared: padded, header repaired, patch
-// applied), every chunk a verify compares, every unit a save restore writes.
+// applied), every chunk a verify compares, every unit a save restore writes;
+// and every chunk or unit a backup writes to its file (an item of its own).
 // The command-line tool sums them for its checksum report, so the sums are
 // those of the bytes that went to the cart even if a file changes meanwhile.
 class SentDataSink {

@@ -160,6 +160,9 @@ int WriteImage(OpsState& s, std::int32_t size, std::int32_t startChunk, IpsOffer
     for (std::int32_t i = 0; i < count; ++i) {
         if (int r = PrepareChunk(s, i, count, remaining, true); r != 0) {
             endedAt(i);
+            // The file gave out (it shrank while being written): the log
+            // says where the cart's copy ends, as for a failed program.
+            if (r != kStopResult) LogLine(s, WithChunk("Write Flash Error!!!(", i));
             return r;
         }
         if (s.SentData) s.SentData->Data(s.ChunkBuffer.data(), kChunkBytes);

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "port/exit_cleanup.h"
+
 namespace rombolt {
 
 bool DirectIoSupported() {
@@ -22,7 +24,13 @@ std::string HexAddress(int value) {
 DirectIoPort::DirectIoPort(Platform& platform, int base)
     : platform_(platform), base_(base), owner_(std::this_thread::get_id()) {}
 
+void DirectIoPort::RestoreEcrAtExit(void* self) {
+    auto* port = static_cast<DirectIoPort*>(self);
+    port->ecrMode_.Restore(port->platform_.PortInstructions());
+}
+
 DirectIoPort::~DirectIoPort() {
+    UnregisterExit(exitSlot_);
     if (ecrMode_.Present()) {
         const int ecr = ecrMode_.Address();
         ecrMode_.Restore(platform_.PortInstructions());
@@ -34,7 +42,10 @@ DirectIoPort::~DirectIoPort() {
 bool DirectIoPort::SelectEppInEcr(int ecr) {
     if (ecr <= 0 || ecr > 0xFFFF || ecrMode_.Present() || std::this_thread::get_id() != owner_) return false;
     if (platform_.IoPerm(static_cast<unsigned long>(ecr), 1, true) != 0) return false;
-    if (ecrMode_.Select(platform_.PortInstructions(), base_, ecr)) return true;
+    if (ecrMode_.Select(platform_.PortInstructions(), base_, ecr)) {
+        exitSlot_ = RegisterExitAction(&DirectIoPort::RestoreEcrAtExit, this);
+        return true;
+    }
     platform_.IoPerm(static_cast<unsigned long>(ecr), 1, false);
     return false;
 }

@@ -46,7 +46,8 @@ public:
 
     // On a port with an ECP register block: asks for the extended control
     // register at ecr, probes it and, when it answers, selects EPP mode there
-    // until the port is closed (the destructor puts the old mode back).
+    // until the port is closed (the destructor, or an exit from a signal
+    // handler through RunExitCleanup, puts the old mode back).
     // Returns whether it did; ecr <= 0 does nothing.
     bool SelectEppInEcr(int ecr);
 
@@ -63,6 +64,8 @@ private:
     int base_;
     std::thread::id owner_;
     EcrEppMode ecrMode_;
+    int exitSlot_ = -1;  // the old mode is put back also when a signal ends the program at once
+    static void RestoreEcrAtExit(void* self);
 };
 
 // Asks the kernel for the block base..base+7. On refusal returns null and sets

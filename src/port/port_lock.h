@@ -27,8 +27,9 @@ public:
         return *this;
     }
 
-    // Takes the lock on `path` without waiting: a directory is locked itself,
-    // any other path names a lock file, made when missing. False when another
+    // Takes the lock on `path` without waiting: "@NAME" binds NAME in the
+    // abstract socket namespace (see PortLockPath); a directory is locked
+    // itself (flock); any other path names a lock file, made when missing. False when another
     // process (or another lock in this one) holds it, with `why` naming the
     // holder as "in use by rombolt (pid 1234)", or when it cannot be taken,
     // with `why` giving the reason. Taking a lock already held gives the old
@@ -41,9 +42,11 @@ private:
     int fd_ = -1;
 };
 
-// The lock file of the printer port at `base`, shared by every user of the
-// machine: /run/lock/rombolt-port-0x378.lock, or the same name in
-// $XDG_RUNTIME_DIR, then /tmp, where /run/lock cannot be written.
+// The lock of the printer port at `base`, shared by every program and user of
+// the machine: "@rombolt-port-0x378", a name in the kernel's abstract socket
+// namespace (Acquire binds it). Unlike a lock file in a shared folder nobody
+// can make it first with permissions that lock others out, plant a link
+// under it, or leave it behind: the kernel drops it with the process.
 std::string PortLockPath(int base);
 
 // "rombolt (pid 1234)" for the process holding an flock on the open file

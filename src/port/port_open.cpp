@@ -146,9 +146,50 @@ int ParseHexBase(const std::string& text) {
     return static_cast<int>(std::strtol(text.c_str() + 2, nullptr, 16));
 }
 
+// The PC's own devices at fixed I/O addresses. Writing the adapter's
+// sequences there can reset the machine (0x64), change the clock (0x70) or
+// disturb a disk (0x1F0).
+struct SystemRange {
+    int first, last;
+    const char* what;
+};
+constexpr SystemRange kSystemRanges[] = {
+    {0x000, 0x0FF,
+     "the mainboard's own devices (DMA, interrupt and timer chips, keyboard controller, clock)"},
+    {0x170, 0x177, "the secondary disk controller"},
+    {0x1F0, 0x1F7, "the primary disk controller"},
+    {0x2E8, 0x2EF, "the serial port COM4"},
+    {0x2F8, 0x2FF, "the serial port COM2"},
+    {0x376, 0x377, "the secondary disk controller"},
+    {0x3B0, 0x3BB, "the video adapter"},
+    {0x3C0, 0x3DF, "the video adapter"},
+    {0x3E8, 0x3EF, "the serial port COM3"},
+    {0x3F0, 0x3F7, "the floppy and disk controllers"},
+    {0x3F8, 0x3FF, "the serial port COM1"},
+    {0x4D0, 0x4D1, "the interrupt controller"},
+    {0xCF8, 0xCFF, "the PCI configuration registers"},
+};
+
+bool IsClassicBase(int base) { return base == 0x378 || base == 0x278 || base == 0x3BC; }
+
 }  // namespace
 
-OpenedPort OpenHardwarePort(Platform& platform, const std::string& portOption, int configBase) {
+std::string PortBaseRefusal(const std::vector<ParallelPortInfo>& ports, int base, bool unlistedConfirmed) {
+    if (IsClassicBase(base)) return "";
+    const int last = base + kPortBlockSize - 1;
+    for (const SystemRange& r : kSystemRanges)
+        if (base <= r.last && last >= r.first)
+            return "Port base address " + HexAddress(base) + " is " + r.what + " (" + HexAddress(r.first) +
+                   "-" + HexAddress(r.last) + "), never a parallel port: nothing was sent there";
+    if (FindByBase(ports, base) != nullptr || unlistedConfirmed) return "";
+    return "The kernel lists no parallel port at " + HexAddress(base) +
+           (ports.empty() ? std::string(" (it lists none)") : " (it has " + PortSummary(ports) + ")") +
+           ": nothing was sent there; choose a port it lists (`rombolt ports`), or give --unlisted-port to "
+           "drive this address anyway";
+}
+
+OpenedPort OpenHardwarePort(Platform& platform, const std::string& portOption, int configBase,
+                            bool unlistedConfirmed) {
     if (configBase <= 0) configBase = PortBaseForIndex(0);
     const std::string option = Lower(portOption);
 
@@ -156,7 +197,13 @@ OpenedPort OpenHardwarePort(Platform& platform, const std::string& portOption, i
     if (option == "lpt1" || option == "lpt2" || option == "lpt3")
         return OpenAtBase(platform, PortBaseForIndex(option[3] - '1'));
     if (std::string error = PortOptionError(portOption); !error.empty()) return Fail(configBase, error);
-    if (option.rfind("0x", 0) == 0) return OpenAtBase(platform, ParseHexBase(option));
+    if (option.rfind("0x", 0) == 0) {
+        const int base = ParseHexBase(option);
+        if (std::string why = PortBaseRefusal(ListParallelPorts(platform), base, unlistedConfirmed);
+            !why.empty())
+            return Fail(configBase, why);
+        return OpenAtBase(platform, base);
+    }
     // A device path.
     if (IsUsbPrinterPath(portOption)) return Fail(configBase, UsbPrinterText(portOption));
     const std::vector<ParallelPortInfo> ports = ListParallelPorts(platform);
@@ -197,8 +244,8 @@ int HardwarePortBase(Platform& platform, const std::string& portOption, int conf
     return 0;
 }
 
-OpenedPort OpenHardwarePort(const std::string& portOption, int configBase) {
-    return OpenHardwarePort(SystemPlatform(), portOption, configBase);
+OpenedPort OpenHardwarePort(const std::string& portOption, int configBase, bool unlistedConfirmed) {
+    return OpenHardwarePort(SystemPlatform(), portOption, configBase, unlistedConfirmed);
 }
 
 }  // namespace rombolt

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "port/ioport.h"
 
@@ -30,8 +31,19 @@ struct OpenedPort {
 // option's address otherwise; for a ppdev device whose address the kernel
 // does not tell, configBase). Direct I/O is granted only for that block:
 // when the Config dialog later changes the port, open it again.
-OpenedPort OpenHardwarePort(const std::string& portOption, int configBase);
-OpenedPort OpenHardwarePort(Platform& platform, const std::string& portOption, int configBase);
+// A "0xBASE" is taken only where a parallel port can be: the classic bases
+// 0x378, 0x278 and 0x3BC and the bases the kernel lists as parallel ports.
+// Any base touching the PC's fixed system ranges (keyboard controller, clock,
+// disk controllers, serial ports, video, PCI configuration) is refused; any
+// other base only with unlistedConfirmed (the --unlisted-port option). A
+// refused base is never accessed.
+OpenedPort OpenHardwarePort(const std::string& portOption, int configBase, bool unlistedConfirmed = false);
+OpenedPort OpenHardwarePort(Platform& platform, const std::string& portOption, int configBase,
+                            bool unlistedConfirmed = false);
+
+struct ParallelPortInfo;
+// Why the block at `base` may not be driven, or "" when it may.
+std::string PortBaseRefusal(const std::vector<ParallelPortInfo>& ports, int base, bool unlistedConfirmed);
 
 // Empty when portOption has one of the forms above (whether that port can be
 // opened is another matter); otherwise what is wrong with it, in one line.

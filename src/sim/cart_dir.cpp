@@ -11,6 +11,8 @@
 #include <set>
 #include <sstream>
 
+#include "port/exit_cleanup.h"
+
 namespace rombolt {
 
 namespace {
@@ -322,14 +324,51 @@ bool ReadFileInto(const std::string& path, std::uint8_t* data, std::size_t size,
     return false;
 }
 
+namespace {
+
+// Makes the side file `tmp` as a new file of its own: never through a link
+// planted under its name, never into a file someone else made there. A plain
+// file of this user with no other name is a leftover of a run that was
+// killed, and is replaced; anything else under the name is refused.
+std::FILE* CreateSideFile(const std::string& tmp, std::string& error) {
+    constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::open(tmp.c_str(), kFlags, 0666);
+    if (fd < 0 && errno == EEXIST) {
+        struct stat st {};
+        if (::lstat(tmp.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
+            st.st_uid == ::geteuid() && ::unlink(tmp.c_str()) == 0) {
+            fd = ::open(tmp.c_str(), kFlags, 0666);
+        } else {
+            error = tmp + ": something else is already there (" +
+                    (S_ISLNK(st.st_mode) ? std::string("a link") : std::string("not a leftover file")) +
+                    "); remove it";
+            return nullptr;
+        }
+    }
+    if (fd < 0) {
+        error = tmp + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    std::FILE* f = ::fdopen(fd, "wb");
+    if (f == nullptr) {
+        error = tmp + ": " + std::strerror(errno);
+        ::close(fd);
+        ::unlink(tmp.c_str());
+    }
+    return f;
+}
+
+}  // namespace
+
 bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
                          std::string& error) {
     const std::string tmp = path + ".tmp";
-    std::FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (!f) {
-        error = tmp + ": " + std::strerror(errno);
-        return false;
-    }
+    std::FILE* f = CreateSideFile(tmp, error);
+    if (!f) return false;
+    struct Unregister {
+        int slot;
+        ~Unregister() { UnregisterExit(slot); }
+    } exitUnlink{RegisterExitUnlink(tmp)};
     bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     ok = std::fflush(f) == 0 && ok;
     ok = ::fsync(::fileno(f)) == 0 && ok;

@@ -3,8 +3,10 @@
 // its log says.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -193,14 +195,16 @@ TEST_F(CliRobust, ARefusedListRowOrAPatchUnusableAtWriteTimeEndsTheWriteUnwritte
     EXPECT_FALSE(Contains(r.out, "Write To Cart Ok")) << r.out;
     EXPECT_TRUE(Flash() == flash);
 
-    // The trace file is the patch: opening the trace empties it after the
-    // patch was checked, so it cannot be used when the write reaches it.
+    // The trace file is the patch: opening the trace would empty it after the
+    // patch was checked; the clash is refused before the cart is opened.
     const std::string ips = "PATCH" + std::string("\x00\x01\x00\x00\x01\x55", 6) + "EOF";
     WriteFile(dir / "p.ips", Bytes(ips.begin(), ips.end()));
     r = OnCart({"--ips", "p.ips", "--trace", dir / "p.ips", "write", "a.gba"});
-    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.err, "is the IPS file p.ips of this run")) << r.err;
     EXPECT_FALSE(Contains(r.out, "Write To Cart Ok")) << r.out;
     EXPECT_TRUE(Flash() == flash);
+    EXPECT_TRUE(ReadFile(dir / "p.ips") == Bytes(ips.begin(), ips.end()));
 }
 
 TEST_F(CliRobust, OddNamesPipesAndHugeFilesAreRefusedPlainly) {
@@ -266,6 +270,126 @@ TEST_F(CliRobust, ARandomConfigFileNeitherCrashesNorStopsAWrite) {
         EXPECT_TRUE(ReadFile(dir / "config.sav") == cfg);  // read, never written
         EXPECT_TRUE(std::equal(image.begin() + 0x200, image.end(), Flash().begin() + 0x200));
     }
+}
+
+TEST_F(CliRobust, ATraceOrReportNamingAFileOfTheRunIsAUsageError) {
+    MakeCart("single-32M", "64K");
+    const Bytes image = MakeGbaImage(2 * kChunk, "OWNFILES", 71);
+    WriteFile(dir / "game.gba", image);
+    WriteFile(dir / "my.sav", Bytes(8192, 0x5A));
+    WriteFile(dir / "out.gba", image);
+    fs::create_symlink("game.gba", dir / "link.gba");
+    const Bytes flash = Flash();
+    struct Case {
+        std::vector<std::string> args;
+        std::string file;
+    };
+    for (const Case& c : {Case{{"--report", "game.gba", "write", "game.gba"}, "game.gba"},
+                          Case{{"--trace", "link.gba", "write", "game.gba"}, "game.gba"},
+                          Case{{"--trace", "my.sav", "save-restore", "my.sav", "--size", "64K"}, "my.sav"},
+                          Case{{"backup", "out.gba", "--size", "8M", "--report", "./out.gba"}, "out.gba"},
+                          Case{{"--trace", "cart/flash.bin", "info"}, "cart/flash.bin"}}) {
+        SCOPED_TRACE(c.args[1]);
+        const Bytes before = ReadFile(dir / c.file);
+        RunResult r = OnCart(c.args);
+        EXPECT_EQ(r.status, 2) << r.out << r.err;
+        EXPECT_TRUE(Contains(r.err, "of this run")) << r.err;
+        EXPECT_TRUE(ReadFile(dir / c.file) == before);
+    }
+    EXPECT_TRUE(Flash() == flash);
+}
+
+TEST_F(CliRobust, ATemporaryFileIsNeverMadeThroughAPlantedLink) {
+    const std::string shared = dir / "shared";
+    fs::create_directory(shared);
+    WriteFile(dir / "victim.txt", Bytes(10, 'v'));
+    fs::create_symlink(dir / "victim.txt", shared + "/flash.bin.tmp");
+    RunResult r = Rombolt({"sim", "create", shared, "--model", "single-32M"}, dir.path().string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "flash.bin.tmp: something else is already there (a link)")) << r.err;
+    EXPECT_TRUE(ReadFile(dir / "victim.txt") == Bytes(10, 'v'));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(shared + "/flash.bin")));
+    // A plain file left behind by a killed run is replaced.
+    fs::remove(shared + "/flash.bin.tmp");
+    WriteFile(shared + "/flash.bin.tmp", Bytes(3, 0));
+    EXPECT_EQ(Rombolt({"sim", "create", shared, "--model", "single-32M"}, dir.path().string()).status, 0);
+    EXPECT_FALSE(fs::exists(shared + "/flash.bin.tmp"));
+    EXPECT_EQ(fs::file_size(shared + "/flash.bin"), 4u << 20);
+}
+
+TEST_F(CliRobust, ABackupIntoAPipeOrADeviceIsRefusedAtOnce) {
+    MakeCart("single-32M", "64K");
+    ASSERT_EQ(::mkfifo((dir / "fifo.gba").c_str(), 0600), 0);
+    for (const std::string& out : {dir / "fifo.gba", std::string("/dev/zero"), std::string("/dev/stdout")}) {
+        for (const char* cmd : {"backup", "save-backup"}) {
+            SCOPED_TRACE(out + " " + cmd);
+            RunResult r = OnCart({cmd, out, "--size", cmd[0] == 'b' ? "8M" : "64K"});
+            EXPECT_EQ(r.status, 1);
+            EXPECT_TRUE(Contains(r.err, "not a file; a backup is written to a file")) << r.err;
+            EXPECT_EQ(r.out, "");  // nothing at all went to standard output
+        }
+    }
+}
+
+// Runs a shell line in the test's folder (for closed and full standard streams); its exit status.
+int Shell(const TempDir& dir, const std::string& line) {
+    const int r = std::system(("cd '" + dir.path().string() + "' && " + line).c_str());
+    return WIFEXITED(r) ? WEXITSTATUS(r) : -1;
+}
+
+TEST_F(CliRobust, ClosedOrFullStandardOutputNeitherSpoilsAFileNorPassesForSuccess) {
+    MakeCart("single-32M", "64K");
+    WriteFile(dir / "game.gba", MakeGbaImage(2 * kChunk, "STREAMS", 72));
+    const std::string bin = std::string("'") + ROMBOLT_BIN + "' --sim cart ";
+    // Standard output closed: the trace holds trace lines only.
+    EXPECT_EQ(Shell(dir, bin + "--trace t.txt info <&- >&-"), 0);
+    const Bytes trace = ReadFile(dir / "t.txt");
+    EXPECT_FALSE(Contains(std::string(trace.begin(), trace.end()), "Rombolt"));
+    // The log cannot be written: a failure, and the report says so.
+    EXPECT_EQ(Shell(dir, bin + "--report r.txt write game.gba >/dev/full 2>/dev/null"), 1);
+    const Bytes report = ReadFile(dir / "r.txt");
+    EXPECT_TRUE(Contains(std::string(report.begin(), report.end()), "result: failed"));
+    // A trace that cannot be written fails the run, and the report says that too.
+    EXPECT_EQ(Shell(dir, bin + "--trace /dev/full --report r.txt write game.gba >/dev/null 2>&1"), 1);
+    const Bytes again = ReadFile(dir / "r.txt");
+    EXPECT_TRUE(Contains(std::string(again.begin(), again.end()), "result: failed"));
+    // A report that cannot be written is found before the cart is touched.
+    const Bytes flash = Flash();
+    WriteFile(dir / "other.gba", MakeGbaImage(2 * kChunk, "OTHER", 73));
+    RunResult r = OnCart({"--report", "no/such/r.txt", "write", "other.gba"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "report file no/such/r.txt")) << r.err;
+    EXPECT_TRUE(Flash() == flash);
+}
+
+TEST_F(CliRobust, AShortSaveFileSaysWhatItLeftAsItWas) {
+    MakeCart("single-32M", "64K");
+    WriteFile(dir / "small.sav", Bytes(8192, 0x33));
+    RunResult r = OnCart({"save-restore", "small.sav", "--size", "64K"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(
+        Contains(r.err, "filled 8 KiB from unit 1A1; the other 56 KiB of the 64K were left as they were"))
+        << r.err;
+    // The cart's files cannot be written back: no note says the units hold the file.
+    fs::create_directory(cart + "/save.bin.tmp");
+    r = OnCart({"save-restore", "small.sav", "--size", "64K"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "save memory: unchanged, the simulated cart's files were not written"))
+        << r.err;
+    EXPECT_FALSE(Contains(r.err, " hold the first ")) << r.err;
+}
+
+TEST_F(CliRobust, AListRowWithANulInItsNameIsRefused) {
+    WriteFile(dir / "a.gba", MakeGbaImage(2 * kChunk, "ANUL", 74));
+    WriteFile(dir / "b.gba", MakeGbaImage(2 * kChunk, "BNUL", 75));
+    const std::string rows = "a.gba\n" + dir.path().string() + "\n65536\nANUL\nGBA\n\n" +
+                             std::string("b.gba\0.bak", 10) + "\n" + dir.path().string() +
+                             "\n65536\nBNUL\nGBA\n\n";
+    WriteFile(dir / "list.txt", Bytes(rows.begin(), rows.end()));
+    RunResult r = Rombolt({"layout", "--list", "list.txt"}, dir.path().string());
+    EXPECT_TRUE(Contains(r.out + r.err, "List Name Error!!!(b.gba\\x00.bak: a NUL byte in the name)"))
+        << r.out << r.err;
+    EXPECT_FALSE(Contains(r.out, "BNUL")) << r.out;
 }
 
 }  // namespace

@@ -159,7 +159,7 @@ TEST_F(CliSessions, TwoProgramsOnOneCartTakeTurns) {
 TEST_F(CliSessions, TermAndHangUpStopLikeCtrlCAndAFailureSaysWhy) {
     MakeCart("strata-64M", "none", "busy_program = 300\n");
     WriteFile(dir / "game.gba", MakeGbaImage(32 * kChunk, "SIGNAL", 33));
-    for (int sig : {SIGTERM, SIGHUP}) {
+    for (int sig : {SIGTERM, SIGHUP, SIGQUIT}) {
         SCOPED_TRACE(sig);
         auto child = SlowWrite("game.gba");
         usleep(100 * 1000);
@@ -175,6 +175,52 @@ TEST_F(CliSessions, TermAndHangUpStopLikeCtrlCAndAFailureSaysWhy) {
         EXPECT_EQ(OnCart({"info"}).status, 0);
         EXPECT_TRUE(CartFiles() == (std::vector<std::string>{"cart.ini", "flash.bin"}));
     }
+}
+
+// Every file of a folder whose name starts with `name`.
+std::vector<std::string> FilesNamed(const std::string& folder, const std::string& name) {
+    std::vector<std::string> found;
+    for (auto& e : fs::directory_iterator(folder))
+        if (e.path().filename().string().rfind(name, 0) == 0) found.push_back(e.path().filename().string());
+    return found;
+}
+
+TEST_F(CliSessions, AFileSizeLimitIsAWriteErrorAndNoPartialBackupLooksComplete) {
+    MakeCart("strata-64M", "64K");
+    WriteFile(dir / "game.gba", MakeGbaImage(64 * kChunk, "LIMIT", 41));
+    ASSERT_EQ(OnCart({"write", "game.gba"}).status, 0);
+    const Bytes flash = Flash();
+    // Under a limit of 1 MiB per file, with SIGXFSZ as a shell leaves it.
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 1 << 20;
+    auto xfsz = std::signal(SIGXFSZ, SIG_DFL);
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    RunResult w = OnCart({"write", "game.gba"});
+    RunResult b = OnCart({"backup", "out.gba", "--size", "16M"});  // 2 MiB
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, xfsz);
+    EXPECT_EQ(w.status, 1);
+    EXPECT_TRUE(Contains(w.err, "not saved: ")) << w.err;
+    EXPECT_TRUE(Flash() == flash);
+    EXPECT_TRUE(CartFiles() == (std::vector<std::string>{"cart.ini", "flash.bin", "save.bin"}));
+    EXPECT_EQ(b.status, 1);
+    EXPECT_TRUE(Contains(b.out, "Write ErrNo=File too large")) << b.out;
+    // Neither the final name nor a side file holds the partial backup.
+    EXPECT_TRUE(FilesNamed(dir.path().string(), "out.gba").empty());
+}
+
+TEST_F(CliSessions, ASecondCtrlCEndsAtOnceAndLeavesNoTemporaryFile) {
+    MakeCart("strata-256M", "none");
+    Child child({"--sim", cart, "backup", "out.gba", "--size", "256M"}, dir.path().string());
+    std::string line;
+    while (child.ReadLine(line) && line.rfind("Cart Size = ", 0) != 0) {
+    }
+    child.Signal(SIGINT);
+    child.Signal(SIGINT);
+    EXPECT_EQ(child.Wait().status, 1);
+    EXPECT_TRUE(FilesNamed(dir.path().string(), "out.gba").empty());
 }
 
 TEST_F(CliSessions, AFailedSaveRestoreSaysWhichUnitsHoldTheFile) {

@@ -361,7 +361,7 @@ TEST(ConfigDialog, AnotherPortIsOpenedAndKeptOutsideConfigSav) {
     TempDir d("otherport");
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(d.str()));
     std::vector<std::string> opened;
-    auto opener = [&](const std::string& option, int base) {
+    auto opener = [&](const std::string& option, int base, bool) {
         opened.push_back(option);
         OpenedPort r;
         r.base = option == "0xD010" ? 0xD010 : base;

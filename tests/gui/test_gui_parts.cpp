@@ -205,7 +205,7 @@ TEST(CommandLine, AnotherPortInTheConfigDialogReopensTheRealPort) {
     std::vector<std::string> events;
     std::vector<std::string> options;
     // No adapter at 0x378; one without EPP at the other bases.
-    auto opener = [&](const std::string& option, int base) {
+    auto opener = [&](const std::string& option, int base, bool) {
         options.push_back(option);
         if (option == "lpt2") base = 0x278;
         OpenedPort r;
