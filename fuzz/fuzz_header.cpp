@@ -15,16 +15,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     std::memset(original, 0xFF, sizeof original);
     std::memcpy(original, data, n);
     for (int fix = 0; fix <= 1; ++fix) {
-        for (int mode = -1; mode <= 4; ++mode) {
+        for (HeaderCheck mode :
+             {HeaderCheck::Quiet, HeaderCheck::Logged, HeaderCheck::Repair, HeaderCheck::RepairLogged}) {
             s.Config.FixRom = static_cast<std::uint8_t>(fix);
             std::memcpy(s.ChunkBuffer.data(), original, kChunkBytes);
             const int r = CheckCartHeader(s, mode);
             if (r != 0 && r != 2 && r != -1) __builtin_trap();
             if (s.GameNameText.size() > 16) __builtin_trap();
             const bool changed = std::memcmp(s.ChunkBuffer.data(), original, kChunkBytes) != 0;
-            if (changed && (mode == 0 || !fix)) __builtin_trap();  // no repair allowed there
+            if (changed && (mode == HeaderCheck::Quiet || !fix)) __builtin_trap();  // no repair allowed there
             // A repaired header checks clean.
-            if (changed && r == 0 && CheckCartHeader(s, 0) != 0) __builtin_trap();
+            if (changed && r == 0 && CheckCartHeader(s, HeaderCheck::Quiet) != 0) __builtin_trap();
         }
     }
     return 0;
