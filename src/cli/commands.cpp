@@ -20,8 +20,8 @@
 #include "cli/findings.h"
 #include "cli/header_report.h"
 #include "cli/options.h"
-#include "cli/port_test_cli.h"
 #include "cli/path_guard.h"
+#include "cli/port_test_cli.h"
 #include "cli/prepared_digest.h"
 #include "core/operation.h"
 #include "core/visible_text.h"
@@ -474,11 +474,10 @@ void CollectWriteItems(Session& ss, bool multi) {
         add(s.GameList[0].Name, 0);
         return;
     }
-    std::uint8_t last = ChunkFree;
-    for (int c = 0; c < kMapChunks; ++c) {
-        const std::uint8_t v = s.ChunkMap[c];
-        if (v == ChunkEnd) break;
-        if (v == ChunkGbaLoader || v == ChunkGbLoader) {
+    for (const MapItem& item : MapItems(s)) {
+        const int c = item.chunk;
+        const std::uint8_t v = item.value;
+        if (item.IsLoader()) {
             // Named as the write chose it: the loader file when it opens.
             const bool gba = v == ChunkGbaLoader;
             const std::string path = gba ? s.Config.GbaLoaderFile.str() : s.Config.GbLoaderFile.str();
@@ -490,9 +489,7 @@ void CollectWriteItems(Session& ss, bool multi) {
             add(std::string(gba ? "GBA Loader" : "GB Loader") + (f ? " " + path : " (built-in)"), c);
             continue;
         }
-        if (v == last) continue;
-        last = v;
-        if (v == ChunkFree || v >= s.GameList.size()) continue;
+        if (v >= s.GameList.size()) continue;
         add(s.GameList[v].Name, c);
     }
 }

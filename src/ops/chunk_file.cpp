@@ -167,6 +167,16 @@ bool ChooseBackupFile(OpsState& s, const char* cancelText) {
 // A backup under a name that is not taken yet: the data go to a side file
 // beside it, synced and renamed to the name once complete, so a run that is
 // killed or fails never leaves a partial file that looks like a backup.
+// The open side file becomes the output: renamed (or copied) over `target`
+// once complete, removed on any other end.
+static int AdoptSideFile(OpsState& s, const std::string& temp, const std::string& target, bool copyOver) {
+    s.OutputTempPath = temp;
+    s.OutputTargetPath = target;
+    s.OutputCopyOver = copyOver;
+    RememberSideFile(temp);
+    return 0;
+}
+
 int OpenNewOutputFile(OpsState& s, const std::string& path) {
     const std::size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
@@ -187,11 +197,7 @@ int OpenNewOutputFile(OpsState& s, const std::string& path) {
         LogLine(s, "File Open Error!!!");
         return -1;
     }
-    s.OutputTempPath = temp;
-    s.OutputTargetPath = path;
-    s.OutputCopyOver = false;
-    RememberSideFile(temp);
-    return 0;
+    return AdoptSideFile(s, temp, path, false);
 }
 
 static int OpenOutputFileFor(OpsState& s) {
@@ -238,11 +244,7 @@ static int OpenOutputFileFor(OpsState& s) {
         LogLine(s, "File Open Error!!!");
         return -1;
     }
-    s.OutputTempPath = temp;
-    s.OutputTargetPath = target;
-    s.OutputCopyOver = copyOver;
-    RememberSideFile(temp);
-    return 0;
+    return AdoptSideFile(s, temp, target, copyOver);
 }
 
 int OpenOutputFile(OpsState& s) {

@@ -132,4 +132,21 @@ CartLayoutKind LayoutKindOf(const CartInfo& cart) {
     return {cart.VelaLine != 0, static_cast<int>(cart.CapacityBytes >> 23)};
 }
 
+std::vector<MapItem> MapItems(const OpsState& s) {
+    std::vector<MapItem> items;
+    std::uint8_t last = ChunkFree;
+    for (int c = 0; c < kMapChunks; ++c) {
+        const std::uint8_t v = s.ChunkMap[c];
+        if (v == ChunkEnd) break;
+        if (v == ChunkGbaLoader || v == ChunkGbLoader) {
+            items.push_back({c, v});
+            continue;
+        }
+        if (v == last) continue;
+        last = v;
+        if (v != ChunkFree) items.push_back({c, v});
+    }
+    return items;
+}
+
 }  // namespace rombolt

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "flash/cart_models.h"
 #include "ops/ops_state.h"
@@ -30,5 +31,15 @@ int LayoutVelaCart(OpsState& s, int a);
 int LayoutCart(OpsState& s, CartLayoutKind kind);
 // The layout of the identified cart: Vela line or plain, for its capacity.
 CartLayoutKind LayoutKindOf(const CartInfo& cart);
+
+// One item of a laid-out cart, in the order a multi-game write sends them:
+// a loader (ChunkGbaLoader or ChunkGbLoader) at each of its chunks, a game
+// row at the first chunk of each run of it. Free chunks are no item.
+struct MapItem {
+    int chunk;
+    std::uint8_t value;  // the row, or a loader mark
+    bool IsLoader() const { return value == ChunkGbaLoader || value == ChunkGbLoader; }
+};
+std::vector<MapItem> MapItems(const OpsState& s);
 
 }  // namespace rombolt

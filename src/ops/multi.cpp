@@ -143,12 +143,10 @@ OperationResult WriteMultiGames(OpsState& s, MultiMode mode) {
     frame.Begin();
 
     int k = 1;
-    std::uint8_t last = ChunkFree;
-    for (int c = 0; c < kMapChunks; ++c) {
-        const std::uint8_t v = s.ChunkMap[c];
-        if (v == ChunkEnd) break;
-        if (v == ChunkGbaLoader || v == ChunkGbLoader) {
-            const bool gba = v == ChunkGbaLoader;
+    for (const MapItem& item : MapItems(s)) {
+        const int c = item.chunk;
+        if (item.IsLoader()) {
+            const bool gba = item.value == ChunkGbaLoader;
             s.MessagePrefix = Prefix(k++, t, gba ? "GBA Loader" : "GB Loader");
             const LoaderImage& image = gba ? BuiltinGbaLoader : BuiltinGbLoader;
             std::memcpy(s.ChunkBuffer.data(), image.data(), kLoaderSize);
@@ -156,11 +154,7 @@ OperationResult WriteMultiGames(OpsState& s, MultiMode mode) {
             if (WriteLoader(s, frame, mode, gba ? 0 : c) != 0) return frame.Finish();
             continue;
         }
-        if (v == last) continue;
-        last = v;
-        if (v == ChunkFree) continue;
-
-        const int row = v;
+        const int row = item.value;
         if (row >= static_cast<int>(s.GameList.size())) {
             // The list changed without its summary being recomputed.
             LogLine(s, "File Open Error!!!");

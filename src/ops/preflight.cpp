@@ -87,19 +87,14 @@ bool GameUsable(OpsState& s, int row) {
 }  // namespace
 
 bool MultiGameFilesUsable(OpsState& s) {
-    std::uint8_t last = ChunkFree;
-    for (int c = 0; c < kMapChunks; ++c) {
-        const std::uint8_t v = s.ChunkMap[c];
-        if (v == ChunkEnd) break;
-        if (v == ChunkGbaLoader || v == ChunkGbLoader) {
-            const bool gba = v == ChunkGbaLoader;
+    for (const MapItem& item : MapItems(s)) {
+        if (item.IsLoader()) {
+            const bool gba = item.value == ChunkGbaLoader;
             if (!LoaderUsable(s, gba ? s.Config.GbaLoaderFile.str() : s.Config.GbLoaderFile.str()))
                 return false;
-            continue;
+        } else if (item.value < s.GameList.size() && !GameUsable(s, item.value)) {
+            return false;
         }
-        if (v == last || v == ChunkFree) continue;
-        last = v;
-        if (v < s.GameList.size() && !GameUsable(s, v)) return false;
     }
     return true;
 }
